@@ -1,0 +1,55 @@
+// A component's event source: hosts advise sinks and get events synchronously.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <utility>
+#include <vector>
+
+namespace tolmail {
+
+/// Holds the sinks connected to one component. Events are raised synchronously on
+/// the component's thread; a handler may advise or unadvise while an event runs.
+template <class Sink>
+class EventSource {
+public:
+    /// Connects a sink; returns the cookie that disconnects it.
+    uint32_t Advise(std::shared_ptr<Sink> sink)
+    {
+        sinks_.push_back({++lastCookie_, std::move(sink)});
+        return lastCookie_;
+    }
+
+    void Unadvise(uint32_t cookie)
+    {
+        for (auto it = sinks_.begin(); it != sinks_.end(); ++it) {
+            if (it->cookie == cookie) {
+                sinks_.erase(it);
+                return;
+            }
+        }
+    }
+
+    bool empty() const noexcept { return sinks_.empty(); }
+
+    /// Calls fn(sink) for every sink connected when the event started.
+    template <class Fn>
+    void raise(Fn&& fn) const
+    {
+        if (sinks_.empty())
+            return;
+        auto snapshot = sinks_;
+        for (auto& entry : snapshot)
+            fn(*entry.sink);
+    }
+
+private:
+    struct Entry {
+        uint32_t cookie;
+        std::shared_ptr<Sink> sink;
+    };
+    std::vector<Entry> sinks_;
+    uint32_t lastCookie_ = 0;
+};
+
+} // namespace tolmail

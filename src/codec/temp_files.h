@@ -1,0 +1,22 @@
+// Temporary file names and the file routines with their FileResult codes.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/files.h"
+
+namespace tolmail::codec {
+
+using platform::FileResult;
+
+/// Decimal tick count followed by ".TMA".
+std::string TempFileName();
+/// Appends the file's bytes to content.
+FileResult ReadWholeFile(const std::string& path, std::string& content);
+/// createNew: exclusive creation (an existing name or link gives FileExists and is
+/// never written through); otherwise append.
+FileResult WriteFileData(const std::string& path, std::string_view data, bool createNew);
+FileResult DeleteFileIfPresent(const std::string& path);
+
+} // namespace tolmail::codec

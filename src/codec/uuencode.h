@@ -1,0 +1,14 @@
+// Uuencode data lines (count character, groups, CR LF); the begin and end lines are
+// the callers' business.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace tolmail::codec {
+
+std::string UuEncode(std::string_view data);
+std::string UuEncodeGroup(std::string_view group);
+std::string UuDecode(std::string_view text);
+
+} // namespace tolmail::codec
