@@ -1,0 +1,66 @@
+// The state of a Message and the retrieval steps that fill it. The header readers
+// live in message_header.cpp, the body readers and the finishing step in
+// message_body.cpp / mime_walk.cpp.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "tolmail/Attachments.h"
+#include "tolmail/Message.h"
+#include "tolmail/Recipients.h"
+#include "tolmail/TolvanPOP3.h"
+#include "tolmail/TolvanSocket.h"
+
+namespace tolmail {
+
+class Message::Impl {
+public:
+    // Public fields, in the order of the interface.
+    std::string CharSet;
+    Ref<tolmail::Recipients> Recipients;
+    Ref<tolmail::Attachments> Attachments;
+    std::string Subject;
+    std::string Size;
+    std::string ReplyToAddress;
+    std::string ReplyToName;
+    std::string Priority;
+    std::string MessageText;
+    std::string MessageId;
+    int32_t MessageStatus = 0;
+    std::string CompleteHeader;
+    std::string FullMsgFilename;
+    std::string FromAddress;
+    std::string FromName;
+    std::string DateTime;
+    std::string ContentType;
+    std::string ContentSubType;
+    bool IsMIME = false;
+    std::string ReturnReceipt;
+
+    // Private fields.
+    int32_t ServerNumber = 0;
+    std::string ContentParams;
+    Ref<TolvanSocket> Socket;     // counted: the message keeps the connection object alive
+    WeakRef<TolvanPOP3> Owner;    // never dangles: a message that outlives its component stops reaching it
+
+    // Settings read through the back-reference (defaults when the component is gone).
+    std::string cachedDirectory() const;
+    std::string alternativeType() const;
+    int32_t maxMemAttachment() const;
+    /// Raises OnPOP3Event through the component, if it still exists.
+    void raiseProgress(const std::string& text, int32_t task, int32_t param1, int32_t param2) const;
+
+    // Body reading and finishing (message_body.cpp, mime_walk.cpp).
+    int32_t ReadSinglePart();
+    int32_t WalkMultipart(const std::string& boundary, std::string& buffer);
+    int32_t FinishParts();
+};
+
+/// The header-line and message-body helpers share these.
+namespace pop3 {
+std::string UnfoldHeader(const std::string& text);
+std::string HeaderValue(const std::string& text, const std::string& name);
+} // namespace pop3
+
+} // namespace tolmail
