@@ -11,7 +11,7 @@ const int& Caller::secret() noexcept
 
 Caller libraryCaller() noexcept
 {
-    return Caller(&secret());
+    return Caller(&Caller::secret());
 }
 
 } // namespace tolmail::detail
