@@ -1,6 +1,7 @@
 // Local date and time, zone bias and temporary directory.
 #pragma once
 
+#include <ctime>
 #include <string>
 
 namespace tolmail::platform {
@@ -15,6 +16,9 @@ struct LocalTime {
 };
 
 LocalTime LocalNow();
+
+/// The local clock and zone bias at a given moment (used by LocalNow; handy for tests).
+LocalTime LocalAt(std::time_t when);
 
 /// The zone bias in minutes in effect now (UTC = local + bias).
 int TimeZoneBiasMinutes();
