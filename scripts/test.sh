@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# The test command: installs what is missing, builds with AddressSanitizer and
+# UndefinedBehaviorSanitizer (warnings are errors), starts the loopback servers,
+# runs every test, then runs each fuzz target for a bounded time.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+scripts/install-deps.sh
+
+build=${TOLMAIL_BUILD_DIR:-$root/build-test}
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DTOLMAIL_WERROR=ON -DTOLMAIL_SANITIZE=ON -DTOLMAIL_TESTS=ON -DTOLMAIL_BENCH=ON
+cmake --build "$build" -j 2
+
+export TOLMAIL_RUN_DIR=${TOLMAIL_RUN_DIR:-/tmp/tolmail-run}
+export TOLMAIL_REQUIRE_SERVERS=1
+export TOLMAIL_BUILD_DIR=$build
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+
+stop_servers() {
+  scripts/servers/postfix.sh stop || true
+  scripts/servers/dovecot.sh stop || true
+}
+trap stop_servers EXIT
+scripts/servers/dovecot.sh start
+scripts/servers/postfix.sh start
+for env_file in "$TOLMAIL_RUN_DIR"/dovecot.env "$TOLMAIL_RUN_DIR"/postfix.env; do
+  # shellcheck disable=SC1090
+  source "$env_file"
+done
+
+# Serially: the server tests share the loopback servers' mailboxes.
+ctest --test-dir "$build" --output-on-failure -j 1
+
+FUZZ_SECONDS=${FUZZ_SECONDS:-30} scripts/run-fuzzers.sh
