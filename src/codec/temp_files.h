@@ -12,7 +12,9 @@ using platform::FileResult;
 
 /// Decimal tick count followed by ".TMA".
 std::string TempFileName();
-/// Appends the file's bytes to content.
+/// Decimal tick count followed by another extension (".TMB" for message texts).
+std::string TempFileName(std::string_view extension);
+/// Appends the file's bytes to content; what was read before a failure stays there.
 FileResult ReadWholeFile(const std::string& path, std::string& content);
 /// createNew: exclusive creation (an existing name or link gives FileExists and is
 /// never written through); otherwise append.

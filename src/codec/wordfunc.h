@@ -2,6 +2,7 @@
 // the numeric time zone of a Date header (RFC 5322, RFC 2045).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -17,13 +18,17 @@ struct AddressEntry {
 std::string GetWord(std::string_view text, int32_t n);
 /// Tabs, CR, LF and no-break spaces (160) become blanks; the length never changes.
 std::string NormalizeBlanks(std::string_view text);
-/// Every occurrence of pattern has its first character overwritten with a blank.
+/// Every occurrence of pattern has its first character overwritten with a blank;
+/// an empty pattern changes nothing.
 std::string BlankOut(std::string_view text, std::string_view pattern);
-/// Drops leading characters that cannot begin an address; shortens `text` the same way.
+/// Drops leading characters that cannot begin an address (only the first L - 1 are
+/// examined); `text` becomes the result too, "" when nothing was accepted.
 std::string StripLeadingJunk(std::string& text);
 /// Takes the first comma-separated entry off `list` (which becomes the remainder).
+/// An entry with "<" and no ">" gives the text after "<", trimmed, as Address.
 AddressEntry SplitAddress(std::string& list);
-/// Splits "type/subtype; params"; assigns nothing for an empty text.
+/// Splits "type/subtype; params"; assigns nothing for an empty text. A text with no
+/// "/" before its first ";" gives the trimmed text before ";" as type, subtype "".
 void ParseContentType(std::string_view text, std::string& type, std::string& subtype, std::string& params);
 /// The zone offset in effect now as a sign and four digits, e.g. "+0100".
 std::string TimeZoneOffset();
