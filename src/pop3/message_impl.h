@@ -44,12 +44,19 @@ public:
     Ref<TolvanSocket> Socket;     // counted: the message keeps the connection object alive
     WeakRef<TolvanPOP3> Owner;    // never dangles: a message that outlives its component stops reaching it
 
+    /// True while the message's socket holds a connection (false when it has none).
+    bool connected() const;
+
     // Settings read through the back-reference (defaults when the component is gone).
     std::string cachedDirectory() const;
     std::string alternativeType() const;
     int32_t maxMemAttachment() const;
     /// Raises OnPOP3Event through the component, if it still exists.
     void raiseProgress(const std::string& text, int32_t task, int32_t param1, int32_t param2) const;
+
+    /// GetMessage's dialogue: "RETR", the header, then the body reader its type asks for.
+    /// 0 when the finishing step should run, else GetMessage's result.
+    int32_t RetrieveMessage(int32_t param);
 
     // Body reading and finishing (message_body.cpp, mime_walk.cpp).
     int32_t ReadSinglePart();
