@@ -11,8 +11,13 @@
 #include "tolmail/Recipients.h"
 #include "tolmail/TolvanPOP3.h"
 #include "tolmail/TolvanSocket.h"
+#include "platform/files.h"
 
 namespace tolmail {
+
+namespace pop3 {
+class DotReader;
+}
 
 class Message::Impl {
 public:
@@ -62,12 +67,29 @@ public:
     int32_t ReadSinglePart();
     int32_t WalkMultipart(const std::string& boundary, std::string& buffer);
     int32_t FinishParts();
+
+    /// The multipart dispatch: ContentParams becomes the boundary, task 12 is raised
+    /// and the body is walked (its result is not used by GetMessage).
+    int32_t ReadMultipartBody(int32_t param);
+    // The body readers over any source of the body, so that tests and fuzzers can feed
+    // a buffer; the members above read the socket. Both leave the source drained.
+    int32_t ReadSinglePart(pop3::DotReader& body);
+    int32_t WalkMultipart(const std::string& boundary, std::string& buffer, pop3::DotReader& body);
 };
 
 /// The header-line and message-body helpers share these.
 namespace pop3 {
 std::string UnfoldHeader(const std::string& text);
 std::string HeaderValue(const std::string& text, const std::string& name);
+
+/// The boundary in a multipart Content-Type's parameter text.
+std::string BoundaryOf(const std::string& params);
+
+/// Creates a new, empty temporary file (tick count + ".TMA") in `directory`,
+/// exclusively and readable by its owner only; a name already taken (a part begun in
+/// the same millisecond, a leftover file) is passed over for the next number. Sets
+/// `name` to the bare file name; on failure the file is not open and `result` says why.
+platform::File CreateTempFile(const std::string& directory, std::string& name, platform::FileResult& result);
 } // namespace pop3
 
 } // namespace tolmail
