@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "tolmail/caller.h"
 #include "tolmail/events.h"
 #include "tolmail/ref.h"
 #include "tolmail/variant.h"
@@ -81,7 +82,14 @@ public:
     uint32_t Advise(std::shared_ptr<TolvanSocketEvents> sink);
     void Unadvise(uint32_t cookie);
 
+    /// Component-only: the notification window's procedure hands this socket's network
+    /// events here (message 1025; wParam the socket handle; lParam the event in its low
+    /// word and the Winsock error in its high word). Always returns 0.
+    int32_t HandleNotification(uint32_t message, int32_t wParam, int32_t lParam, const detail::Caller& caller);
+
     class Impl;  // the component's state and its notification handler (src/socket)
+    /// Component-only: the state behind the members, for the library's own layers.
+    Impl& Internals(const detail::Caller& caller);
 
 private:
     std::unique_ptr<Impl> impl_;

@@ -1,17 +1,293 @@
-// Placeholder until the per-thread loop lands: nothing is ever due.
-#include "platform/message_loop.h"
+// The per-thread message loop: poll the watched sockets, turn their readiness into
+// notifications, deliver queued notifications and host tasks.
+#include "platform/loop_internal.h"
 
+#include <poll.h>
+#include <sys/epoll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
-#include <thread>
+#include <cmath>
+#include <memory>
 
 namespace tolmail::platform {
+namespace detail {
+namespace {
 
-void dispatchPending() {}
-void yieldPoint() {}
+// Most readiness reports taken in one pass; the rest stay due for the next one.
+constexpr int kMaxEventsPerPass = 64;
+// Yield points look at the clock once in this many calls, and dispatch at most once
+// per interval: codec loops call them per line and must keep running at memory speed.
+constexpr unsigned kYieldCallsPerClockLook = 64;
+constexpr int64_t kYieldIntervalNs = 2'000'000;
+
+// Trivially destructible, so that yield points reach it without an init guard.
+struct FastState {
+    Loop* loop = nullptr;
+    unsigned countdown = 1;
+    int64_t lastLookNs = 0;
+};
+thread_local FastState tFast;
+
+thread_local bool tOwnerGone = false;
+
+struct Owner {
+    std::unique_ptr<Loop> loop;
+    ~Owner()
+    {
+        tFast.loop = nullptr;
+        tOwnerGone = true;
+    }
+};
+thread_local Owner tOwner;
+
+int64_t monotonicNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Keeps the nesting depth right when a handler or task throws.
+struct DepthGuard {
+    int& depth;
+    explicit DepthGuard(int& d) : depth(d) { ++depth; }
+    ~DepthGuard() { --depth; }
+};
+
+} // namespace
+
+Loop::Loop()
+{
+    epollFd_ = ::epoll_create1(EPOLL_CLOEXEC);
+    eventFd_ = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    epoll_event ev{};
+    ev.events = EPOLLIN;
+    ev.data.fd = eventFd_;
+    ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, eventFd_, &ev);
+}
+
+Loop::~Loop()
+{
+    ::close(eventFd_);
+    ::close(epollFd_);
+}
+
+void Loop::signal()
+{
+    if (signaled_)
+        return;
+    uint64_t one = 1;
+    if (::write(eventFd_, &one, sizeof one) == sizeof one)
+        signaled_ = true;
+}
+
+void Loop::unsignal()
+{
+    if (!signaled_)
+        return;
+    uint64_t count = 0;
+    if (::read(eventFd_, &count, sizeof count) == sizeof count || errno == EAGAIN)
+        signaled_ = false;
+}
+
+void Loop::post(Posted item)
+{
+    queue_.push_back(std::move(item));
+    // Inside a dispatch the end of that dispatch signals what is left over.
+    if (depth_ == 0)
+        signal();
+}
+
+void Loop::purgeSocket(int fd)
+{
+    std::erase_if(queue_, [fd](const Posted& p) { return p.fromSocket && p.wParam == fd; });
+}
+
+void Loop::dispatch()
+{
+    {
+        DepthGuard guard(depth_);
+        pollSockets();
+        deliver();
+    }
+    if (depth_ > 0)
+        return;
+    if (queue_.empty())
+        unsignal();
+    else
+        signal();
+}
+
+void Loop::wait(double seconds)
+{
+    if (seconds <= 0 || !queue_.empty())
+        return;
+    double ms = std::ceil(seconds * 1000.0);
+    int timeout = ms > 2'000'000'000.0 ? 2'000'000'000 : static_cast<int>(ms);
+    pollfd p{epollFd_, POLLIN, 0};
+    ::poll(&p, 1, timeout);
+}
+
+void Loop::pollSockets()
+{
+    if (watches_.empty())
+        return;
+    epoll_event events[kMaxEventsPerPass];
+    int n = ::epoll_wait(epollFd_, events, kMaxEventsPerPass, 0);
+    for (int i = 0; i < n; ++i) {
+        if (events[i].data.fd == eventFd_)
+            continue;
+        if (Watch* watch = findWatch(events[i].data.fd))
+            onReady(*watch, events[i].events);
+    }
+}
+
+// Delivers what was queued when delivery began; what handlers post meanwhile waits
+// for the next pass, so a task that re-posts itself cannot hold a wait forever.
+void Loop::deliver()
+{
+    for (size_t n = queue_.size(); n > 0 && !queue_.empty(); --n) {
+        Posted item = std::move(queue_.front());
+        queue_.pop_front();
+        if (item.task) {
+            item.task();
+            continue;
+        }
+        if (windowProc)
+            windowProc(item.message, item.wParam, item.lParam);
+    }
+}
+
+Watch* Loop::findWatch(int fd)
+{
+    auto it = watches_.find(fd);
+    return it == watches_.end() ? nullptr : &it->second;
+}
+
+Watch& Loop::addWatch(int fd)
+{
+    Watch& watch = watches_[fd];
+    watch.fd = fd;
+    return watch;
+}
+
+void Loop::removeWatch(int fd)
+{
+    auto it = watches_.find(fd);
+    if (it == watches_.end())
+        return;
+    if (it->second.interest != 0)
+        ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, fd, nullptr);
+    watches_.erase(it);
+}
+
+void Loop::updateInterest(Watch& watch)
+{
+    uint32_t wanted = wantedInterest(watch);
+    if (wanted == watch.interest)
+        return;
+    epoll_event ev{};
+    ev.events = wanted;
+    ev.data.fd = watch.fd;
+    // A descriptor with nothing to report leaves the set: epoll would otherwise keep
+    // reporting hang-ups and errors, and a wait would spin on them.
+    if (wanted == 0)
+        ::epoll_ctl(epollFd_, EPOLL_CTL_DEL, watch.fd, nullptr);
+    else if (watch.interest == 0)
+        ::epoll_ctl(epollFd_, EPOLL_CTL_ADD, watch.fd, &ev);
+    else
+        ::epoll_ctl(epollFd_, EPOLL_CTL_MOD, watch.fd, &ev);
+    watch.interest = wanted;
+}
+
+void Loop::postSocket(const Watch& watch, int32_t event, int32_t error)
+{
+    if ((watch.mask & event) == 0)
+        return;
+    Posted item;
+    item.message = watch.message;
+    item.wParam = watch.fd;
+    item.lParam = static_cast<int32_t>((static_cast<uint32_t>(error) << 16) | static_cast<uint32_t>(event));
+    item.fromSocket = true;
+    post(std::move(item));
+}
+
+Loop& loop()
+{
+    if (tFast.loop)
+        return *tFast.loop;
+    if (tOwnerGone) {
+        // Thread exit: a socket closed by a thread_local destructor after the loop went.
+        tFast.loop = new Loop;
+        return *tFast.loop;
+    }
+    tOwner.loop = std::make_unique<Loop>();
+    tFast.loop = tOwner.loop.get();
+    return *tFast.loop;
+}
+
+Loop* loopIfAny() noexcept
+{
+    return tFast.loop;
+}
+
+} // namespace detail
+
+void dispatchPending()
+{
+    detail::loop().dispatch();
+}
+
+void yieldPoint()
+{
+    detail::FastState& fast = detail::tFast;
+    if (!fast.loop || --fast.countdown != 0)
+        return;
+    fast.countdown = detail::kYieldCallsPerClockLook;
+    int64_t now = detail::monotonicNs();
+    if (now - fast.lastLookNs < detail::kYieldIntervalNs)
+        return;
+    fast.lastLookNs = now;
+    fast.loop->dispatch();
+}
+
 void waitForActivity(double seconds)
 {
-    if (seconds > 0)
-        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    detail::loop().wait(seconds);
+}
+
+WindowProc SetWindowProc(WindowProc proc)
+{
+    detail::Loop& l = detail::loop();
+    WindowProc previous = l.windowProc;
+    l.windowProc = proc;
+    return previous;
+}
+
+int32_t CallWindowProc(WindowProc proc, uint32_t message, int32_t wParam, int32_t lParam)
+{
+    return proc ? proc(message, wParam, lParam) : 0;
+}
+
+void PostWindowMessage(uint32_t message, int32_t wParam, int32_t lParam)
+{
+    detail::Posted item;
+    item.message = message;
+    item.wParam = wParam;
+    item.lParam = lParam;
+    detail::loop().post(std::move(item));
+}
+
+void PostTask(std::function<void()> task)
+{
+    if (!task)
+        return;
+    detail::Posted item;
+    item.task = std::move(task);
+    detail::loop().post(std::move(item));
 }
 
 } // namespace tolmail::platform

@@ -20,4 +20,20 @@ void yieldPoint();
 /// (no spinning). Returns at once for seconds <= 0.
 void waitForActivity(double seconds);
 
+/// The procedure of this thread's notification window.
+using WindowProc = int32_t (*)(uint32_t message, int32_t wParam, int32_t lParam);
+
+/// Replaces the notification window's procedure; returns the one it replaces. The
+/// initial procedure drops every message.
+WindowProc SetWindowProc(WindowProc proc);
+
+/// Calls the given procedure (a previous one kept by a replacement) with a message.
+int32_t CallWindowProc(WindowProc proc, uint32_t message, int32_t wParam, int32_t lParam);
+
+/// Queues a message for this thread's notification window.
+void PostWindowMessage(uint32_t message, int32_t wParam, int32_t lParam);
+
+/// Queues a task that runs inside the next dispatch on this thread.
+void PostTask(std::function<void()> task);
+
 } // namespace tolmail::platform

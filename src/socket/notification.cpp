@@ -1,0 +1,89 @@
+// TolvanSocket's notification handler: network events become state and events.
+#include "socket/socket_impl.h"
+#include "socket/socket_layer.h"
+#include "socket/winsock_support.h"
+
+namespace tolmail {
+namespace {
+
+// Restores the nesting count of read handling on every way out.
+struct DepthGuard {
+    int& depth;
+    explicit DepthGuard(int& d) : depth(d) { ++depth; }
+    ~DepthGuard() { --depth; }
+};
+
+void onRead(TolvanSocket::Impl& s)
+{
+    Ref<socket::SocketInfo> info = s.ReceiveInfo;
+    bool datagram = s.SocketType == IPPROTO_UDP;
+    int32_t capacity = datagram ? socket::MaxDatagramSize() : socket::kStreamReceiveSize;
+    if (s.receiveScratch.size() < static_cast<size_t>(capacity))
+        s.receiveScratch.resize(static_cast<size_t>(capacity));
+    char* buffer = s.receiveScratch.data();
+    int32_t count = datagram ? platform::RecvFrom(info->intSocket(), buffer, capacity, &s.LastSender)
+                             : platform::Recv(info->intSocket(), buffer, capacity);
+    if (count >= 0) {
+        DepthGuard guard(s.readDepth);
+        // Only the outermost read lets messages be dispatched: a nested one would find
+        // this socket's next read due and recurse for as long as data keeps coming.
+        bool outermost = s.readDepth == 1;
+        info->BufStr(std::string_view(buffer, static_cast<size_t>(count)), outermost);
+        if (outermost)
+            platform::dispatchPending();
+        int32_t port = s.Port;
+        std::string address = s.Host;
+        if (datagram) {
+            port = platform::NetToHostShort(s.LastSender.port);
+            address = socket::AddressToText(s.LastSender.addr);
+        }
+        s.events.raise([&](TolvanSocketEvents& sink) { sink.OnRecvData(count, port, address); });
+    }
+    s.WaitStart = platform::SecondsNow();
+}
+
+} // namespace
+
+int32_t TolvanSocket::HandleNotification(uint32_t message, int32_t wParam, int32_t lParam,
+                                         const detail::Caller& caller)
+{
+    caller.require("HandleNotification");
+    Impl& s = *impl_;
+    if (message != socket::kSocketMessage || !s.ReceiveInfo || wParam != s.ReceiveInfo->intSocket())
+        return 0;
+    int16_t event = socket::LowWordSigned(lParam);
+    int16_t error = socket::HighWord(lParam);
+    switch (event) {
+    case platform::FdRead:
+        onRead(s);
+        break;
+    case platform::FdWrite:
+        s.WriteReady = true;
+        break;
+    case platform::FdAccept:
+        if (error == 0) {
+            s.events.raise([&](TolvanSocketEvents& sink) {
+                int32_t socketID = wParam;  // what a handler writes back is ignored
+                sink.OnAcceptConnection(socketID);
+            });
+        }
+        break;
+    case platform::FdConnect:
+        if (error != 0) {
+            s.ConnectState = 2;
+            break;
+        }
+        s.ConnectState = 1;
+        s.events.raise([](TolvanSocketEvents& sink) { sink.OnConnect(); });
+        break;
+    case platform::FdClose:
+        CloseSocket();
+        s.events.raise([](TolvanSocketEvents& sink) { sink.OnCloseConnection(); });
+        break;
+    default:
+        break;
+    }
+    return 0;
+}
+
+} // namespace tolmail

@@ -1,0 +1,68 @@
+// SocketInfo: one socket's receive buffer, which moves older text to a spill file
+// while it is large and reads it back in arrival order.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/files.h"
+#include "tolmail/ref.h"
+
+namespace tolmail {
+class TolvanSocket;
+}
+
+namespace tolmail::socket {
+
+/// Received text kept in memory before it moves to the spill file.
+inline constexpr size_t kSpillThreshold = 32000;
+/// Characters read back from the spill file per take.
+inline constexpr size_t kSpillReadChunk = 16384;
+/// The fixed limit of a counted take, whatever the component's time-out.
+inline constexpr double kCountedTakeSeconds = 15.0;
+
+class SocketInfo {
+public:
+    SocketInfo() = default;
+    ~SocketInfo();
+    SocketInfo(const SocketInfo&) = delete;
+    SocketInfo& operator=(const SocketInfo&) = delete;
+
+    int32_t intSocket() const noexcept { return intSocket_; }
+    void intSocket(int32_t value) noexcept { intSocket_ = value; }
+    /// The owning component; not counted, so the registry never keeps it alive.
+    const WeakRef<TolvanSocket>& AddrProc() const noexcept { return owner_; }
+    void AddrProc(WeakRef<TolvanSocket> value) { owner_ = std::move(value); }
+
+    /// Appends received text. Past the threshold, lets pending messages be dispatched
+    /// once (unless `mayDispatch` is false) and moves the buffer to the spill file.
+    void BufStr(std::string_view text, bool mayDispatch = true);
+    /// Takes everything in memory, or the next chunk of the spill file while spilling.
+    std::string BufStr();
+    /// Takes DataLen characters, waiting up to 15 seconds for them to arrive.
+    std::string GetBufStr(int32_t DataLen);
+
+    bool Spilling() const noexcept { return spilling_; }
+    const std::string& SpillFileName() const noexcept { return spillFileName_; }
+    size_t bufferedInMemory() const noexcept { return buffer_.size(); }
+
+private:
+    std::string TakeChars(size_t count);
+    std::string readSpill(size_t count);
+    bool startSpilling();
+    void endSpilling();
+
+    int32_t intSocket_ = 0;
+    WeakRef<TolvanSocket> owner_;
+    std::string buffer_;
+    std::string spillFileName_;
+    bool spilling_ = false;
+    bool spillWriteFailed_ = false;
+    platform::File spillWriter_;
+    platform::File spillReader_;
+    uint64_t spilledBytes_ = 0;   // confirmed written to the file
+    uint64_t readBackBytes_ = 0;  // taken back out of it
+};
+
+} // namespace tolmail::socket
