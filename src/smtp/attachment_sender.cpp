@@ -1,0 +1,70 @@
+// Attachment streaming: each file read, encoded and sent one chunk at a time, never
+// held whole (RFC 2045 transfer encodings, RFC 5321 DATA).
+#include "smtp/attachment_sender.h"
+
+#include <algorithm>
+#include <limits>
+
+#include "platform/files.h"
+#include "platform/message_loop.h"
+#include "smtp/chunk_encoders.h"
+#include "smtp/chunk_reader.h"
+#include "smtp/data_writer.h"
+#include "smtp/message.h"
+
+namespace tolmail::smtp {
+
+namespace {
+
+constexpr int32_t kMissingOrNotSent = 32;
+
+/// Event numbers are 32-bit; larger files report the largest value.
+int32_t clamp32(long long n)
+{
+    return static_cast<int32_t>(std::min<long long>(n, std::numeric_limits<int32_t>::max()));
+}
+
+} // namespace
+
+int32_t SendAttachmentData(DataWriter& out, const std::string& filename, int32_t encoding, const RaiseEvent& raise)
+{
+    if (!platform::IsNormalFile(filename))
+        return kMissingOrNotSent;
+    platform::FileResult result = platform::FileOk;
+    platform::File file = platform::File::OpenRead(filename, result);
+    if (!file.isOpen())
+        return result == platform::FileOk ? platform::FileOtherFailure : result;
+    const long long length = file.size();
+    if (length < 0)
+        return platform::FileOtherFailure;
+
+    const EncodingRule& rule = EncodingRuleOf(encoding);
+    const std::string progressText = "ATTACHMENT: Encoding " + filename + " ...";
+    ChunkReader reader(file);
+    std::string encoded;
+    long long counter = 0;
+    while (counter < length) {
+        platform::yieldPoint();
+        const std::string_view chunk = reader.next(rule.chunkSize, result);
+        if (result != platform::FileOk)
+            return result;
+        if (chunk.empty())
+            break;  // the file shrank since it was measured
+        counter += static_cast<long long>(chunk.size());
+        raise(progressText, 20, clamp32(length), clamp32(counter));
+        std::string_view piece = chunk;
+        if (rule.encode != nullptr) {
+            rule.encode(chunk, encoded);
+            piece = encoded;
+        }
+        if (out.sendData(piece) != 0)
+            return kMissingOrNotSent;
+    }
+    if (encoding == EncodingUuencode)
+        out.sendData("`\r\n");
+    file.close();
+    raise("ATTACHMENT: Encoding Done", 21, clamp32(length), clamp32(counter));
+    return 0;
+}
+
+} // namespace tolmail::smtp

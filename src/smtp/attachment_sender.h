@@ -1,0 +1,21 @@
+// Streaming of one attachment file: read in chunks, encoded, sent (RFC 2045).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace tolmail::smtp {
+
+class DataWriter;
+
+/// Raises a progress event: text, task, param1, param2.
+using RaiseEvent = std::function<void(const std::string&, int32_t, int32_t, int32_t)>;
+
+/// Reads `filename` chunk by chunk, encodes each chunk by itself with the rule of
+/// `encoding` and sends it as one piece, raising event 20 after each read and 21 at
+/// the end. 0 when done; 32 when the file is missing or a piece could not be sent;
+/// the file result code of a read failure otherwise.
+int32_t SendAttachmentData(DataWriter& out, const std::string& filename, int32_t encoding, const RaiseEvent& raise);
+
+} // namespace tolmail::smtp

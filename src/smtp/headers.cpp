@@ -1,0 +1,81 @@
+// Composition of the header block of a sent message (RFC 5322 3.6).
+#include "smtp/headers.h"
+
+#include <array>
+
+#include "codec/wordfunc.h"
+#include "smtp/header_value.h"
+
+namespace tolmail::smtp {
+
+namespace {
+
+constexpr std::array<const char*, 4> kRecipientPrefixes = {"", "To: ", "Cc: ", "Bcc: "};
+
+/// X-MSMail-Priority by priority 0 to 5; 0 writes no line.
+constexpr std::array<const char*, 6> kMSMailPriorities = {
+    nullptr, "High", "High", "Normal", "Normal", "Low",
+};
+
+constexpr const char* kCrLf = "\r\n";
+
+} // namespace
+
+std::string BuildRecipientLine(const MessageFields& m, uint8_t type)
+{
+    if (type < 1 || type > 3)
+        return {};
+    std::string line;
+    for (const auto& r : m.recipients) {
+        if (r.RecipientType != type)
+            continue;
+        line += line.empty() ? kRecipientPrefixes[type] : ",";
+        line += FoldHeaderValue(r.Name) + " <" + r.Email + ">";
+    }
+    if (!line.empty())
+        line += kCrLf;
+    return line;
+}
+
+std::string BuildDateValue(const std::string& dateTime, const platform::LocalTime& now)
+{
+    if (!dateTime.empty())
+        return dateTime;
+    return platform::MailDateText(now) + " " + codec::TimeZoneOffsetText(now.biasMinutes);
+}
+
+std::string CharsetName(const MessageFields& m)
+{
+    if (!m.CustomCharset.empty())
+        return m.CustomCharset;
+    return m.charset == 1 ? "US-ASCII" : "ISO-8859-1";
+}
+
+std::string ComposeHeaders(const MessageFields& m, const platform::LocalTime& now)
+{
+    std::string block;
+    block.reserve(512 + m.CustomHeaders.size());
+    block += "From: " + FoldHeaderValue(m.FromName) + " <" + m.FromEmail + ">" + kCrLf;
+    for (uint8_t type = 1; type <= 3; ++type)
+        block += BuildRecipientLine(m, type);
+    block += "Subject: " + FoldHeaderValue(m.Subject) + kCrLf;
+    block += "Date: " + FoldHeaderValue(BuildDateValue(m.DateTime, now)) + kCrLf;
+    if (m.ReturnReceipt)
+        block += "Return-Receipt-To: " + m.FromEmail + kCrLf;
+    if (!m.ReplyTo.empty())
+        block += "Reply-To: " + FoldHeaderValue(m.ReplyTo) + kCrLf;
+    // A positive number is written with a blank where its sign would stand.
+    block += "X-Priority: " + std::string(m.priority >= 0 ? " " : "") + std::to_string(m.priority) + kCrLf;
+    const bool hasMSMail = m.priority >= 1 && m.priority <= 5 && kMSMailPriorities[m.priority] != nullptr;
+    if (m.UseMSMail && hasMSMail)
+        block += std::string("X-MSMail-Priority: ") + kMSMailPriorities[m.priority] + kCrLf;
+    block += m.CustomHeaders;
+    return block;
+}
+
+std::string ComposeHeaders(const MessageFields& m)
+{
+    return ComposeHeaders(m, platform::LocalNow());
+}
+
+} // namespace tolmail::smtp

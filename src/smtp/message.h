@@ -1,0 +1,55 @@
+// The message a TolvanSMTP holds until it is sent: fields, recipients, attachments
+// (RFC 5322 header material, MIME parts of RFC 2045).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tolmail::smtp {
+
+struct PendingRecipient {
+    std::string Name;
+    std::string Email;
+    uint8_t RecipientType = 1;  // 1 To, 2 Cc, 3 Bcc; others are offered but get no header line
+};
+
+struct PendingAttachment {
+    std::string ShortName;  // the file's own name, written into the part headers
+    std::string Filename;   // the path that is read at sending time
+    int32_t Encoding = 2;
+};
+
+/// Transfer encodings by code; any other code sends the bytes unchanged.
+enum Encoding : int32_t {
+    EncodingQuotedPrintable = 1,
+    EncodingBase64 = 2,
+    EncodingUuencode = 3,
+};
+
+struct MessageFields {
+    std::string ContentType = "text/plain";
+    std::string DateTime;
+    std::string Subject;
+    std::string MailBody;
+    std::string FromName;
+    std::string FromEmail;
+    std::string CustomCharset;
+    bool ReturnReceipt = false;
+    std::string ReplyTo;
+    bool UseMSMail = true;
+    bool UseMIME = true;
+    int32_t charset = 1;
+    int32_t priority = 3;
+    std::string CustomHeaders;  // complete lines, each ended by CR LF
+    std::vector<PendingRecipient> recipients;
+    std::vector<PendingAttachment> attachments;
+};
+
+/// True when the text holds a CR or an LF.
+inline bool HasLineBreak(const std::string& text)
+{
+    return text.find_first_of("\r\n") != std::string::npos;
+}
+
+} // namespace tolmail::smtp

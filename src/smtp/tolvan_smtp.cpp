@@ -1,0 +1,169 @@
+// TolvanSMTP's public surface: properties with their setter rules, the recipient,
+// custom-header and attachment lists, and the body import (RFC 5322 material).
+#include <string_view>
+
+#include "platform/files.h"
+#include "smtp/header_value.h"
+#include "smtp/smtp_impl.h"
+#include "tolmail/error.h"
+
+namespace tolmail {
+
+namespace {
+
+constexpr std::string_view kNameCharacters =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-!@#%*+=., ";
+constexpr size_t kMaxNameOrAddress = 64;
+constexpr int32_t kRefused = 5;
+constexpr int32_t kBodyFileMissing = 32;
+
+bool isAcceptableName(const std::string& name)
+{
+    return !name.empty() && name.find_first_not_of(kNameCharacters) == std::string::npos;
+}
+
+} // namespace
+
+Ref<TolvanSMTP> TolvanSMTP::Create()
+{
+    return std::make_shared<TolvanSMTP>(Private{});
+}
+
+TolvanSMTP::TolvanSMTP(Private) : impl_(std::make_unique<Impl>()) {}
+
+TolvanSMTP::~TolvanSMTP()
+{
+    if (impl_->socket && impl_->socket->Connected())
+        impl_->socket->CloseSocket();
+}
+
+std::string TolvanSMTP::ContentType() const { return impl_->message.ContentType; }
+void TolvanSMTP::ContentType(const std::string& value) { impl_->message.ContentType = value; }
+std::string TolvanSMTP::DateTime() const { return impl_->message.DateTime; }
+void TolvanSMTP::DateTime(const std::string& value) { impl_->message.DateTime = value; }
+std::string TolvanSMTP::Subject() const { return impl_->message.Subject; }
+void TolvanSMTP::Subject(const std::string& value) { impl_->message.Subject = value; }
+std::string TolvanSMTP::MailBody() const { return impl_->message.MailBody; }
+void TolvanSMTP::MailBody(const std::string& value) { impl_->message.MailBody = value; }
+std::string TolvanSMTP::FromName() const { return impl_->message.FromName; }
+void TolvanSMTP::FromName(const std::string& value) { impl_->message.FromName = value; }
+std::string TolvanSMTP::FromEmail() const { return impl_->message.FromEmail; }
+void TolvanSMTP::FromEmail(const std::string& value) { impl_->message.FromEmail = value; }
+std::string TolvanSMTP::CustomCharset() const { return impl_->message.CustomCharset; }
+void TolvanSMTP::CustomCharset(const std::string& value) { impl_->message.CustomCharset = value; }
+bool TolvanSMTP::ReturnReceipt() const { return impl_->message.ReturnReceipt; }
+void TolvanSMTP::ReturnReceipt(bool value) { impl_->message.ReturnReceipt = value; }
+std::string TolvanSMTP::ReplyTo() const { return impl_->message.ReplyTo; }
+void TolvanSMTP::ReplyTo(const std::string& value) { impl_->message.ReplyTo = value; }
+bool TolvanSMTP::UseMSMail() const { return impl_->message.UseMSMail; }
+void TolvanSMTP::UseMSMail(bool value) { impl_->message.UseMSMail = value; }
+bool TolvanSMTP::UseMIME() const { return impl_->message.UseMIME; }
+void TolvanSMTP::UseMIME(bool value) { impl_->message.UseMIME = value; }
+std::string TolvanSMTP::Version() const { return "1.10b"; }
+std::string TolvanSMTP::SMTPError() const { return impl_->smtpError; }
+void TolvanSMTP::Host(const std::string& value) { impl_->hostList = value; }
+void TolvanSMTP::Port(int16_t value) { impl_->port = value; }
+
+void TolvanSMTP::CharSet(int32_t value)
+{
+    impl_->message.charset = value > 2 ? 1 : value;
+}
+
+int32_t TolvanSMTP::CharSet() const { return impl_->message.charset; }
+int32_t TolvanSMTP::Priority() const { return impl_->message.priority; }
+
+void TolvanSMTP::Priority(int32_t value)
+{
+    impl_->message.priority = (value < 0 || value > 5) ? 1 : value;
+}
+
+int32_t TolvanSMTP::TimeOut() const { return impl_->timeOut; }
+
+void TolvanSMTP::TimeOut(int32_t value)
+{
+    impl_->timeOut = (value < 0 || value > 1500) ? 0 : value;
+}
+
+int32_t TolvanSMTP::CountAttachment() const
+{
+    return static_cast<int32_t>(impl_->message.attachments.size());
+}
+
+int32_t TolvanSMTP::AddAttachment(const std::string& Filename, int32_t Encoding)
+{
+    if (!platform::IsNormalFile(Filename))
+        return kRefused;
+    impl_->message.attachments.push_back({platform::BaseName(Filename), Filename, Encoding});
+    return 0;
+}
+
+void TolvanSMTP::Clear(int32_t Clearflag)
+{
+    const int32_t flags = Clearflag == 0 ? 7 : Clearflag;
+    if (flags & 1)
+        impl_->message.attachments.clear();
+    if (flags & 2)
+        impl_->message.recipients.clear();
+    if (flags & 4)
+        impl_->message.CustomHeaders.clear();
+}
+
+int32_t TolvanSMTP::CountRecipients() const
+{
+    return static_cast<int32_t>(impl_->message.recipients.size());
+}
+
+int32_t TolvanSMTP::AddRecipients(const std::string& Name, const std::string& Email, const int32_t& RecipientType)
+{
+    if (!isAcceptableName(Name) || Name.size() > kMaxNameOrAddress || Email.size() > kMaxNameOrAddress)
+        return kRefused;
+    // An address with a line break could end the RCPT TO command and smuggle another.
+    if (smtp::HasLineBreak(Email))
+        return kRefused;
+    if (RecipientType < 0 || RecipientType > 255)
+        throw Error(errc::Overflow, "Overflow: RecipientType " + std::to_string(RecipientType) + " is outside 0 to 255");
+    impl_->message.recipients.push_back({Name, Email, static_cast<uint8_t>(RecipientType)});
+    return 0;
+}
+
+int32_t TolvanSMTP::Connect() { return impl_->Connect(); }
+int32_t TolvanSMTP::Send() { return impl_->Send(); }
+int32_t TolvanSMTP::Disconnect() { return impl_->Disconnect(); }
+
+int32_t TolvanSMTP::AddCustomHeader(const std::string& NameOfHeader, const std::string& Value)
+{
+    if (NameOfHeader.empty() || Value.empty())
+        return kRefused;
+    // A name with a line break would start a header line of its own.
+    if (smtp::HasLineBreak(NameOfHeader))
+        return kRefused;
+    impl_->message.CustomHeaders += NameOfHeader + ": " + smtp::FoldHeaderValue(Value) + "\r\n";
+    return 0;
+}
+
+int32_t TolvanSMTP::ImportMailBody(const std::string& Filename)
+{
+    if (!platform::IsNormalFile(Filename))
+        return kBodyFileMissing;
+    platform::FileResult result = platform::FileOk;
+    platform::File file = platform::File::OpenRead(Filename, result);
+    if (!file.isOpen())
+        return result == platform::FileOk ? platform::FileOtherFailure : result;
+    std::string contents;
+    char buffer[65536];
+    for (;;) {
+        const long n = file.read(buffer, sizeof buffer, result);
+        if (n < 0)
+            return result;
+        if (n == 0)
+            break;
+        contents.append(buffer, static_cast<size_t>(n));
+    }
+    impl_->message.MailBody += contents;
+    return 0;
+}
+
+uint32_t TolvanSMTP::Advise(std::shared_ptr<TolvanSMTPEvents> sink) { return impl_->events.Advise(std::move(sink)); }
+void TolvanSMTP::Unadvise(uint32_t cookie) { impl_->events.Unadvise(cookie); }
+
+} // namespace tolmail
