@@ -1,0 +1,117 @@
+// Message: the public members of a retrieved message, its release, deletion at the
+// server ("DELE", RFC 1939) and the settings it reads through its component.
+#include "tolmail/Message.h"
+
+#include "codec/temp_files.h"
+#include "platform/library_caller.h"
+#include "pop3/message_impl.h"
+#include "pop3/progress.h"
+#include "pop3/session.h"
+
+namespace tolmail {
+
+namespace {
+// What a message reads when its component has gone.
+constexpr const char* kDefaultAlternativeType = "PLAIN";
+constexpr int32_t kDefaultMaxMemAttachment = 16384;
+} // namespace
+
+Message::Message(Private) : impl_(std::make_unique<Impl>()) {}
+
+Message::~Message()
+{
+    // A host's handler must not be able to throw through a release.
+    try {
+        pop3::Raise(impl_->Owner, pop3::Progress::CleaningUp, 0, 0);
+    } catch (...) {
+    }
+    if (!impl_->FullMsgFilename.empty())
+        (void)codec::DeleteFileIfPresent(impl_->FullMsgFilename);
+    impl_->Owner.reset();
+}
+
+Message::Impl& Message::impl(const detail::Caller& caller)
+{
+    caller.require("Message.impl");
+    return *impl_;
+}
+
+std::string Message::CharSet() const { return impl_->CharSet; }
+void Message::CharSet(const std::string& value) { impl_->CharSet = value; }
+
+Ref<tolmail::Recipients> Message::Recipients()
+{
+    if (!impl_->Recipients)
+        impl_->Recipients = Recipients::Create(detail::libraryCaller());
+    return impl_->Recipients;
+}
+
+Ref<tolmail::Attachments> Message::Attachments()
+{
+    if (!impl_->Attachments)
+        impl_->Attachments = Attachments::Create(detail::libraryCaller());
+    return impl_->Attachments;
+}
+
+std::string Message::Subject() const { return impl_->Subject; }
+std::string Message::Size() const { return impl_->Size; }
+std::string Message::ReplyToAddress() const { return impl_->ReplyToAddress; }
+std::string Message::ReplyToName() const { return impl_->ReplyToName; }
+std::string Message::Priority() const { return impl_->Priority; }
+std::string Message::MessageText() const { return impl_->MessageText; }
+std::string Message::MessageId() const { return impl_->MessageId; }
+int32_t Message::MessageStatus() const { return impl_->MessageStatus; }
+std::string Message::CompleteHeader() const { return impl_->CompleteHeader; }
+std::string Message::FullMsgFilename() const { return impl_->FullMsgFilename; }
+std::string Message::FromAddress() const { return impl_->FromAddress; }
+std::string Message::FromName() const { return impl_->FromName; }
+std::string Message::DateTime() const { return impl_->DateTime; }
+std::string Message::ContentType() const { return impl_->ContentType; }
+std::string Message::ContentSubType() const { return impl_->ContentSubType; }
+bool Message::IsMIME() const { return impl_->IsMIME; }
+std::string Message::ReturnReceipt() const { return impl_->ReturnReceipt; }
+
+int32_t Message::DeleteAtServer()
+{
+    Impl& message = *impl_;
+    if (!message.connected())
+        return 2;
+    pop3::SendCommand(*message.Socket, "DELE " + std::to_string(message.ServerNumber));
+    std::string reply;
+    pop3::ReadLine(*message.Socket, reply);
+    if (reply.empty())
+        return 1;
+    return pop3::StartsWith(reply, "-ERR") ? 16 : 0;
+}
+
+bool Message::Impl::connected() const
+{
+    return Socket && Socket->Connected();
+}
+
+std::string Message::Impl::cachedDirectory() const
+{
+    Ref<TolvanPOP3> owner = Owner.lock();
+    return owner ? owner->CachedDirectory() : std::string();
+}
+
+std::string Message::Impl::alternativeType() const
+{
+    Ref<TolvanPOP3> owner = Owner.lock();
+    return owner ? owner->AlternativeType() : std::string(kDefaultAlternativeType);
+}
+
+int32_t Message::Impl::maxMemAttachment() const
+{
+    Ref<TolvanPOP3> owner = Owner.lock();
+    return owner ? owner->MaxMemAttachment() : kDefaultMaxMemAttachment;
+}
+
+void Message::Impl::raiseProgress(const std::string& text, int32_t task, int32_t param1, int32_t param2) const
+{
+    Ref<TolvanPOP3> owner = Owner.lock();
+    if (owner)
+        owner->RaiseProgress(text, task, param1, param2, detail::libraryCaller());
+}
+
+} // namespace tolmail

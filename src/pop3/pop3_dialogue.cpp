@@ -1,0 +1,171 @@
+// The POP3 log-in and session commands (RFC 1939): greeting, USER, PASS, STAT over a
+// host list, then NOOP, RSET and QUIT.
+#include "codec/wordfunc.h"
+#include "pop3/pop3_impl.h"
+#include "pop3/session.h"
+
+namespace tolmail {
+
+namespace {
+
+constexpr char kHostSeparator = ';';
+
+// The failure texts that POP3Error takes.
+constexpr const char* kNoError = "No Error";
+constexpr const char* kHostRequired = "POP3 Host Required";
+constexpr const char* kLoginRequired = "Login name Required";
+constexpr const char* kNotPop3Server = "Not a POP3 Server";
+constexpr const char* kLoginFailure = "Login Failure / ";
+constexpr const char* kLineBreakInCredentials = "line break in Login or Password";
+
+/// The reply check of the greeting and the "PASS" reply: "+OK" accepted, anything
+/// else refused with the text POP3Error then reads.
+bool Accepted(const std::string& reply, std::string& error, const std::string& failure)
+{
+    if (pop3::StartsWith(reply, "+OK")) {
+        error = kNoError;
+        return true;
+    }
+    error = failure;
+    return false;
+}
+
+/// A reply whose first word is "-ERR" is `refused`; an empty one 1; anything else 0.
+int32_t Judge(const std::string& reply, int32_t refused)
+{
+    if (codec::GetWord(reply, 1) == "-ERR")
+        return refused;
+    return reply.empty() ? 1 : 0;
+}
+
+} // namespace
+
+int32_t TolvanPOP3::Connect()
+{
+    Impl& pop = *impl_;
+    if (pop.Host.empty()) {
+        pop.POP3Error = kHostRequired;
+        return 4;
+    }
+    if (pop.Login.empty()) {
+        pop.POP3Error = kLoginRequired;
+        return 5;
+    }
+    // A line break would end the command early and smuggle in one of the sender's own.
+    if (pop3::HasLineBreak(pop.Login) || pop3::HasLineBreak(pop.Password)) {
+        pop.POP3Error = std::string(kLoginFailure) + kLineBreakInCredentials;
+        return 5;
+    }
+    if (pop.Socket->Connected())
+        return 3;
+
+    pop.Socket->Port(static_cast<uint16_t>(pop.Port));
+    pop.Socket->TimeOut(pop.TimeOut);
+    std::string greeting;
+    int32_t result = pop.ConnectHostList(greeting);
+    if (result != 0)
+        return result;
+    if (!Accepted(greeting, pop.POP3Error, kNotPop3Server))
+        return 32;
+
+    pop.raise(pop3::Progress::Verification);
+    std::string reply;
+    pop3::SendCommand(*pop.Socket, "USER " + pop.Login);
+    result = pop3::ReadLine(*pop.Socket, reply);
+    if (result == 0) {
+        pop3::SendCommand(*pop.Socket, "PASS " + pop.Password);
+        result = pop3::ReadLine(*pop.Socket, reply);
+    }
+    std::string failure = kLoginFailure + (reply.size() > 5 ? reply.substr(5) : std::string());
+    if (Accepted(reply, pop.POP3Error, failure)) {
+        pop.raise(pop3::Progress::Granted);
+        pop.ReadStatistics();
+        return result;
+    }
+    if (result == 0) {
+        pop.raise(pop3::Progress::Denied);
+        return 5;
+    }
+    pop.raise(pop3::Progress::Timeout);
+    return result;
+}
+
+int32_t TolvanPOP3::Impl::ConnectHostList(std::string& greeting)
+{
+    // A ";" ends a name when it is not the very first character; a separator at the
+    // end leaves no further name.
+    size_t cursor = 0;
+    for (;;) {
+        size_t separator = Host.find(kHostSeparator, cursor);
+        std::string name;
+        bool last = true;
+        if (separator != std::string::npos && separator >= 1) {
+            name = Host.substr(cursor, separator - cursor);
+            cursor = separator + 1;
+            last = cursor >= Host.size();
+        } else {
+            name = Host.substr(cursor);
+        }
+        Socket->Host(name);
+        int32_t result = Socket->Connect();
+        if (result == 0)
+            return pop3::ReadLine(*Socket, greeting);
+        if (last)
+            return result;
+    }
+}
+
+void TolvanPOP3::Impl::ReadStatistics()
+{
+    std::string reply;
+    pop3::SendCommand(*Socket, "STAT");
+    pop3::ReadLine(*Socket, reply);
+    MessageCount = 0;
+    MailboxSize = 0;
+    // "+OK count size": without two blanks there are no figures to read.
+    size_t first = reply.find(' ');
+    if (first == std::string::npos)
+        return;
+    size_t second = reply.find(' ', first + 1);
+    if (second == std::string::npos)
+        return;
+    MessageCount = pop3::LeadingNumber(std::string_view(reply).substr(first + 1, second - first));
+    MailboxSize = pop3::LeadingNumber(std::string_view(reply).substr(second + 1));
+}
+
+int32_t TolvanPOP3::Disconnect()
+{
+    Impl& pop = *impl_;
+    pop.raise(pop3::Progress::Disconnecting);
+    std::string reply;
+    if (pop.Socket->Connected()) {
+        pop3::SendCommand(*pop.Socket, "QUIT");
+        pop3::ReadLine(*pop.Socket, reply);
+        pop.raise(pop3::Progress::CleanLogoff);
+    } else {
+        pop.raise(pop3::Progress::DirtyLogoff);
+    }
+    return Judge(reply, 32);
+}
+
+int32_t TolvanPOP3::Impl::SimpleCommand(const char* command)
+{
+    if (!Socket->Connected())
+        return 2;
+    std::string reply;
+    pop3::SendCommand(*Socket, command);
+    pop3::ReadLine(*Socket, reply);
+    return Judge(reply, 16);
+}
+
+int32_t TolvanPOP3::KeepAlive()
+{
+    return impl_->SimpleCommand("NOOP");
+}
+
+int32_t TolvanPOP3::CancelDelete()
+{
+    return impl_->SimpleCommand("RSET");
+}
+
+} // namespace tolmail

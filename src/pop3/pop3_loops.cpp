@@ -1,0 +1,88 @@
+// TolvanPOP3's loops over the mailbox: GetMessages ("RETR" each message) and
+// GetMessageHeader ("LIST" and "TOP" each message), both stoppable by Cancel.
+#include "platform/library_caller.h"
+#include "pop3/message_impl.h"
+#include "pop3/pop3_impl.h"
+
+namespace tolmail {
+
+namespace {
+
+/// Counts a running loop, so that Cancel can tell whether a loop will see its request.
+class LoopScope {
+public:
+    explicit LoopScope(int32_t& running) : running_(running) { ++running_; }
+    ~LoopScope() { --running_; }
+    LoopScope(const LoopScope&) = delete;
+    LoopScope& operator=(const LoopScope&) = delete;
+
+private:
+    int32_t& running_;
+};
+
+/// True (and the request consumed) when Cancel asked the loop to stop.
+bool TakeCancel(bool& requested)
+{
+    if (!requested)
+        return false;
+    requested = false;
+    return true;
+}
+
+void RemoveItem(Messages& messages, const Ref<Message>& message)
+{
+    int32_t position = 1;
+    for (const Ref<Message>& item : messages.NewEnum()) {
+        if (item == message) {
+            messages.Remove(Variant(position));
+            return;
+        }
+        ++position;
+    }
+}
+
+} // namespace
+
+int32_t TolvanPOP3::GetMessages(uint8_t param)
+{
+    Impl& pop = *impl_;
+    LoopScope scope(pop.loopsRunning);
+    pop.CancelRequested = false;
+    const int32_t count = GetMessageCount();
+    // Messages handed out earlier stay valid for whoever holds them.
+    Ref<tolmail::Messages> messages = Messages::Create(detail::libraryCaller());
+    pop.Messages = messages;
+    for (int32_t number = 1; number <= count; ++number) {
+        if (TakeCancel(pop.CancelRequested))
+            break;
+        Ref<Message> message = messages->AddMessage(number, "", "", "", "", "", "", "", 0, "", "", "", "", "", "", "",
+                                                    weak_from_this(), "", detail::libraryCaller());
+        int32_t result = message->GetMessage(param);
+        if (result != 0)
+            return result;  // the message stays, as far as it was filled
+    }
+    return 0;
+}
+
+int32_t TolvanPOP3::GetMessageHeader()
+{
+    Impl& pop = *impl_;
+    LoopScope scope(pop.loopsRunning);
+    pop.CancelRequested = false;
+    if (!pop.Messages || pop.Messages->Count() != 0)
+        pop.Messages = Messages::Create(detail::libraryCaller());
+    Ref<tolmail::Messages> messages = pop.Messages;
+    for (int32_t number = 1; number <= GetMessageCount(); ++number) {
+        if (TakeCancel(pop.CancelRequested))
+            break;
+        Ref<Message> message;
+        int32_t result = pop.FetchHeader(number, messages, weak_from_this(), message);
+        if (result == 0)
+            continue;
+        RemoveItem(*messages, message);
+        return result;
+    }
+    return 0;
+}
+
+} // namespace tolmail
