@@ -1,0 +1,44 @@
+// Records the OnSMTPEvent calls of a component for the tests.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tolmail/TolvanSMTP.h"
+
+namespace smtptest {
+
+struct Event {
+    std::string text;
+    int32_t task, param1, param2;
+};
+
+class EventLog : public tolmail::TolvanSMTPEvents {
+public:
+    void OnSMTPEvent(const std::string& paramtext, int32_t task, int32_t param1, int32_t param2) override
+    {
+        events.push_back({paramtext, task, param1, param2});
+    }
+
+    std::vector<int32_t> tasks() const
+    {
+        std::vector<int32_t> out;
+        for (const auto& e : events)
+            out.push_back(e.task);
+        return out;
+    }
+
+    std::vector<Event> events;
+};
+
+/// Advises a fresh log on `smtp` and returns it.
+inline std::shared_ptr<EventLog> Record(tolmail::TolvanSMTP& smtp)
+{
+    auto log = std::make_shared<EventLog>();
+    smtp.Advise(log);
+    return log;
+}
+
+} // namespace smtptest
