@@ -19,6 +19,8 @@ void Gather(std::string& list, const std::string& value)
     if (list.size() >= kMaxFieldList)
         return;
     list = TrimBlanks(list + " " + value);
+    if (list.size() > kMaxFieldList)
+        list.resize(kMaxFieldList);
 }
 
 void Gather(std::string& list, std::string value, bool stripJunk)

@@ -1,0 +1,145 @@
+// The header readers' line rules, without a server: fields, continuations, the
+// field table, byte-stuffing, recipients, the Content-Type split and the limits.
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <string>
+
+#include "platform/library_caller.h"
+#include "pop3/header_parse.h"
+
+namespace tolmail::pop3 {
+namespace {
+
+class HeaderTest : public ::testing::Test {
+protected:
+    Ref<Message> message_ = Messages::Create(detail::libraryCaller())
+                                ->AddMessage(1, "", "", "", "", "", "", "", 0, "", "", "", "", "", "", "",
+                                             WeakRef<TolvanPOP3>{}, "", detail::libraryCaller());
+    Message::Impl& m_ = message_->impl(detail::libraryCaller());
+
+    /// Feeds the lines (without CR LF) through one reader and runs the after-header steps.
+    void Read(HeaderReader reader, std::initializer_list<std::string> lines, bool addRecipients = true)
+    {
+        HeaderScan scan(reader);
+        for (const std::string& line : lines)
+            TakeHeaderLine(m_, scan, line + "\r\n");
+        FinishHeader(m_, scan, addRecipients);
+    }
+
+    std::string Recipient(int32_t position, int16_t type)
+    {
+        auto recipient = message_->Recipients()->Item(Variant(position));
+        EXPECT_EQ(recipient->Types(), type);
+        return recipient->Name() + "|" + recipient->Address();
+    }
+};
+
+TEST_F(HeaderTest, FieldsOfAPlainHeader)
+{
+    Read(HeaderReader::Retr, {"Received: from x", "From: Ann Example <ann@example.org>", "Reply-To: rob@example.org",
+                              "Subject:  Hello\tthere ", "Date: Tue, 2 Jan 2024 10:00:00 +0100",
+                              "Message-ID: <1@example.org>", "Return-Receipt-To: ann@example.org",
+                              "MIME-Version: 1.0", "Content-Type: text/plain; charset=iso-8859-1"});
+    EXPECT_EQ(message_->FromName(), "Ann Example");
+    EXPECT_EQ(message_->FromAddress(), "ann@example.org");
+    EXPECT_EQ(message_->ReplyToName(), "");
+    EXPECT_EQ(message_->ReplyToAddress(), "rob@example.org");
+    EXPECT_EQ(message_->Subject(), "Hello there");
+    EXPECT_EQ(message_->DateTime(), "Tue, 2 Jan 2024 10:00:00 +0100");
+    EXPECT_EQ(message_->MessageId(), "<1@example.org>");
+    EXPECT_EQ(message_->ReturnReceipt(), "ann@example.org");
+    EXPECT_TRUE(message_->IsMIME());
+    EXPECT_EQ(message_->ContentType(), "text");
+    EXPECT_EQ(message_->ContentSubType(), "plain");
+    EXPECT_EQ(message_->CharSet(), "charset=iso-8859-1");
+    EXPECT_EQ(m_.CompleteHeader.substr(0, 18), "Received: from x\r\n");
+}
+
+TEST_F(HeaderTest, FoldedListsGatherAndSingleFieldsKeepTheLastLine)
+{
+    Read(HeaderReader::Retr, {"To: Ann <ann@example.org>,", "  bob@example.org", "Cc: \"Carl C\" <carl@example.org>",
+                              "Subject: first half", " second half", "Content-Type: multipart/mixed;",
+                              "\tboundary=\"b1\""});
+    ASSERT_EQ(message_->Recipients()->Count(), 3);
+    EXPECT_EQ(Recipient(1, 1), "Ann|ann@example.org");
+    EXPECT_EQ(Recipient(2, 1), "|bob@example.org");
+    EXPECT_EQ(Recipient(3, 2), "\"Carl C\"|carl@example.org");
+    EXPECT_EQ(message_->Subject(), "second half");
+    EXPECT_EQ(message_->ContentType(), "multipart");
+    EXPECT_EQ(message_->ContentSubType(), "mixed");
+    EXPECT_EQ(m_.ContentParams, "boundary=\"b1\"");
+    EXPECT_EQ(message_->CharSet(), "") << "only a text type gives a charset";
+}
+
+TEST_F(HeaderTest, TheReadersSplitFieldLinesDifferently)
+{
+    Read(HeaderReader::Top, {"Date: today", "Subject:NoBlank"});
+    EXPECT_EQ(message_->Subject(), "oBlank") << "after TOP the value starts two characters past the colon";
+
+    m_.Subject = "kept";
+    Read(HeaderReader::Retr, {"Date: today", "Subject:NoBlank"});
+    EXPECT_EQ(message_->Subject(), "kept") << "after RETR the line continues Date";
+    EXPECT_EQ(message_->DateTime(), "Subject:NoBlank");
+}
+
+TEST_F(HeaderTest, PrioritiesInEitherOrder)
+{
+    Read(HeaderReader::Retr, {"X-MSMail-Priority: High", "X-Priority: 2"});
+    EXPECT_EQ(message_->Priority(), "2");
+    m_.Priority.clear();
+    Read(HeaderReader::Retr, {"X-Priority: 2", "X-MSMail-Priority: High"});
+    EXPECT_EQ(message_->Priority(), "2");
+    m_.Priority.clear();
+    Read(HeaderReader::Retr, {"X-MSMail-Priority: nOrMaL"});
+    EXPECT_EQ(message_->Priority(), "3");
+    m_.Priority.clear();
+    Read(HeaderReader::Top, {"Priority: urgent", "X-MSMail-Priority: Low"});
+    EXPECT_EQ(message_->Priority(), "5") << "FetchHeader ignores Priority";
+    Read(HeaderReader::Retr, {"Priority: urgent"});
+    EXPECT_EQ(message_->Priority(), "urgent");
+}
+
+TEST_F(HeaderTest, LineKindsAndByteStuffing)
+{
+    HeaderScan scan(HeaderReader::Top);
+    EXPECT_EQ(TakeHeaderLine(m_, scan, ""), HeaderLine::Nothing);
+    EXPECT_EQ(TakeHeaderLine(m_, scan, "\r\n"), HeaderLine::Blank);
+    EXPECT_EQ(TakeHeaderLine(m_, scan, ".\r\n"), HeaderLine::Terminator);
+    EXPECT_EQ(m_.CompleteHeader, "") << "the terminator is never part of the header";
+    EXPECT_EQ(TakeHeaderLine(m_, scan, "Subject: a\r\n"), HeaderLine::Content);
+    EXPECT_EQ(TakeHeaderLine(m_, scan, "..\r\n"), HeaderLine::Content) << "a stuffed lone dot is content";
+    EXPECT_EQ(TakeHeaderLine(m_, scan, "...dots\r\n"), HeaderLine::Content);
+    EXPECT_EQ(message_->Subject(), "..dots");
+    EXPECT_EQ(m_.CompleteHeader, "Subject: a\r\n.\r\n..dots\r\n");
+}
+
+TEST_F(HeaderTest, RecipientsAreNotAddedTwice)
+{
+    Read(HeaderReader::Top, {"To: a@example.org, b@example.org"});
+    Read(HeaderReader::Retr, {"To: a@example.org, b@example.org"}, false);
+    EXPECT_EQ(message_->Recipients()->Count(), 2);
+}
+
+TEST_F(HeaderTest, HostileHeadersStayBounded)
+{
+    const std::string huge(kMaxHeaderLineKept * 2, 'x');
+    HeaderScan scan(HeaderReader::Retr);
+    TakeHeaderLine(m_, scan, "Subject: " + huge + "\r\n");
+    EXPECT_EQ(message_->Subject().size(), kMaxHeaderLineKept - 9);
+    for (size_t i = 0; i < kMaxCompleteHeader / 1000 + 10; ++i)
+        TakeHeaderLine(m_, scan, "X-Filler: " + std::string(990, 'y') + "\r\n");
+    EXPECT_LE(m_.CompleteHeader.size(), kMaxCompleteHeader);
+
+    std::string list = "To: a@b";
+    for (int i = 0; i < 30000; ++i)
+        list += ",c";
+    TakeHeaderLine(m_, scan, list + "\r\n");
+    TakeHeaderLine(m_, scan, list + "\r\n");
+    EXPECT_LE(scan.toList.size(), kMaxFieldList);
+    FinishHeader(m_, scan, true);
+    EXPECT_EQ(message_->Recipients()->Count(), kMaxRecipients);
+}
+
+} // namespace
+} // namespace tolmail::pop3
