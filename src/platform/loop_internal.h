@@ -47,7 +47,8 @@ public:
 
     int descriptor() const noexcept { return epollFd_; }
 
-    void dispatch();
+    /// One pass; `heldSocket` (when not -1) is neither polled nor delivered.
+    void dispatch(int heldSocket = -1);
     void wait(double seconds);
     void post(Posted item);
     /// Drops queued notifications of a socket that is being closed, so that a new
@@ -66,9 +67,9 @@ public:
     WindowProc windowProc = nullptr;
 
 private:
-    void pollSockets();
+    void pollSockets(int heldSocket);
     void onReady(Watch& watch, uint32_t events);
-    void deliver();
+    void deliver(int heldSocket);
     void signal();
     void unsignal();
 

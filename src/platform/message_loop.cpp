@@ -106,12 +106,12 @@ void Loop::purgeSocket(int fd)
     std::erase_if(queue_, [fd](const Posted& p) { return p.fromSocket && p.wParam == fd; });
 }
 
-void Loop::dispatch()
+void Loop::dispatch(int heldSocket)
 {
     {
         DepthGuard guard(depth_);
-        pollSockets();
-        deliver();
+        pollSockets(heldSocket);
+        deliver(heldSocket);
     }
     if (depth_ > 0)
         return;
@@ -131,14 +131,15 @@ void Loop::wait(double seconds)
     ::poll(&p, 1, timeout);
 }
 
-void Loop::pollSockets()
+void Loop::pollSockets(int heldSocket)
 {
     if (watches_.empty())
         return;
     epoll_event events[kMaxEventsPerPass];
     int n = ::epoll_wait(epollFd_, events, kMaxEventsPerPass, 0);
     for (int i = 0; i < n; ++i) {
-        if (events[i].data.fd == eventFd_)
+        // A held socket's readiness stays pending: the descriptor is level-triggered.
+        if (events[i].data.fd == eventFd_ || events[i].data.fd == heldSocket)
             continue;
         if (Watch* watch = findWatch(events[i].data.fd))
             onReady(*watch, events[i].events);
@@ -147,11 +148,16 @@ void Loop::pollSockets()
 
 // Delivers what was queued when delivery began; what handlers post meanwhile waits
 // for the next pass, so a task that re-posts itself cannot hold a wait forever.
-void Loop::deliver()
+void Loop::deliver(int heldSocket)
 {
+    std::deque<Posted> held;
     for (size_t n = queue_.size(); n > 0 && !queue_.empty(); --n) {
         Posted item = std::move(queue_.front());
         queue_.pop_front();
+        if (item.fromSocket && item.wParam == heldSocket) {
+            held.push_back(std::move(item));
+            continue;
+        }
         if (item.task) {
             item.task();
             continue;
@@ -159,6 +165,8 @@ void Loop::deliver()
         if (windowProc)
             windowProc(item.message, item.wParam, item.lParam);
     }
+    // Held notifications go back in front, in their order.
+    queue_.insert(queue_.begin(), std::make_move_iterator(held.begin()), std::make_move_iterator(held.end()));
 }
 
 Watch* Loop::findWatch(int fd)
@@ -239,6 +247,11 @@ Loop* loopIfAny() noexcept
 void dispatchPending()
 {
     detail::loop().dispatch();
+}
+
+void dispatchPendingExcept(int32_t socketHandle)
+{
+    detail::loop().dispatch(socketHandle);
 }
 
 void yieldPoint()

@@ -11,6 +11,11 @@ namespace tolmail::platform {
 /// readiness into notifications, delivers queued notifications and host tasks.
 void dispatchPending();
 
+/// The same pass, leaving one socket's notifications for a later pass: a socket's
+/// handler that lets messages be dispatched must not have that socket's next
+/// notifications overtake the one it is handling.
+void dispatchPendingExcept(int32_t socketHandle);
+
 /// "Let the host's pending window messages be dispatched once" inside codec and
 /// file loops. Costs a few nanoseconds when nothing is due: it only dispatches when
 /// the loop exists and a few milliseconds have passed since the last look.

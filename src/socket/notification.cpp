@@ -6,13 +6,6 @@
 namespace tolmail {
 namespace {
 
-// Restores the nesting count of read handling on every way out.
-struct DepthGuard {
-    int& depth;
-    explicit DepthGuard(int& d) : depth(d) { ++depth; }
-    ~DepthGuard() { --depth; }
-};
-
 void onRead(TolvanSocket::Impl& s)
 {
     Ref<socket::SocketInfo> info = s.ReceiveInfo;
@@ -24,13 +17,11 @@ void onRead(TolvanSocket::Impl& s)
     int32_t count = datagram ? platform::RecvFrom(info->intSocket(), buffer, capacity, &s.LastSender)
                              : platform::Recv(info->intSocket(), buffer, capacity);
     if (count >= 0) {
-        DepthGuard guard(s.readDepth);
-        // Only the outermost read lets messages be dispatched: a nested one would find
-        // this socket's next read due and recurse for as long as data keeps coming.
-        bool outermost = s.readDepth == 1;
-        info->BufStr(std::string_view(buffer, static_cast<size_t>(count)), outermost);
-        if (outermost)
-            platform::dispatchPending();
+        // The dispatches in here hold this socket's own notifications back: its next
+        // read or its close must not overtake this read's event (nor recurse into it
+        // for as long as data keeps coming).
+        info->BufStr(std::string_view(buffer, static_cast<size_t>(count)));
+        platform::dispatchPendingExcept(info->intSocket());
         int32_t port = s.Port;
         std::string address = s.Host;
         if (datagram) {

@@ -35,7 +35,6 @@ public:
 
     EventSource<TolvanSocketEvents> events;
     std::string receiveScratch;
-    int readDepth = 0;  // nesting of read notifications being handled
 
     /// True while the component holds an open socket.
     bool isOpen() const noexcept { return SocketHandle != 0 && SocketHandle != -1 && Connected; }

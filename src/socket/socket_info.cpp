@@ -27,7 +27,7 @@ void SocketInfo::BufStr(std::string_view text, bool mayDispatch)
     if (buffer_.size() <= kSpillThreshold)
         return;
     if (mayDispatch)
-        platform::dispatchPending();
+        platform::dispatchPendingExcept(intSocket_);
     // A take inside that dispatch may have emptied the buffer already.
     if (buffer_.size() <= kSpillThreshold)
         return;

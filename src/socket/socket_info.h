@@ -36,7 +36,8 @@ public:
     void AddrProc(WeakRef<TolvanSocket> value) { owner_ = std::move(value); }
 
     /// Appends received text. Past the threshold, lets pending messages be dispatched
-    /// once (unless `mayDispatch` is false) and moves the buffer to the spill file.
+    /// once (unless `mayDispatch` is false; this socket's own notifications wait) and
+    /// moves the buffer to the spill file.
     void BufStr(std::string_view text, bool mayDispatch = true);
     /// Takes everything in memory, or the next chunk of the spill file while spilling.
     std::string BufStr();
