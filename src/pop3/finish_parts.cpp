@@ -1,0 +1,93 @@
+// The finishing step of GetMessage: each part's own header (RFC 2045) read into its
+// Attachment, and the message text chosen among the parts.
+#include "codec/quoted_printable.h"
+#include "codec/wordfunc.h"
+#include "platform/library_caller.h"
+#include "pop3/message_impl.h"
+#include "pop3/session.h"
+
+namespace tolmail {
+
+namespace {
+
+const char kDigestText[] = "MultiPart Message Digest, please refer to the attachments";
+
+/// A header value with its double quotes blanked out, trimmed.
+std::string Unquoted(const std::string& value)
+{
+    return codec::TrimBlanks(codec::BlankOut(value, "\""));
+}
+
+/// Splits a part's Content-Type value. A value without "/" is the major type alone;
+/// an empty one leaves the previous part's values in place.
+void SplitContentType(const std::string& value, std::string& type, std::string& subtype, std::string& params)
+{
+    if (value.empty())
+        return;
+    if (value.find('/') != std::string::npos) {
+        codec::ParseContentType(value, type, subtype, params);
+        return;
+    }
+    type = value;
+    subtype.clear();
+    params.clear();
+}
+
+/// The part's body as message text, quoted-printable decoded when it says so.
+std::string TextOf(const Attachment& part)
+{
+    std::string text = part.AttachmentBody();
+    if (!text.empty() && pop3::UpperAscii(part.Encoding()) == "QUOTED-PRINTABLE")
+        return codec::QpDecode(text);
+    return text;
+}
+
+} // namespace
+
+int32_t Message::Impl::FinishParts()
+{
+    if (!Attachments)
+        return 0;
+    const auto caller = detail::libraryCaller();
+    const std::string preferred = alternativeType();
+    const std::string messageType = pop3::UpperAscii(ContentType);
+    const std::string messageSubType = pop3::UpperAscii(ContentSubType);
+    const bool multipart = messageType == "MULTIPART";
+    bool chosen = false;
+    // A part whose header names no type keeps the previous part's values.
+    std::string type, subtype, params;
+
+    const int32_t count = Attachments->Count();
+    for (int32_t i = 1; i <= count; ++i) {
+        const Ref<Attachment> part = Attachments->Item(Variant(i));
+        const std::string header = part->Description();
+        if (!header.empty()) {
+            SplitContentType(codec::TrimBlanks(pop3::HeaderValue(header, "Content-Type:")), type, subtype, params);
+            part->Encoding(Unquoted(pop3::HeaderValue(header, "Content-transfer-encoding: ")), caller);
+            part->ContentType(type, caller);
+            part->ContentSubType(subtype, caller);
+            if (!params.empty())
+                part->Filename(Unquoted(pop3::HeaderValue(params, "name=")), caller);
+            part->Description(Unquoted(pop3::HeaderValue(header, "Content-Description:")), caller);
+        }
+        if (!multipart)
+            continue;
+        const bool textPart = pop3::UpperAscii(type) == "TEXT";
+        if (messageSubType == "ALTERNATIVE" && textPart) {
+            // The first text alternative stands until the preferred one is found.
+            if (!chosen)
+                MessageText = TextOf(*part);
+            if (subtype == preferred)
+                chosen = true;
+        } else if (messageSubType == "DIGEST") {
+            part->ContentType("message", caller);
+            part->ContentSubType("rfc822", caller);
+            MessageText = kDigestText;
+        } else if (i == 1 && textPart) {
+            MessageText = TextOf(*part);
+        }
+    }
+    return 0;
+}
+
+} // namespace tolmail

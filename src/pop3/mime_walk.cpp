@@ -1,0 +1,408 @@
+// The multipart walk (RFC 2046, section 5.1): every part of a multipart body becomes an
+// Attachment, its body kept in memory or streamed to a temporary file.
+#include <algorithm>
+#include <charconv>
+#include <memory>
+#include <string_view>
+
+#include "codec/temp_files.h"
+#include "codec/wordfunc.h"
+#include "platform/library_caller.h"
+#include "pop3/dot_reader.h"
+#include "pop3/message_impl.h"
+#include "pop3/session.h"
+
+namespace tolmail {
+
+namespace {
+
+// Limits on hostile input.
+constexpr int kMaxNesting = 16;              // deepest multipart nesting walked
+constexpr int32_t kMaxParts = 1000;          // most parts taken from one message
+constexpr size_t kMaxPartHeader = 16 * 1024; // longest part header kept
+constexpr size_t kMaxPadding = 256;          // blanks allowed after a boundary on its line
+constexpr int kTempNameAttempts = 1000;      // names tried for one temporary file
+
+// Once a part is certain to stay in its file, its data go out in pieces of this size.
+constexpr size_t kWriteChunk = 256 * 1024;
+
+const char kEmptyPartHeader[] = "Content-Type: text/plain; charset=US-ASCII\r\n";
+
+/// The part whose body is being collected. Data stay in memory while the part may
+/// still end below the memory limit; past it they go to the part's temporary file.
+class OpenPart {
+public:
+    OpenPart(Ref<Attachment> attachment, std::string path, platform::File file, int32_t maxMem)
+        : attachment_(std::move(attachment)), path_(std::move(path)), file_(std::move(file)), maxMem_(maxMem)
+    {
+    }
+
+    /// Appends body text; a failed write gives its file code.
+    int32_t append(std::string_view text)
+    {
+        pending_.append(text);
+        size_ += text.size();
+        if (!belowLimit() && pending_.size() >= kWriteChunk)
+            return flush();
+        return 0;
+    }
+
+    /// Ends the part: Size set, a body below the limit moved into memory and its file
+    /// deleted, a larger one left in the file.
+    int32_t close(std::string_view last)
+    {
+        if (int32_t code = append(last))
+            return code;
+        const auto caller = detail::libraryCaller();
+        if (belowLimit()) {
+            attachment_->Size(std::to_string(size_), caller);
+            file_.close();
+            (void)platform::RemoveFile(path_);
+            attachment_->TempFilename("", caller);
+            attachment_->AttachmentBody(std::move(pending_), caller);
+            return 0;
+        }
+        if (int32_t code = flush())
+            return code;
+        file_.close();
+        attachment_->Size(std::to_string(size_), caller);
+        return 0;
+    }
+
+private:
+    bool belowLimit() const { return static_cast<long long>(size_) < maxMem_; }
+
+    int32_t flush()
+    {
+        platform::FileResult result = platform::FileOk;
+        if (!pending_.empty() && !file_.write(pending_.data(), pending_.size(), result))
+            return result;
+        pending_.clear();
+        return 0;
+    }
+
+    Ref<Attachment> attachment_;
+    std::string path_;
+    platform::File file_;
+    int32_t maxMem_;
+    std::string pending_;
+    uint64_t size_ = 0;
+};
+
+/// Where the next delimiter line of a boundary stands in the buffer.
+struct Delimiter {
+    enum Kind { None, Open, Close };
+    Kind kind = None;
+    size_t at = 0;       // its "--"
+    size_t lineEnd = 0;  // just past its line (Open)
+    size_t keepFrom = 0; // None: everything before this can no longer begin a delimiter
+};
+
+/// One multipart body: the levels of nesting share the buffer and the source.
+class Walker {
+public:
+    Walker(Message::Impl& message, pop3::DotReader& body, std::string& buffer)
+        : message_(message), body_(body), buffer_(buffer), maxMem_(message.maxMemAttachment()),
+          directory_(message.cachedDirectory())
+    {
+    }
+
+    int32_t walk(const std::string& boundary, int depth);
+
+private:
+    /// Reads once more; false when nothing more will come.
+    bool fill() { return body_.read(buffer_); }
+    Delimiter find(const std::string& boundary) const;
+    Delimiter classify(size_t at, const std::string& boundary) const;
+    /// Drops the first n bytes, noting whether what remains begins a line.
+    void consume(size_t n);
+    int32_t startPart(const std::string& header, std::unique_ptr<OpenPart>& part);
+
+    Message::Impl& message_;
+    pop3::DotReader& body_;
+    std::string& buffer_;
+    bool lineStart_ = true;  // the buffer begins at the start of a line
+    int32_t parts_ = 0;
+    const int32_t maxMem_;
+    const std::string directory_;
+};
+
+Delimiter Walker::classify(size_t at, const std::string& boundary) const
+{
+    // A delimiter line: "--" boundary, then "--" (the closing one) or blanks and CR LF.
+    const std::string_view buf = buffer_;
+    const bool finished = body_.finished();
+    Delimiter undecided;
+    undecided.keepFrom = at;
+    Delimiter none;
+    none.keepFrom = buf.size();
+
+    const size_t after = at + 2 + boundary.size();
+    if (buf.size() < after) {
+        std::string wanted = "--" + boundary;
+        if (!finished && std::string_view(wanted).substr(0, buf.size() - at) == buf.substr(at))
+            return undecided;
+        return none;
+    }
+    if (buf.substr(at, 2) != "--" || buf.substr(at + 2, boundary.size()) != boundary)
+        return none;
+
+    Delimiter found;
+    found.at = at;
+    if (buf.size() >= after + 2 && buf[after] == '-' && buf[after + 1] == '-') {
+        found.kind = Delimiter::Close;
+        return found;
+    }
+    if (buf.size() == after + 1 && buf[after] == '-' && !finished)
+        return undecided;
+    size_t j = after;
+    while (j < buf.size() && (buf[j] == ' ' || buf[j] == '\t') && j - after <= kMaxPadding)
+        ++j;
+    if (j - after > kMaxPadding)
+        return none;
+    const bool lineCut = j == buf.size() || (j + 1 == buf.size() && buf[j] == '\r');
+    if (lineCut && !finished)
+        return undecided;
+    if (lineCut) {
+        // The message ended on this line: take it as a delimiter all the same.
+        found.kind = Delimiter::Open;
+        found.lineEnd = buf.size();
+        return found;
+    }
+    if (buf[j] != '\r' || buf[j + 1] != '\n')
+        return none;
+    found.kind = Delimiter::Open;
+    found.lineEnd = j + 2;
+    return found;
+}
+
+Delimiter Walker::find(const std::string& boundary) const
+{
+    if (lineStart_) {
+        Delimiter first = classify(0, boundary);
+        if (first.kind != Delimiter::None || first.keepFrom == 0)
+            return first;
+    }
+    const std::string pattern = "\r\n--" + boundary;
+    for (size_t from = 0;;) {
+        const size_t i = buffer_.find(pattern, from);
+        if (i == std::string::npos) {
+            // Keep what could be the start of a delimiter that the next read completes.
+            Delimiter none;
+            const size_t keep = pattern.size() - 1;
+            none.keepFrom = buffer_.size() > keep ? buffer_.size() - keep : 0;
+            return none;
+        }
+        Delimiter candidate = classify(i + 2, boundary);
+        if (candidate.kind != Delimiter::None)
+            return candidate;
+        if (candidate.keepFrom == i + 2) {
+            candidate.keepFrom = i;  // undecided until more arrives: keep its CR LF too
+            return candidate;
+        }
+        from = i + 1;
+    }
+}
+
+void Walker::consume(size_t n)
+{
+    if (n == 0)
+        return;
+    if (n >= 2)
+        lineStart_ = buffer_[n - 2] == '\r' && buffer_[n - 1] == '\n';
+    else
+        lineStart_ = false;
+    buffer_.erase(0, n);
+}
+
+int32_t Walker::startPart(const std::string& header, std::unique_ptr<OpenPart>& part)
+{
+    const auto caller = detail::libraryCaller();
+    if (!message_.Attachments)
+        message_.Attachments = tolmail::Attachments::Create(caller);
+    Ref<Attachment> attachment =
+        message_.Attachments->Add(header, "", "", "", "", "", "", "", directory_, message_.Owner);
+    ++parts_;
+    platform::FileResult result = platform::FileOk;
+    std::string name;
+    platform::File file = pop3::CreateTempFile(directory_, name, result);
+    if (!file.isOpen())
+        return result;
+    attachment->TempFilename(name, caller);
+    part = std::make_unique<OpenPart>(std::move(attachment), directory_ + name, std::move(file), maxMem_);
+    return 0;
+}
+
+int32_t Walker::walk(const std::string& boundary, int depth)
+{
+    std::unique_ptr<OpenPart> part;
+    // The content type of the last part header that named one, at this level.
+    std::string type, subtype, params;
+
+    for (;;) {
+        const Delimiter d = find(boundary);
+
+        if (d.kind == Delimiter::None) {
+            // No delimiter yet: what can no longer begin one belongs to the open part
+            // (or to the preamble, which is dropped).
+            // (After a one-byte cut it is unknown whether the rest begins a line.)
+            const size_t take = d.keepFrom == 1 ? 0 : d.keepFrom;
+            if (part) {
+                if (int32_t code = part->append(std::string_view(buffer_).substr(0, take)))
+                    return code;
+            }
+            consume(take);
+            if (fill())
+                continue;
+            // The message ended (or a read brought nothing) before the closing delimiter:
+            // the open part ends with what arrived.
+            if (part) {
+                int32_t code = part->close(buffer_);
+                consume(buffer_.size());
+                return code ? code : 1;
+            }
+            return 1;
+        }
+
+        const size_t bodyEnd = d.at >= 2 ? d.at - 2 : 0;  // the CR LF before "--" is the delimiter's
+        if (d.kind == Delimiter::Close) {
+            if (!part)
+                return 32;
+            int32_t code = part->close(std::string_view(buffer_).substr(0, bodyEnd));
+            consume(d.at);
+            lineStart_ = true;
+            return code;
+        }
+        if (part) {
+            int32_t code = part->close(std::string_view(buffer_).substr(0, bodyEnd));
+            part.reset();
+            consume(d.at);
+            lineStart_ = true;
+            if (code)
+                return code;
+            continue;  // the same delimiter now opens the next part
+        }
+
+        // A part starts: its header runs to the first empty line.
+        consume(d.at);
+        lineStart_ = true;
+        const size_t lineEnd = d.lineEnd - d.at;
+        size_t h = buffer_.find("\r\n\r\n", lineEnd - 2);
+        size_t bodyStart = h + 4;
+        if (h == std::string::npos) {
+            if (buffer_.size() - lineEnd <= kMaxPartHeader) {
+                if (fill())
+                    continue;
+                return 1;
+            }
+            h = lineEnd + kMaxPartHeader - 2;  // hostile: cut the header short
+            bodyStart = h + 2;
+        }
+        std::string header;
+        if (h + 2 > lineEnd)
+            header = buffer_.substr(lineEnd, std::min(h + 2 - lineEnd, kMaxPartHeader));
+        consume(bodyStart);
+
+        header = pop3::UnfoldHeader(header);
+        if (header.empty()) {
+            header = kEmptyPartHeader;
+            type = "text";
+            subtype = "plain";
+            params = "charset=US-ASCII";
+        } else {
+            // The type comes from the first header line, whatever its field name.
+            const std::string_view first = std::string_view(header).substr(0, header.find("\r\n"));
+            const size_t colon = first.find(": ");
+            if (colon != std::string_view::npos) {
+                const std::string_view value = first.substr(colon + 2);
+                if (value.find('/') != std::string_view::npos)
+                    codec::ParseContentType(value, type, subtype, params);
+            }
+        }
+
+        if (pop3::UpperAscii(type) == "MULTIPART" && depth < kMaxNesting) {
+            // A container: its parts are walked with its own boundary. One without a
+            // boundary is skipped like a preamble.
+            if (!params.empty())
+                (void)walk(pop3::BoundaryOf(params), depth + 1);
+            continue;
+        }
+        if (parts_ >= kMaxParts)
+            continue;  // its body is skipped up to the next delimiter
+        if (int32_t code = startPart(header, part))
+            return code;
+    }
+}
+
+} // namespace
+
+int32_t Message::Impl::WalkMultipart(const std::string& boundary, std::string& buffer, pop3::DotReader& body)
+{
+    int32_t result = 0;
+    if (!boundary.empty()) {
+        Walker walker(*this, body, buffer);
+        result = walker.walk(boundary, 1);
+    }
+    // The epilogue and the terminating line must not be read as the next reply.
+    body.drain();
+    return result;
+}
+
+int32_t Message::Impl::WalkMultipart(const std::string& boundary, std::string& buffer)
+{
+    if (!Socket)
+        return 1;
+    pop3::DotReader body = pop3::DotReader::FromSocket(*Socket);
+    return WalkMultipart(boundary, buffer, body);
+}
+
+namespace pop3 {
+
+platform::File CreateTempFile(const std::string& directory, std::string& name, platform::FileResult& result)
+{
+    const std::string first = codec::TempFileName();
+    long long number = 0;
+    std::from_chars(first.data(), first.data() + first.size(), number);
+    for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+        name = std::to_string(number + attempt) + ".TMA";
+        platform::File file = platform::File::CreateNew(directory + name, result);
+        if (file.isOpen() || result != platform::FileExists)
+            return file;
+    }
+    return {};
+}
+
+std::string UnfoldHeader(const std::string& text)
+{
+    std::string result;
+    for (size_t pos = 0; pos < text.size();) {
+        const size_t crlf = text.find("\r\n", pos);
+        const size_t next = crlf == std::string::npos ? text.size() : crlf + 2;
+        const std::string line = codec::TrimBlanks(codec::NormalizeBlanks(std::string_view(text).substr(pos, next - pos)));
+        pos = next;
+        // A line without a field name continues the previous one.
+        const bool continuation = line.empty() || line.find(": ") == std::string::npos;
+        if (continuation && result.size() >= 2) {
+            result.resize(result.size() - 2);
+            result += ' ';
+        }
+        result += line;
+        result += "\r\n";
+    }
+    return result;
+}
+
+std::string HeaderValue(const std::string& text, const std::string& name)
+{
+    const std::string upper = UpperAscii(text);
+    const size_t at = upper.find(UpperAscii(name));
+    if (at == std::string::npos)
+        return {};
+    const size_t start = at + name.size();
+    const size_t end = upper.find("\r\n", start);
+    return upper.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+} // namespace pop3
+
+} // namespace tolmail
