@@ -8,7 +8,11 @@
 namespace tolmail::codec {
 
 std::string UuEncode(std::string_view data);
+/// Appends UuEncode(data), closing grave accent included, to out.
+void UuEncodeAppend(std::string& out, std::string_view data);
 std::string UuEncodeGroup(std::string_view group);
 std::string UuDecode(std::string_view text);
+/// Appends UuDecode(text) to out.
+void UuDecodeAppend(std::string& out, std::string_view text);
 
 } // namespace tolmail::codec
