@@ -1,0 +1,218 @@
+// The header block, the recipient and custom-header lists and the property rules.
+#include <gtest/gtest.h>
+
+#include <clocale>
+#include <regex>
+
+#include "smtp/headers.h"
+#include "smtp/mime_body.h"
+#include "tolmail/TolvanSMTP.h"
+#include "tolmail/error.h"
+
+using namespace tolmail::smtp;
+using tolmail::TolvanSMTP;
+
+namespace {
+
+tolmail::platform::LocalTime fixedTime()
+{
+    tolmail::platform::LocalTime t;
+    t.year = 2026, t.month = 12, t.day = 6, t.weekday = 0;
+    t.hour = 9, t.minute = 4, t.second = 5;
+    t.biasMinutes = -60;  // one hour east of UTC
+    return t;
+}
+
+MessageFields sample()
+{
+    MessageFields m;
+    m.FromName = "Ann Sender";
+    m.FromEmail = "ann@example.test";
+    m.Subject = "Hello";
+    m.recipients = {{"Bob", "bob@example.test", 1}, {"Cy", "cy@example.test", 2}, {"Di", "di@example.test", 1},
+                    {"Ed", "ed@example.test", 3}, {"Fay", "fay@example.test", 7}};
+    return m;
+}
+
+} // namespace
+
+TEST(SmtpHeaders, BlockInOrderWithAllOptionalLines)
+{
+    MessageFields m = sample();
+    m.ReturnReceipt = true;
+    m.ReplyTo = "replies@example.test";
+    m.priority = 2;
+    m.CustomHeaders = "X-One: 1\r\nX-Two: 2\r\n";
+    EXPECT_EQ(ComposeHeaders(m, fixedTime()),
+              "From: Ann Sender <ann@example.test>\r\n"
+              "To: Bob <bob@example.test>,Di <di@example.test>\r\n"
+              "Cc: Cy <cy@example.test>\r\n"
+              "Bcc: Ed <ed@example.test>\r\n"
+              "Subject: Hello\r\n"
+              "Date: Sun, 06 Dec 2026 09:04:05 +0100\r\n"
+              "Return-Receipt-To: ann@example.test\r\n"
+              "Reply-To: replies@example.test\r\n"
+              "X-Priority:  2\r\n"
+              "X-MSMail-Priority: High\r\n"
+              "X-One: 1\r\nX-Two: 2\r\n");
+}
+
+TEST(SmtpHeaders, PriorityLines)
+{
+    MessageFields m;
+    const char* expected[] = {nullptr, "High", "High", "Normal", "Normal", "Low"};
+    for (int p = 0; p <= 5; ++p) {
+        m.priority = p;
+        const std::string block = ComposeHeaders(m, fixedTime());
+        EXPECT_NE(block.find("X-Priority:  " + std::to_string(p) + "\r\n"), std::string::npos);
+        if (expected[p] == nullptr)
+            EXPECT_EQ(block.find("X-MSMail-Priority"), std::string::npos);
+        else
+            EXPECT_NE(block.find(std::string("X-MSMail-Priority: ") + expected[p] + "\r\n"), std::string::npos);
+    }
+    m.priority = 3;
+    m.UseMSMail = false;
+    EXPECT_EQ(ComposeHeaders(m, fixedTime()).find("X-MSMail"), std::string::npos);
+}
+
+TEST(SmtpHeaders, EmptyFieldsAndOnlyCc)
+{
+    MessageFields m;
+    m.recipients = {{"Cy", "", 2}};
+    const std::string block = ComposeHeaders(m, fixedTime());
+    EXPECT_EQ(block.rfind("From:  <>\r\nCc: Cy <>\r\nSubject: \r\n", 0), 0u);
+    EXPECT_EQ(block.find("To:"), std::string::npos);
+}
+
+TEST(SmtpHeaders, HostValuesWithLineBreaksAreFolded)
+{
+    MessageFields m = sample();
+    m.Subject = "hi\r\nBcc: spy@example.test\r\n\r\n.\r\n";
+    m.FromName = "Ann\nX-Evil: 1";
+    m.DateTime = "today\r\n";
+    const std::string block = ComposeHeaders(m, fixedTime());
+    EXPECT_NE(block.find("Subject: hi\r\n Bcc: spy@example.test\r\n .\r\n"), std::string::npos);
+    EXPECT_NE(block.find("From: Ann\r\n X-Evil: 1 <"), std::string::npos);
+    EXPECT_NE(block.find("Date: today\r\n"), std::string::npos);
+    EXPECT_EQ(block.find("\r\n\r\n"), std::string::npos);
+}
+
+TEST(SmtpHeaders, DateUsesEnglishNamesAndTheZoneInEffect)
+{
+    // Whatever the locale, the names stay English.
+    std::setlocale(LC_ALL, "");
+    const std::string value = BuildDateValue("", tolmail::platform::LocalNow());
+    EXPECT_TRUE(std::regex_match(value, std::regex(R"((Sun|Mon|Tue|Wed|Thu|Fri|Sat), \d\d )"
+                                                   R"((Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) \d{4} )"
+                                                   R"(\d\d:\d\d:\d\d [+-]\d{4})")))
+        << value;
+    auto west = fixedTime();
+    west.biasMinutes = 300;
+    EXPECT_EQ(BuildDateValue("", west), "Sun, 06 Dec 2026 09:04:05 -0500");
+    EXPECT_EQ(BuildDateValue("any text", west), "any text");
+}
+
+TEST(SmtpHeaders, CharsetNameAndBoundary)
+{
+    MessageFields m;
+    for (int flag : {1, 0, 2, -3}) {
+        m.charset = flag;
+        EXPECT_EQ(CharsetName(m), flag == 1 ? "US-ASCII" : "ISO-8859-1");
+    }
+    m.CustomCharset = "UTF-8";
+    EXPECT_EQ(CharsetName(m), "UTF-8");
+    // base64 of "Sun, 06 Dec 2026 09:04:05"
+    EXPECT_EQ(MakeBoundary(fixedTime()), "----= _NextPart_U3VuLCAwNiBEZWMgMjAyNiAwOTowNDowNQ==");
+}
+
+TEST(SmtpSurface, DefaultsAndSetterRules)
+{
+    auto smtp = TolvanSMTP::Create();
+    EXPECT_EQ(smtp->ContentType(), "text/plain");
+    EXPECT_TRUE(smtp->UseMSMail());
+    EXPECT_TRUE(smtp->UseMIME());
+    EXPECT_FALSE(smtp->ReturnReceipt());
+    EXPECT_EQ(smtp->Version(), "1.10b");
+    EXPECT_EQ(smtp->SMTPError(), "");
+    EXPECT_EQ(smtp->CharSet(), 1);
+    EXPECT_EQ(smtp->Priority(), 3);
+    EXPECT_EQ(smtp->TimeOut(), 15);
+    smtp->TimeOut(2000);
+    EXPECT_EQ(smtp->TimeOut(), 0);
+    smtp->TimeOut(1500);
+    EXPECT_EQ(smtp->TimeOut(), 1500);
+    smtp->Priority(9);
+    EXPECT_EQ(smtp->Priority(), 1);
+    smtp->Priority(0);
+    EXPECT_EQ(smtp->Priority(), 0);
+    smtp->CharSet(5);
+    EXPECT_EQ(smtp->CharSet(), 1);
+    smtp->CharSet(-3);
+    EXPECT_EQ(smtp->CharSet(), -3);
+}
+
+TEST(SmtpSurface, RecipientRules)
+{
+    auto smtp = TolvanSMTP::Create();
+    const std::string name64(64, 'n'), address64(64, 'a');
+    EXPECT_EQ(smtp->AddRecipients(name64, address64, 1), 0);
+    EXPECT_EQ(smtp->AddRecipients(name64 + "n", "x", 1), 5);
+    EXPECT_EQ(smtp->AddRecipients("n", address64 + "a", 1), 5);
+    EXPECT_EQ(smtp->AddRecipients("", "x", 1), 5);
+    for (const char* bad : {"O'Neil", "say \"hi\"", "Jos\xE9"})
+        EXPECT_EQ(smtp->AddRecipients(bad, "x", 1), 5) << bad;
+    EXPECT_EQ(smtp->AddRecipients("a@b, c. d-!#%*+=", "", 7), 0);
+    // A line break in an address would end the RCPT TO command.
+    EXPECT_EQ(smtp->AddRecipients("Evil", "a@b\r\nRCPT TO: <c@d>", 1), 5);
+    EXPECT_EQ(smtp->AddRecipients("Evil", "a@b\n", 1), 5);
+    EXPECT_EQ(smtp->CountRecipients(), 2);
+    EXPECT_THROW(smtp->AddRecipients("Big", "x", 256), tolmail::Error);
+    EXPECT_THROW(smtp->AddRecipients("Neg", "x", -1), tolmail::Error);
+    EXPECT_EQ(smtp->CountRecipients(), 2);
+}
+
+TEST(SmtpSurface, CustomHeadersAttachmentsAndClear)
+{
+    auto smtp = TolvanSMTP::Create();
+    EXPECT_EQ(smtp->AddCustomHeader("X-A", ""), 5);
+    EXPECT_EQ(smtp->AddCustomHeader("", "v"), 5);
+    EXPECT_EQ(smtp->AddCustomHeader("X-A\r\nBcc", "v"), 5);
+    EXPECT_EQ(smtp->AddCustomHeader("X-A", "v"), 0);
+    EXPECT_EQ(smtp->AddAttachment("/nonexistent/file", 2), 5);
+    const std::string self = ::testing::TempDir() + "smtp_surface_attach.txt";
+    FILE* f = std::fopen(self.c_str(), "wb");
+    std::fputs("x", f);
+    std::fclose(f);
+    EXPECT_EQ(smtp->AddAttachment(self, 2), 0);
+    EXPECT_EQ(smtp->AddRecipients("Bob", "b@x", 1), 0);
+    EXPECT_EQ(smtp->CountAttachment(), 1);
+    smtp->Clear(8);
+    EXPECT_EQ(smtp->CountAttachment(), 1);
+    EXPECT_EQ(smtp->CountRecipients(), 1);
+    smtp->Clear(2);
+    EXPECT_EQ(smtp->CountRecipients(), 0);
+    EXPECT_EQ(smtp->CountAttachment(), 1);
+    smtp->Clear();
+    EXPECT_EQ(smtp->CountAttachment(), 0);
+
+    // ImportMailBody appends, and leaves the body alone when the file is missing.
+    smtp->MailBody("A");
+    EXPECT_EQ(smtp->ImportMailBody(self), 0);
+    EXPECT_EQ(smtp->ImportMailBody(self), 0);
+    EXPECT_EQ(smtp->MailBody(), "Axx");
+    EXPECT_EQ(smtp->ImportMailBody("/nonexistent/file"), 32);
+    EXPECT_EQ(smtp->MailBody(), "Axx");
+    std::remove(self.c_str());
+}
+
+TEST(SmtpSurface, SendRefusesSenderWithLineBreakBeforeAnythingGoesOut)
+{
+    auto smtp = TolvanSMTP::Create();
+    smtp->Host("127.0.0.1");
+    smtp->Port(1);  // nothing listens: a connection attempt would give 4
+    smtp->FromEmail("a@b\r\nRCPT TO: <victim@x>");
+    EXPECT_EQ(smtp->AddRecipients("Bob", "b@x", 1), 0);
+    EXPECT_EQ(smtp->Send(), 8);
+    EXPECT_EQ(smtp->SMTPError(), "FromEmail properties cannot contain line breaks");
+    EXPECT_EQ(smtp->Disconnect(), 6);
+}
