@@ -48,8 +48,13 @@ void SocketInfo::BufStr(std::string_view text, bool mayDispatch)
 
 std::string SocketInfo::BufStr()
 {
-    if (spilling_)
-        return readSpill(kSpillReadChunk);
+    if (spilling_) {
+        std::string text = readSpill(kSpillReadChunk);
+        // A file that ran out exactly at a chunk's end gives nothing here: the text
+        // that came after it is in memory, and a waiting reader must not miss it.
+        if (!text.empty() || spilling_)
+            return text;
+    }
     std::string all = std::move(buffer_);
     buffer_.clear();
     return all;
@@ -57,8 +62,11 @@ std::string SocketInfo::BufStr()
 
 std::string SocketInfo::TakeChars(size_t count)
 {
-    if (spilling_)
-        return readSpill(count);
+    if (spilling_) {
+        std::string text = readSpill(count);
+        if (!text.empty() || spilling_)
+            return text;
+    }
     size_t n = std::min(count, buffer_.size());
     std::string taken = buffer_.substr(0, n);
     buffer_.erase(0, n);

@@ -1,0 +1,212 @@
+// The per-thread socket layer: start-up and clean-up, routing between components,
+// and the receive buffer's spill file.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <thread>
+
+#include "peer.h"
+#include "platform/library_caller.h"
+#include "platform/local_time.h"
+#include "platform/message_loop.h"
+#include "recorder.h"
+#include "socket/socket_impl.h"
+#include "socket/socket_layer.h"
+
+using tolmail::TolvanSocket;
+using tolmail::Variant;
+using tolmail::socket::CurrentLayerState;
+
+namespace {
+
+bool exists(const std::string& path)
+{
+    struct stat st{};
+    return ::lstat(path.c_str(), &st) == 0;
+}
+
+tolmail::Ref<TolvanSocket> connectTo(int port)
+{
+    auto s = TolvanSocket::Create();
+    s->Host("127.0.0.1");
+    s->Port(port);
+    EXPECT_EQ(s->Connect(), 0);
+    return s;
+}
+
+tolmail::socket::SocketInfo& infoOf(TolvanSocket& s)
+{
+    return *s.Internals(tolmail::detail::libraryCaller()).ReceiveInfo;
+}
+
+} // namespace
+
+TEST(SocketLayer, GoesUpWithTheFirstSocketAndDownWithTheLastRepeatedly)
+{
+    for (int round = 0; round < 3; ++round) {
+        peer::Server a([](int fd) { peer::receive(fd, 1, 3000); });
+        peer::Server b([](int fd) { peer::receive(fd, 1, 3000); });
+        EXPECT_FALSE(CurrentLayerState().winsockStarted);
+        EXPECT_FALSE(CurrentLayerState().procInstalled);
+        auto first = connectTo(a.port());
+        auto second = connectTo(b.port());
+        EXPECT_EQ(CurrentLayerState().registered, 2u);
+        EXPECT_TRUE(CurrentLayerState().procInstalled);
+        first->CloseSocket();
+        EXPECT_TRUE(CurrentLayerState().winsockStarted);  // one is left
+        second->CloseSocket();
+        EXPECT_EQ(CurrentLayerState().registered, 0u);
+        EXPECT_FALSE(CurrentLayerState().winsockStarted);
+        EXPECT_FALSE(CurrentLayerState().procInstalled);
+    }
+}
+
+TEST(SocketLayer, EachComponentGetsOnlyItsOwnNotifications)
+{
+    peer::Server a([](int fd) {
+        peer::sendAll(fd, "for a\r\n");
+        peer::receive(fd, 1, 3000);
+    });
+    peer::Server b([](int fd) {
+        peer::pause(200);
+        peer::sendAll(fd, "for b, longer\r\n");
+        peer::receive(fd, 1, 3000);
+    });
+    auto first = connectTo(a.port());
+    auto second = connectTo(b.port());
+    auto firstEvents = std::make_shared<Recorder>();
+    auto secondEvents = std::make_shared<Recorder>();
+    first->Advise(firstEvents);
+    second->Advise(secondEvents);
+    std::string line;
+    ASSERT_EQ(second->GetlnData(line), 0);  // its wait also dispatches a's notifications
+    EXPECT_EQ(line, "for b, longer\r\n");
+    ASSERT_EQ(first->GetlnData(line), 0);
+    EXPECT_EQ(line, "for a\r\n");
+    EXPECT_EQ(firstEvents->dataLengths, std::vector<int>{7});
+    EXPECT_EQ(secondEvents->dataLengths, std::vector<int>{15});
+    EXPECT_EQ(firstEvents->senderPorts, std::vector<int>{a.port()});
+    EXPECT_EQ(firstEvents->senderAddresses, std::vector<std::string>{"127.0.0.1"});
+}
+
+TEST(SocketLayer, ComponentsInTwoThreadsHaveTwoLayers)
+{
+    peer::Server a([](int fd) { peer::receive(fd, 1, 3000); });
+    auto mine = connectTo(a.port());
+    tolmail::socket::LayerState other;
+    std::thread([&] { other = CurrentLayerState(); }).join();
+    EXPECT_EQ(other.registered, 0u);
+    EXPECT_FALSE(other.winsockStarted);
+    EXPECT_EQ(CurrentLayerState().registered, 1u);
+}
+
+TEST(SocketBuffer, AHundredThousandUnreadCharactersSpillAndReadBackInOrder)
+{
+    const size_t size = 100000;
+    std::string payload(size, '\0');
+    for (size_t i = 0; i < size; ++i)
+        payload[i] = static_cast<char>('A' + (i * 7) % 26);
+    peer::Server server([&](int fd) {
+        peer::sendAll(fd, payload);
+        peer::receive(fd, 1, 5000);
+    });
+    auto s = connectTo(server.port());
+    auto& info = infoOf(*s);
+    // Let every notification in without taking anything out.
+    for (int i = 0; i < 200 && !info.Spilling(); ++i) {
+        tolmail::platform::dispatchPending();
+        tolmail::platform::waitForActivity(0.02);
+    }
+    ASSERT_TRUE(info.Spilling());
+    std::string spill = info.SpillFileName();
+    EXPECT_TRUE(exists(spill));
+    struct stat st{};
+    ASSERT_EQ(::stat(spill.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);  // readable by its owner only
+    for (int i = 0; i < 20; ++i) {
+        tolmail::platform::dispatchPending();
+        tolmail::platform::waitForActivity(0.02);
+    }
+    std::string all;
+    std::string piece;
+    while (all.size() < size && s->GetData(piece) == 0)
+        all += piece;
+    EXPECT_EQ(all.size(), size);
+    EXPECT_TRUE(all == payload);
+    EXPECT_FALSE(info.Spilling());
+    EXPECT_FALSE(exists(spill));
+}
+
+TEST(SocketBuffer, ASpillNameThatIsTakenIsNeverWrittenThrough)
+{
+    tolmail::socket::SocketInfo info;
+    info.intSocket(-7);
+    // Plant files under the next several names the tick count could give.
+    std::string dir = tolmail::platform::TempDirectory();
+    std::vector<std::string> planted;
+    int32_t tick = tolmail::platform::TickCount();
+    for (int i = 0; i < 8; ++i) {
+        planted.push_back(dir + std::to_string(tick + i) + ".TMA");
+        tolmail::platform::FileResult r;
+        auto f = tolmail::platform::File::CreateNew(planted.back(), r);
+        f.write("planted", 7, r);
+    }
+    std::string text(40000, 'q');
+    info.BufStr(text, false);
+    ASSERT_TRUE(info.Spilling());
+    for (const auto& name : planted) {
+        EXPECT_NE(info.SpillFileName(), name);
+        std::string content;
+        tolmail::platform::FileResult r;
+        auto f = tolmail::platform::File::OpenRead(name, r);
+        char buf[64];
+        long n = f.read(buf, sizeof buf, r);
+        EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), "planted");
+        tolmail::platform::RemoveFile(name);
+    }
+    std::string back;
+    while (back.size() < text.size()) {
+        std::string piece = info.BufStr();
+        if (piece.empty())
+            break;
+        back += piece;
+    }
+    EXPECT_EQ(back, text);
+}
+
+TEST(SocketBuffer, WithoutASpillFileTheTextStaysInMemory)
+{
+    const char* saved = ::getenv("TMPDIR");
+    std::string savedValue = saved ? saved : "";
+    ::setenv("TMPDIR", "/nonexistent-tolmail-dir/", 1);
+    tolmail::socket::SocketInfo info;
+    std::string text;
+    for (int i = 0; i < 5; ++i) {
+        std::string chunk(16384, static_cast<char>('a' + i));
+        info.BufStr(chunk, false);
+        text += chunk;
+    }
+    if (saved)
+        ::setenv("TMPDIR", savedValue.c_str(), 1);
+    else
+        ::unsetenv("TMPDIR");
+    EXPECT_FALSE(info.Spilling());
+    EXPECT_EQ(info.BufStr(), text);
+}
+
+TEST(SocketBuffer, CountedTakeWaitsForTheRestAndKeepsTheOverflow)
+{
+    peer::Server server([](int fd) {
+        peer::sendAll(fd, "0123");
+        peer::pause(400);
+        peer::sendAll(fd, "456789abcdefghijklmn");
+        peer::receive(fd, 1, 5000);
+    });
+    auto s = connectTo(server.port());
+    auto& info = infoOf(*s);
+    EXPECT_EQ(info.GetBufStr(10), "0123456789");
+    for (int i = 0; i < 5; ++i)
+        tolmail::platform::dispatchPending();
+    EXPECT_EQ(info.BufStr(), "abcdefghijklmn");
+}
