@@ -1,0 +1,184 @@
+// Attachment.Save on both roads: result codes, the exact event sequence, and pieces
+// whose lines or escapes straddle the piece boundary.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <random>
+#include <tuple>
+
+#include "body_fixture.h"
+#include "codec/base64.h"
+#include "codec/uuencode.h"
+
+namespace tolmail::testing {
+namespace {
+
+using Event = std::tuple<std::string, int32_t, int32_t, int32_t>;
+
+class Recorder : public TolvanPOP3Events {
+public:
+    void OnPOP3Event(const std::string& text, int32_t task, int32_t param1, int32_t param2) override
+    {
+        events.emplace_back(text, task, param1, param2);
+    }
+    std::vector<Event> events;
+};
+
+std::string Bytes(size_t n, unsigned seed)
+{
+    std::mt19937 random(seed);
+    std::string data(n, '\0');
+    for (char& c : data)
+        c = static_cast<char>(random() & 0xFF);
+    return data;
+}
+
+class Save : public BodyFixture {
+protected:
+    void SetUp() override
+    {
+        BodyFixture::SetUp();
+        pop3_->Advise(recorder_);
+    }
+
+    /// An attachment whose encoded body lies in a temporary file (or, with no file
+    /// name, in memory).
+    Ref<Attachment> Make(const std::string& encoding, const std::string& body, const std::string& temp = "1.TMA")
+    {
+        const auto caller = detail::libraryCaller();
+        auto part = Attachments::Create(caller)->Add("", encoding, "", "", "", "", "", temp, dir_, pop3_);
+        if (temp.empty())
+            part->AttachmentBody(body, caller);
+        else
+            std::ofstream(dir_ + temp, std::ios::binary) << body;
+        return part;
+    }
+
+    std::string Saved(const Ref<Attachment>& part, int32_t expect = 0)
+    {
+        const std::string target = dir_ + "out" + std::to_string(++saves_);
+        EXPECT_EQ(part->Save(target), expect);
+        std::string content;
+        (void)codec::ReadWholeFile(target, content);
+        return content;
+    }
+
+    std::shared_ptr<Recorder> recorder_ = std::make_shared<Recorder>();
+    int saves_ = 0;
+};
+
+TEST_F(Save, InMemoryBodyResultsAndNoEvents)
+{
+    auto part = Make("BASE64", "aGVsbG8=\r\n", "");
+    EXPECT_EQ(part->Save(""), 1);
+    EXPECT_EQ(part->Save(dir_ + "x"), 0);
+    EXPECT_EQ(part->Save(dir_ + "x"), 1);
+    std::string content;
+    (void)codec::ReadWholeFile(dir_ + "x", content);
+    EXPECT_EQ(content, "hello");
+    EXPECT_TRUE(recorder_->events.empty());
+    EXPECT_THROW(Make("base64", "a b!\r\n", "")->Save(dir_ + "y"), Error);
+}
+
+TEST_F(Save, TwoBase64PiecesRaiseTheExactEvents)
+{
+    const std::string data = Bytes(2 * 100 * 57, 1);
+    auto part = Make("BASE64", codec::Base64Encode(data));
+    ASSERT_EQ(codec::Base64Encode(data).size(), 15600u);
+    EXPECT_EQ(Saved(part), data);
+    const std::string text = "ATTACHMENT: Decoding 1.TMA ...";
+    EXPECT_EQ(recorder_->events, (std::vector<Event>{{text, 20, 15600, 15600},
+                                                     {text, 20, 15600, 7800},
+                                                     {"ATTACHMENT: Decoding Done", 21, 15600, 0}}));
+}
+
+TEST_F(Save, UnencodedAndEmptyFilesAreSinglePieces)
+{
+    const std::string body(7801, 'z');
+    EXPECT_EQ(Saved(Make("7bit", body)), body);
+    EXPECT_EQ(recorder_->events.size(), 2u);
+    EXPECT_EQ(std::get<2>(recorder_->events[0]), 7801);
+    EXPECT_EQ(std::get<3>(recorder_->events[0]), 7801);
+
+    recorder_->events.clear();
+    EXPECT_EQ(Saved(Make("base64", "", "2.TMA")), "");
+    EXPECT_EQ(recorder_->events, (std::vector<Event>{{"ATTACHMENT: Decoding 2.TMA ...", 20, 0, 0},
+                                                     {"ATTACHMENT: Decoding Done", 21, 0, 0}}));
+}
+
+TEST_F(Save, MissingSourceAndExistingTarget)
+{
+    auto part = Make("base64", "QQ==\r\n");
+    std::filesystem::remove(dir_ + "1.TMA");
+    EXPECT_EQ(part->Save(dir_ + "target"), 32);
+    EXPECT_FALSE(std::filesystem::exists(dir_ + "target"));
+
+    auto other = Make("base64", "QQ==\r\n", "3.TMA");
+    std::ofstream(dir_ + "taken") << "keep";
+    EXPECT_EQ(other->Save(dir_ + "taken"), 1);
+    std::string content;
+    (void)codec::ReadWholeFile(dir_ + "taken", content);
+    EXPECT_EQ(content, "keep");
+    EXPECT_TRUE(recorder_->events.empty());
+}
+
+TEST_F(Save, InvalidBase64InAFileGives64WithoutTheDoneEvent)
+{
+    EXPECT_EQ(Saved(Make("Base64", "QUJD\r\n*bad\r\n"), 64), "");
+    ASSERT_EQ(recorder_->events.size(), 1u);
+    EXPECT_EQ(std::get<1>(recorder_->events[0]), 20);
+}
+
+TEST_F(Save, EscapesStraddlingQuotedPrintablePiecesDecodeRight)
+{
+    const std::string data = Bytes(11000, 2);
+    std::string encoded;
+    for (size_t i = 0; i < data.size(); ++i) {
+        static const char hex[] = "0123456789ABCDEF";
+        const auto byte = static_cast<unsigned char>(data[i]);
+        encoded += {'=', hex[byte >> 4], hex[byte & 15]};
+        if (i % 25 == 24)
+            encoded += "=\r\n";
+    }
+    for (size_t shift = 0; shift <= 80; ++shift) {
+        const std::string lead(shift, 'a');
+        ASSERT_EQ(Saved(Make("quoted-printable", lead + "=\r\n" + encoded, std::to_string(shift) + ".TMA")), lead + data)
+            << "shift " << shift;
+    }
+}
+
+TEST_F(Save, UuencodedLinesStraddlingPiecesDecodeRight)
+{
+    const std::string data = Bytes(9000, 3);
+    const std::string lines = codec::UuEncode(data) + "\r\nend\r\n";
+    for (size_t nameLength = 1; nameLength <= 64; ++nameLength) {
+        const std::string body = "begin 644 " + std::string(nameLength, 'n') + "\r\n" + lines;
+        ASSERT_EQ(Saved(Make("x-uuencode", body, std::to_string(nameLength) + ".TMA")), data) << nameLength;
+    }
+    EXPECT_EQ(Saved(Make("X-UUENCODE", lines, "")), data);
+}
+
+TEST_F(Save, Base64InShortLinesAndTrailingBlankLines)
+{
+    const std::string data = Bytes(20000, 4);
+    std::string wide = codec::Base64Encode(data), narrow;
+    std::string flat;
+    for (char c : wide)
+        if (c != '\r' && c != '\n')
+            flat += c;
+    for (size_t at = 0; at < flat.size(); at += 64)
+        narrow += flat.substr(at, 64) + "\r\n";
+    EXPECT_EQ(Saved(Make("base64", narrow + "\r\n\r\n")), data);
+}
+
+TEST_F(Save, WithoutAComponentNoEventsAreRaised)
+{
+    const auto caller = detail::libraryCaller();
+    auto part = Attachments::Create(caller)->Add("", "base64", "", "", "", "", "", "9.TMA", dir_, WeakRef<TolvanPOP3>{});
+    std::ofstream(dir_ + "9.TMA") << "QUJD\r\n";
+    EXPECT_EQ(Saved(part), "ABC");
+    EXPECT_TRUE(recorder_->events.empty());
+}
+
+} // namespace
+} // namespace tolmail::testing
