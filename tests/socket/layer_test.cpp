@@ -73,17 +73,25 @@ TEST(SocketLayer, EachComponentGetsOnlyItsOwnNotifications)
         peer::sendAll(fd, "for b, longer\r\n");
         peer::receive(fd, 1, 3000);
     });
-    auto first = connectTo(a.port());
-    auto second = connectTo(b.port());
+    auto first = TolvanSocket::Create();
+    auto second = TolvanSocket::Create();
     auto firstEvents = std::make_shared<Recorder>();
     auto secondEvents = std::make_shared<Recorder>();
-    first->Advise(firstEvents);
+    first->Advise(firstEvents);  // before connecting: a's line may come during b's connect
     second->Advise(secondEvents);
+    first->Host("127.0.0.1");
+    first->Port(a.port());
+    second->Host("127.0.0.1");
+    second->Port(b.port());
+    ASSERT_EQ(first->Connect(), 0);
+    ASSERT_EQ(second->Connect(), 0);
     std::string line;
     ASSERT_EQ(second->GetlnData(line), 0);  // its wait also dispatches a's notifications
     EXPECT_EQ(line, "for b, longer\r\n");
     ASSERT_EQ(first->GetlnData(line), 0);
     EXPECT_EQ(line, "for a\r\n");
+    EXPECT_EQ(firstEvents->count("connect"), 1);
+    EXPECT_EQ(secondEvents->count("connect"), 1);
     EXPECT_EQ(firstEvents->dataLengths, std::vector<int>{7});
     EXPECT_EQ(secondEvents->dataLengths, std::vector<int>{15});
     EXPECT_EQ(firstEvents->senderPorts, std::vector<int>{a.port()});

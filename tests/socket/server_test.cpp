@@ -1,0 +1,163 @@
+// TolvanSocket as a server: Listen, the accept event, Accept, and datagrams.
+#include <gtest/gtest.h>
+
+#include "peer.h"
+#include "platform/message_loop.h"
+#include "recorder.h"
+#include "socket/socket_layer.h"
+#include "tolmail/TolvanSocket.h"
+
+using tolmail::TolvanSocket;
+using tolmail::Variant;
+
+namespace {
+
+void pumpUntil(const std::function<bool()>& done, int maxMs = 5000)
+{
+    for (int waited = 0; waited < maxMs && !done(); waited += 20) {
+        tolmail::platform::dispatchPending();
+        tolmail::platform::waitForActivity(0.02);
+    }
+}
+
+} // namespace
+
+TEST(SocketListen, AcceptHandsTheConnectionToASecondComponent)
+{
+    auto listener = TolvanSocket::Create();
+    uint16_t port = peer::freePort();
+    listener->LocalPort(port);
+    ASSERT_EQ(listener->Listen(), 0);
+    EXPECT_TRUE(listener->Connected());
+    EXPECT_EQ(listener->Listen(), 16);
+
+    tolmail::Ref<TolvanSocket> accepted;
+    auto acceptedEvents = std::make_shared<Recorder>();
+    bool connectedInsideOnConnect = true;
+    struct ConnectProbe : tolmail::TolvanSocketEvents {
+        std::function<void()> fn;
+        void OnConnect() override { fn(); }
+    };
+    auto listenerEvents = std::make_shared<Recorder>();
+    listenerEvents->onAccept = [&](int32_t socketID) {
+        accepted = TolvanSocket::Create();
+        accepted->Advise(acceptedEvents);
+        auto probe = std::make_shared<ConnectProbe>();
+        probe->fn = [&] { connectedInsideOnConnect = accepted->Connected(); };
+        accepted->Advise(probe);
+        EXPECT_EQ(accepted->Accept(socketID), -1);
+    };
+    listener->Advise(listenerEvents);
+
+    peer::Client client(port);
+    ASSERT_TRUE(client.connected());
+    pumpUntil([&] { return accepted != nullptr; });
+    ASSERT_TRUE(accepted);
+    EXPECT_EQ(listenerEvents->acceptedSocketID, listener->SocketHandle());
+    EXPECT_TRUE(accepted->Connected());
+    EXPECT_FALSE(connectedInsideOnConnect);
+    EXPECT_EQ(acceptedEvents->count("connect"), 1);
+    EXPECT_EQ(accepted->Port(), client.localPort());
+    EXPECT_EQ(accepted->Host(), "127.0.0.1");
+    EXPECT_EQ(accepted->Accept(listener->SocketHandle()), 32);
+
+    // The accepted component talks on its own; the listener keeps listening.
+    peer::sendAll(client.fd(), "hello\r\n");
+    std::string line;
+    EXPECT_EQ(accepted->GetlnData(line), 0);
+    EXPECT_EQ(line, "hello\r\n");
+    EXPECT_EQ(accepted->senddta(Variant("back\r\n")), Variant(int16_t{0}));
+    EXPECT_EQ(peer::receive(client.fd(), 6, 5000), "back\r\n");
+    EXPECT_TRUE(listener->Connected());
+
+    ::shutdown(client.fd(), SHUT_RDWR);
+    pumpUntil([&] { return !accepted->Connected(); });
+    EXPECT_FALSE(accepted->Connected());
+    EXPECT_EQ(acceptedEvents->events.back(), "close");
+    EXPECT_TRUE(listener->Connected());
+}
+
+TEST(SocketListen, RefusedListensAndAccepts)
+{
+    auto s = TolvanSocket::Create();
+    EXPECT_EQ(s->Accept(-1), 10);
+    EXPECT_EQ(s->Accept(123456), 10);  // not a socket
+
+    int held = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a = peer::loopback(0);
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(::bind(held, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ::listen(held, 1);
+    s->LocalPort(peer::boundPort(held));
+    EXPECT_EQ(s->Listen(), 4);
+    ::close(held);
+
+    s->LocalPort(65535);
+    EXPECT_EQ(s->Listen(), 4);
+    EXPECT_FALSE(s->Connected());
+    EXPECT_EQ(tolmail::socket::CurrentLayerState().registered, 0u);
+    EXPECT_FALSE(tolmail::socket::CurrentLayerState().winsockStarted);
+}
+
+TEST(SocketDatagram, ABoundSocketReportsEachDatagramWithItsSender)
+{
+    auto s = TolvanSocket::Create();
+    s->SocketType(tolmail::IPPROTO_UDP);
+    uint16_t port = peer::freePort(SOCK_DGRAM);
+    s->LocalPort(port);
+    ASSERT_EQ(s->Listen(), 0);
+    auto events = std::make_shared<Recorder>();
+    s->Advise(events);
+
+    int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in from = peer::loopback(0);
+    ::bind(sender, reinterpret_cast<sockaddr*>(&from), sizeof from);
+    sockaddr_in to = peer::loopback(port);
+    ::sendto(sender, "ping 1", 6, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    std::string text;
+    EXPECT_EQ(s->GetData(text), 0);
+    EXPECT_EQ(text, "ping 1");
+    ASSERT_EQ(events->dataLengths.size(), 1u);
+    EXPECT_EQ(events->dataLengths[0], 6);
+    EXPECT_EQ(events->senderPorts[0], peer::boundPort(sender));
+    EXPECT_EQ(events->senderAddresses[0], "127.0.0.1");
+
+    // Datagram boundaries are not kept: two join in the buffer.
+    ::sendto(sender, "ab", 2, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    ::sendto(sender, "cd\r\n", 4, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
+    EXPECT_EQ(s->GetlnData(text), 0);
+    EXPECT_EQ(text, "abcd\r\n");
+    ::close(sender);
+}
+
+TEST(SocketDatagram, SendOpensAnUnboundSocketAndAnswersComeBack)
+{
+    int receiver = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = peer::loopback(0);
+    ::bind(receiver, reinterpret_cast<sockaddr*>(&a), sizeof a);
+
+    auto s = TolvanSocket::Create();
+    s->SocketType(tolmail::IPPROTO_UDP);
+    s->Host("127.0.0.1");
+    s->Port(peer::boundPort(receiver));
+    EXPECT_FALSE(s->Connected());
+    EXPECT_EQ(s->senddta(Variant("query")), Variant(int16_t{0}));
+    EXPECT_TRUE(s->Connected());
+
+    ASSERT_TRUE(peer::readable(receiver, 5000));
+    char buffer[64];
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    ssize_t n = ::recvfrom(receiver, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
+    EXPECT_EQ(std::string(buffer, static_cast<size_t>(n)), "query");
+    ::sendto(receiver, "answer", 6, 0, reinterpret_cast<sockaddr*>(&from), len);
+    std::string text;
+    EXPECT_EQ(s->GetData(text), 0);
+    EXPECT_EQ(text, "answer");
+    ::close(receiver);
+
+    // Without broadcast permission the all-ones destination is refused: 9.
+    s->TimeOut(1);
+    s->Host("bad..name");  // refused by the resolver without asking any server
+    EXPECT_EQ(s->senddta(Variant("x")), Variant(int16_t{9}));
+}
