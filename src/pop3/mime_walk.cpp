@@ -89,6 +89,19 @@ private:
     uint64_t size_ = 0;
 };
 
+/// The Content-Type value of an unfolded part header, letter case kept (a boundary
+/// is case-sensitive).
+std::string ContentTypeValue(const std::string& header)
+{
+    const std::string upper = pop3::UpperAscii(header);
+    const size_t at = upper.find("CONTENT-TYPE:");
+    if (at == std::string::npos)
+        return {};
+    const size_t start = at + 13;
+    const size_t end = header.find("\r\n", start);
+    return header.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
 /// Where the next delimiter line of a boundary stands in the buffer.
 struct Delimiter {
     enum Kind { None, Open, Close };
@@ -236,8 +249,6 @@ int32_t Walker::startPart(const std::string& header, std::unique_ptr<OpenPart>& 
 int32_t Walker::walk(const std::string& boundary, int depth)
 {
     std::unique_ptr<OpenPart> part;
-    // The content type of the last part header that named one, at this level.
-    std::string type, subtype, params;
 
     for (;;) {
         const Delimiter d = find(boundary);
@@ -304,21 +315,14 @@ int32_t Walker::walk(const std::string& boundary, int depth)
         consume(bodyStart);
 
         header = pop3::UnfoldHeader(header);
-        if (header.empty()) {
+        if (header.empty())
             header = kEmptyPartHeader;
-            type = "text";
-            subtype = "plain";
-            params = "charset=US-ASCII";
-        } else {
-            // The type comes from the first header line, whatever its field name.
-            const std::string_view first = std::string_view(header).substr(0, header.find("\r\n"));
-            const size_t colon = first.find(": ");
-            if (colon != std::string_view::npos) {
-                const std::string_view value = first.substr(colon + 2);
-                if (value.find('/') != std::string_view::npos)
-                    codec::ParseContentType(value, type, subtype, params);
-            }
-        }
+        // Only a part that names a multipart type itself is a container; a part
+        // without a Content-Type is text (a composer may put other fields first).
+        std::string type, subtype, params;
+        const std::string value = codec::TrimBlanks(ContentTypeValue(header));
+        if (value.find('/') != std::string::npos)
+            codec::ParseContentType(value, type, subtype, params);
 
         if (pop3::UpperAscii(type) == "MULTIPART" && depth < kMaxNesting) {
             // A container: its parts are walked with its own boundary. One without a

@@ -1,0 +1,205 @@
+"""Composes the MIME test messages with Python's email package and writes, next to
+each raw message, what Python's own parser finds in it, in the terms the POP3
+component reports: the message text and every part's fields, body and decoded bytes.
+
+usage: mime_cases.py OUTDIR   (writes NAME.eml and NAME.expect for every case)
+"""
+import binascii
+import email
+import email.policy
+import quopri
+import random
+import sys
+from email.mime.application import MIMEApplication
+from email.mime.base import MIMEBase
+from email.mime.message import MIMEMessage
+from email.mime.multipart import MIMEMultipart
+from email.mime.text import MIMEText
+
+MAX_MEM = 16384  # the component's default MaxMemAttachment
+DIGEST_TEXT = "MultiPart Message Digest, please refer to the attachments"
+rng = random.Random(7)
+
+
+def header(msg, subject):
+    msg["From"] = "Ann Example <ann@tolmail.test>"
+    msg["To"] = "mimetest@tolmail.test"
+    msg["Subject"] = subject
+    return msg
+
+
+def attachment(data, name, subtype="octet-stream"):
+    part = MIMEApplication(data, subtype)
+    part.set_param("name", name)
+    part.add_header("Content-Disposition", "attachment", filename=name)
+    return part
+
+
+def mixed():
+    msg = header(MIMEMultipart("mixed"), "mixed")
+    msg.attach(MIMEText("Hello,\nthe files.\n.a line with a dot\n"))
+    msg.attach(attachment(bytes(rng.randrange(256) for _ in range(70000)), "data.bin"))
+    text = MIMEText("second text part\n")
+    text.add_header("Content-Description", "Notes")
+    msg.attach(text)
+    return msg
+
+
+def alternative():
+    msg = header(MIMEMultipart("alternative"), "alternative")
+    msg.attach(MIMEText("plain version\n"))
+    msg.attach(MIMEText("<p>html version</p>\n", "html"))
+    return msg
+
+
+def nested():
+    msg = header(MIMEMultipart("mixed"), "nested")
+    alt = MIMEMultipart("alternative")
+    alt.attach(MIMEText("nested plain\n"))
+    alt.attach(MIMEText("<b>nested html</b>\n", "html"))
+    msg.attach(alt)
+    msg.attach(attachment(b"\x00\x01\x02tail", "small.bin"))
+    return msg
+
+
+def digest():
+    msg = header(MIMEMultipart("digest"), "digest")
+    for i in range(2):
+        inner = MIMEText("digest member %d\n" % i)
+        inner["Subject"] = "member %d" % i
+        msg.attach(MIMEMessage(inner))
+    return msg
+
+
+def quoted_name_and_qp():
+    msg = header(MIMEMultipart("mixed"), "quoted")
+    text = MIMEText("Caf\u00e9 cr\u00e8me, " + "long line " * 12 + "\n", "plain", "iso-8859-1")
+    del text["Content-Transfer-Encoding"]
+    text["Content-Transfer-Encoding"] = "quoted-printable"
+    text.set_payload(quopri.encodestring("Caf\u00e9 cr\u00e8me, ".encode("latin-1") + b"long line " * 12 + b"\n").decode())
+    msg.attach(text)
+    msg.attach(attachment(b"report body", "Report.doc", "msword"))
+    return msg
+
+
+def sized(name, length):
+    # A 7bit attachment whose body is exactly `length` characters long.
+    msg = header(MIMEMultipart("mixed"), name)
+    msg.attach(MIMEText("sized\n"))
+    line = "x" * 98 + "\r\n"
+    body = (line * (length // len(line) + 1))[:length - 2] + "\r\n"
+    part = MIMEBase("application", "octet-stream")
+    part.set_payload(body)
+    part["Content-Transfer-Encoding"] = "7bit"
+    part.set_param("name", name + ".txt")
+    msg.attach(part)
+    return msg
+
+
+def raw_cases():
+    """Messages that the composer does not make: written by hand, parsed by Python."""
+    empty_header = (
+        "From: ann@tolmail.test\r\nSubject: empty-header\r\nMIME-Version: 1.0\r\n"
+        'Content-Type: multipart/mixed; boundary="b1"\r\n\r\n'
+        "preamble\r\n--b1\r\n\r\nno header here\r\n--b1\r\n"
+        "Content-Type: text/plain\r\n\r\nsecond\r\n--b1--\r\n"
+    )
+    data = bytes(rng.randrange(256) for _ in range(700))
+    lines = "".join(binascii.b2a_uu(data[i:i + 45], backtick=True).decode().replace("\n", "\r\n") for i in range(0, len(data), 45))
+    uu = (
+        "From: ann@tolmail.test\r\nSubject: uuencoded\r\n\r\n"
+        "Here is the file.\r\n\r\nbegin 644 file.zip\r\n" + lines + "`\r\nend\r\nBye.\r\n"
+    )
+    return [("empty-header", empty_header.encode()), ("uuencoded", uu.encode())]
+
+
+def leaves(msg):
+    """The parts the walk keeps, in order: every part that is not itself multipart."""
+    for part in msg.get_payload():
+        if part.get_content_maintype() == "multipart":
+            yield from leaves(part)
+        else:
+            yield part
+
+
+def decoded_text(part):
+    body = part.get_payload()
+    if (part.get("Content-Transfer-Encoding") or "").upper() == "QUOTED-PRINTABLE" and body:
+        return quopri.decodestring(body.encode("latin-1")).decode("latin-1")
+    return body
+
+
+def message_text(msg, parts, preferred):
+    """The text the component chooses, from Python's view of the parts."""
+    sub = msg.get_content_subtype().upper()
+    if sub == "DIGEST":
+        return DIGEST_TEXT
+    chosen, text = False, ""
+    for i, part in enumerate(parts):
+        is_text = part.get_content_maintype().upper() == "TEXT"
+        if sub == "ALTERNATIVE" and is_text:
+            if not chosen:
+                text = decoded_text(part)
+            chosen = chosen or part.get_content_subtype().upper() == preferred
+        elif i == 0 and is_text:
+            text = decoded_text(part)
+    return text
+
+
+def hexed(text):
+    return text.encode("latin-1").hex()
+
+
+def multipart_expectations(msg):
+    parts = list(leaves(msg))
+    out = ["T\t" + hexed(message_text(msg, parts, "PLAIN")), "H\t" + hexed(message_text(msg, parts, "HTML"))]
+    digest = msg.get_content_subtype() == "digest"
+    for part in parts:
+        if digest:
+            inner = part.get_payload(0).as_bytes(policy=email.policy.compat32.clone(linesep="\r\n"))
+            body, maintype, subtype, decoded = inner.decode("latin-1"), "message", "rfc822", inner
+        else:
+            body = part.get_payload()
+            maintype, subtype = part.get_content_maintype().upper(), part.get_content_subtype().upper()
+            decoded = part.get_payload(decode=True)
+        fields = [maintype, subtype, (part.get("Content-Transfer-Encoding") or "").upper(),
+                  (part.get_param("name") or "").upper(), (part.get("Content-Description") or "").upper()]
+        out.append("P\t" + "\t".join(fields) + "\t%d\t%s\t%s" % (len(body), hexed(body), decoded.hex()))
+    return out
+
+
+def uuencoded_expectations(msg):
+    text = msg.get_payload()
+    begin = text.find("\r\nbegin ") + 2
+    encoded, data = "", b""
+    for line in text[begin:].split("\r\n")[1:]:
+        if line.lower() == "end":
+            break
+        encoded += line + "\r\n"
+        if line and line[0] not in " `":
+            data += binascii.a2b_uu(line)
+    before = hexed(text[:begin])
+    return ["T\t" + before, "H\t" + before,
+            "P\t\t\tx-uuencode\tfile.zip\t\t%d\t%s\t%s" % (len(encoded), hexed(encoded), data.hex())]
+
+
+def expectations(raw):
+    msg = email.message_from_bytes(raw, policy=email.policy.compat32)
+    lines = multipart_expectations(msg) if msg.is_multipart() else uuencoded_expectations(msg)
+    return "\n".join(lines) + "\n"
+
+
+def main():
+    outdir = sys.argv[1]
+    cases = [(m["Subject"], m.as_bytes(policy=email.policy.SMTP)) for m in (
+        mixed(), alternative(), nested(), digest(), quoted_name_and_qp(),
+        sized("at-limit", MAX_MEM), sized("below-limit", MAX_MEM - 1))]
+    for name, raw in cases + raw_cases():
+        with open("%s/%s.eml" % (outdir, name), "wb") as f:
+            f.write(raw)
+        with open("%s/%s.expect" % (outdir, name), "w") as f:
+            f.write(expectations(raw))
+
+
+if __name__ == "__main__":
+    main()
