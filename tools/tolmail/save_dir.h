@@ -1,0 +1,44 @@
+// The directory that tolmail fetch saves into. Names come from the mail and are not
+// trusted: a file is only ever created inside the directory, never through a link,
+// never over an existing file.
+#pragma once
+
+#include <functional>
+#include <string>
+
+namespace tolmail::cli {
+
+/// A name from a mail made safe as one file name: its last path component, without
+/// control characters or leading dots, at most 200 bytes; `fallback` when nothing is left.
+std::string SafeFileName(const std::string& raw, const std::string& fallback);
+
+class SaveDir {
+public:
+    /// Opens the directory (it must exist); check ok().
+    explicit SaveDir(const std::string& path);
+    ~SaveDir();
+    SaveDir(const SaveDir&) = delete;
+    SaveDir& operator=(const SaveDir&) = delete;
+
+    bool ok() const { return fd_ >= 0; }
+    /// A path that reaches `name` inside the opened directory itself, even if the
+    /// directory's own path is changed meanwhile.
+    std::string pathOf(const std::string& name) const;
+
+    /// Calls `create(path)` with the safe name, then with "name-1.ext", "name-2.ext" ...
+    /// while it reports that the name is taken (returns 1). Returns create's last
+    /// result; `chosen` gets the name used.
+    int create(const std::string& name, const std::function<int(const std::string&)>& create,
+               std::string& chosen) const;
+
+    /// Writes a new file (owner-only, exclusive, no link followed); 0, 1 when the name
+    /// is taken, or another file code.
+    int writeNew(const std::string& name, const std::string& data) const;
+
+private:
+    int fd_ = -1;
+    std::string path_;
+    bool viaProc_ = false;
+};
+
+} // namespace tolmail::cli
