@@ -62,6 +62,9 @@ int32_t SendAttachmentData(DataWriter& out, const std::string& filename, int32_t
     }
     if (encoding == EncodingUuencode)
         out.sendData("`\r\n");
+    // Everything read is on its way before the end is reported.
+    if (out.flush() != 0)
+        return kMissingOrNotSent;
     file.close();
     raise("ATTACHMENT: Encoding Done", 21, clamp32(length), clamp32(counter));
     return 0;

@@ -10,17 +10,30 @@ namespace tolmail::smtp {
 
 int32_t DataWriter::sendText(std::string_view text)
 {
-    return send(stuffer_.filter(NormalizeLineEnds(text), scratch_));
+    if (const int32_t rc = flush(); rc != 0)
+        return rc;
+    return send(std::string(stuffer_.filter(NormalizeLineEnds(text), scratch_)));
 }
 
 int32_t DataWriter::sendData(std::string_view data)
 {
-    return send(stuffer_.filter(data, scratch_));
+    batch_ += stuffer_.filter(data, scratch_);
+    return batch_.size() >= kBatchSize ? flush() : 0;
 }
 
-int32_t DataWriter::send(std::string_view piece)
+int32_t DataWriter::flush()
 {
-    const Variant result = socket_.senddta(Variant(std::string(piece)));
+    if (batch_.empty())
+        return 0;
+    const int32_t rc = send(std::move(batch_));
+    batch_.clear();
+    batch_.reserve(kBatchSize + kBatchSize / 8);
+    return rc;
+}
+
+int32_t DataWriter::send(std::string&& piece)
+{
+    const Variant result = socket_.senddta(Variant(std::move(piece)));
     return static_cast<int32_t>(result.toNumber());
 }
 

@@ -19,17 +19,26 @@ public:
     explicit DataWriter(TolvanSocket& socket) : socket_(socket) {}
 
     /// Text from the host or composed here: line ends become CR LF, dots are stuffed.
-    /// Returns the socket's senddta result (0 when sent).
+    /// Sent at once, after any gathered data. Returns the socket's senddta result (0
+    /// when sent).
     int32_t sendText(std::string_view text);
-    /// Encoder output or raw bytes: dots are stuffed, nothing else changes.
+    /// Encoder output or raw bytes: dots are stuffed, nothing else changes. Pieces are
+    /// gathered up to kBatchSize before they go to the socket, since each socket send
+    /// costs several system calls whatever its size; the bytes on the wire are the same.
+    /// Returns 0, or the failed result of a send that this piece triggered.
     int32_t sendData(std::string_view data);
+    /// Sends the gathered data; 0 when sent (or nothing was gathered).
+    int32_t flush();
+
+    static constexpr size_t kBatchSize = 128 * 1024;
 
 private:
-    int32_t send(std::string_view piece);
+    int32_t send(std::string&& piece);
 
     TolvanSocket& socket_;
     DotStuffer stuffer_;
     std::string scratch_;
+    std::string batch_;
 };
 
 } // namespace tolmail::smtp
