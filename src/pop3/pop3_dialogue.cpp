@@ -42,6 +42,7 @@ int32_t Judge(const std::string& reply, int32_t refused)
 
 int32_t TolvanPOP3::Connect()
 {
+    const Ref<TolvanPOP3> keepAlive = shared_from_this();  // a handler may drop the host's last reference
     Impl& pop = *impl_;
     if (pop.Host.empty()) {
         pop.POP3Error = kHostRequired;
@@ -135,6 +136,7 @@ void TolvanPOP3::Impl::ReadStatistics()
 
 int32_t TolvanPOP3::Disconnect()
 {
+    const Ref<TolvanPOP3> keepAlive = shared_from_this();
     Impl& pop = *impl_;
     pop.raise(pop3::Progress::Disconnecting);
     std::string reply;
@@ -160,11 +162,13 @@ int32_t TolvanPOP3::Impl::SimpleCommand(const char* command)
 
 int32_t TolvanPOP3::KeepAlive()
 {
+    const Ref<TolvanPOP3> keepAlive = shared_from_this();
     return impl_->SimpleCommand("NOOP");
 }
 
 int32_t TolvanPOP3::CancelDelete()
 {
+    const Ref<TolvanPOP3> keepAlive = shared_from_this();
     return impl_->SimpleCommand("RSET");
 }
 

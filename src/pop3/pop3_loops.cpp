@@ -45,6 +45,7 @@ void RemoveItem(Messages& messages, const Ref<Message>& message)
 
 int32_t TolvanPOP3::GetMessages(uint8_t param)
 {
+    const Ref<TolvanPOP3> keepAlive = shared_from_this();  // a handler may drop the host's last reference
     Impl& pop = *impl_;
     LoopScope scope(pop.loopsRunning);
     pop.CancelRequested = false;
@@ -66,6 +67,7 @@ int32_t TolvanPOP3::GetMessages(uint8_t param)
 
 int32_t TolvanPOP3::GetMessageHeader()
 {
+    const Ref<TolvanPOP3> keepAlive = shared_from_this();  // a handler may drop the host's last reference
     Impl& pop = *impl_;
     LoopScope scope(pop.loopsRunning);
     pop.CancelRequested = false;
