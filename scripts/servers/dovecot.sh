@@ -28,6 +28,7 @@ running() {
 
 ensure_installed() {
   command -v dovecot >/dev/null && [[ -x /usr/lib/dovecot/pop3 ]] && return
+  apt-get update -q
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends dovecot-pop3d
 }
 
