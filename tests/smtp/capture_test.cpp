@@ -299,19 +299,3 @@ TEST_F(SmtpCapture, PlainModeSendsThreeTransactionsForTwoAttachments)
     EXPECT_EQ(log_->tasks(), (std::vector<int32_t>{1, 2, 10, 11, 12, 11, 20, 21, 12, 11, 20, 21, 12, 4, 6}));
 }
 
-TEST_F(SmtpCapture, SendReusesTheConnectionAndItsLists)
-{
-    smtp_->MailBody("again");
-    EXPECT_EQ(smtp_->Send(), 0);
-    const int before = server_->connections();
-    EXPECT_EQ(smtp_->Send(), 0);
-    EXPECT_EQ(smtp_->Disconnect(), 0);
-    EXPECT_EQ(smtp_->Disconnect(), 6);
-    const std::string wire = server_->received(before);
-    EXPECT_EQ(countLines(wire.substr(0, 0)), 0u);
-    size_t transactions = 0;
-    for (size_t at = 0; (at = wire.find("MAIL FROM:", at)) != std::string::npos; ++at)
-        ++transactions;
-    EXPECT_EQ(transactions, 2u);
-    EXPECT_EQ(log_->tasks(), (std::vector<int32_t>{1, 2, 10, 11, 12, 10, 11, 12, 4, 6, 4, 7}));
-}

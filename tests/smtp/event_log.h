@@ -1,7 +1,6 @@
 // Records the OnSMTPEvent calls of a component for the tests.
 #pragma once
 
-#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -15,13 +14,11 @@ struct Event {
     int32_t task, param1, param2;
 };
 
-class EventLog : public tolmail::TolvanSMTPEvents {
-public:
-    void OnSMTPEvent(const std::string& paramtext, int32_t task, int32_t param1, int32_t param2) override
+struct EventLog : tolmail::TolvanSMTPEvents {
+    void OnSMTPEvent(const std::string& text, int32_t task, int32_t param1, int32_t param2) override
     {
-        events.push_back({paramtext, task, param1, param2});
+        events.push_back({text, task, param1, param2});
     }
-
     std::vector<int32_t> tasks() const
     {
         std::vector<int32_t> out;
@@ -29,11 +26,9 @@ public:
             out.push_back(e.task);
         return out;
     }
-
     std::vector<Event> events;
 };
 
-/// Advises a fresh log on `smtp` and returns it.
 inline std::shared_ptr<EventLog> Record(tolmail::TolvanSMTP& smtp)
 {
     auto log = std::make_shared<EventLog>();

@@ -82,15 +82,6 @@ TEST(SmtpDotStuffing, BinaryDataNeverCarriesALoneDotLine)
     }
 }
 
-TEST(SmtpDotStuffing, UnchangedPiecesAreNotCopied)
-{
-    DotStuffer s;
-    std::string scratch;
-    const std::string piece = "AAAA\r\nBBBB\r\n";
-    EXPECT_EQ(s.filter(piece, scratch).data(), piece.data());
-    EXPECT_TRUE(s.atLineStart());
-}
-
 TEST(SmtpLineEnds, BareCrAndLfBecomeCrLf)
 {
     EXPECT_EQ(NormalizeLineEnds("a\nb\rc\r\nd\n\re"), "a\r\nb\r\nc\r\nd\r\n\r\ne");
@@ -140,13 +131,3 @@ TEST(SmtpQpChunks, SoftEndNeverCutsAnEscapeNorPassesTheLineLimit)
     EXPECT_EQ(shortLine, "abc=\r\n");
 }
 
-TEST(SmtpEncodingRules, TokensAndChunkSizes)
-{
-    EXPECT_STREQ(EncodingRuleOf(1).token, "quoted-printable");
-    EXPECT_STREQ(EncodingRuleOf(2).token, "base64");
-    EXPECT_STREQ(EncodingRuleOf(3).token, "x-uuencode");
-    EXPECT_STREQ(EncodingRuleOf(7).token, "binary");
-    EXPECT_EQ(EncodingRuleOf(2).chunkSize, 2850u);
-    EXPECT_EQ(EncodingRuleOf(3).chunkSize, 2250u);
-    EXPECT_EQ(EncodingRuleOf(0).chunkSize, 32000u);
-}
