@@ -60,6 +60,10 @@ public:
     void removeWatch(int fd);
     /// Brings the descriptor's registration in line with what its flags want to hear.
     void updateInterest(Watch& watch);
+    /// Registers what the flags want on top of what is registered, dropping nothing:
+    /// a bit that is no longer wanted goes when it next fires. This keeps the common
+    /// read-notify-receive cycle free of registration calls.
+    void growInterest(Watch& watch);
 
     /// Queues a notification of the watch's socket, when its mask asks for the event.
     void postSocket(const Watch& watch, int32_t event, int32_t error);

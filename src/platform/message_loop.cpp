@@ -133,7 +133,8 @@ void Loop::wait(double seconds)
 
 void Loop::pollSockets(int heldSocket)
 {
-    if (watches_.empty())
+    // Nothing to ask the kernel when no socket is watched, or the only one is held.
+    if (watches_.empty() || (watches_.size() == 1 && watches_.begin()->first == heldSocket))
         return;
     epoll_event events[kMaxEventsPerPass];
     int n = ::epoll_wait(epollFd_, events, kMaxEventsPerPass, 0);
@@ -209,6 +210,18 @@ void Loop::updateInterest(Watch& watch)
     else
         ::epoll_ctl(epollFd_, EPOLL_CTL_MOD, watch.fd, &ev);
     watch.interest = wanted;
+}
+
+void Loop::growInterest(Watch& watch)
+{
+    uint32_t wanted = wantedInterest(watch);
+    if (wanted == 0 || (wanted & ~watch.interest) == 0)
+        return;
+    epoll_event ev{};
+    ev.events = wanted | watch.interest;
+    ev.data.fd = watch.fd;
+    ::epoll_ctl(epollFd_, watch.interest == 0 ? EPOLL_CTL_ADD : EPOLL_CTL_MOD, watch.fd, &ev);
+    watch.interest = ev.events;
 }
 
 void Loop::postSocket(const Watch& watch, int32_t event, int32_t error)

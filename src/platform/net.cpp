@@ -77,7 +77,7 @@ detail::Watch* watchOf(int32_t s)
 
 void refresh(detail::Watch& w)
 {
-    detail::loop().updateInterest(w);
+    detail::loop().growInterest(w);
 }
 
 bool isDatagram(int fd)

@@ -45,12 +45,21 @@ int32_t pendingSocketError(int fd)
 
 void Loop::onReady(Watch& w, uint32_t events)
 {
+    // Something fired that the flags no longer want (a read still outstanding, a
+    // write not armed): registration catches up now, so a wait cannot spin on it.
+    uint32_t wanted = wantedInterest(w);
+    if ((events & (EPOLLIN | EPOLLOUT) & ~wanted) != 0 || wanted == 0) {
+        updateInterest(w);
+        events &= wanted | EPOLLHUP | EPOLLERR;
+        if (wanted == 0)
+            return;
+    }
     if (w.listener) {
         if (w.acceptEnabled && (events & EPOLLIN)) {
             w.acceptEnabled = false;
             postSocket(w, FdAccept, 0);
         }
-        updateInterest(w);
+        growInterest(w);
         return;
     }
     if (w.connecting) {
@@ -61,7 +70,7 @@ void Loop::onReady(Watch& w, uint32_t events)
             w.dead = true;
         else
             w.writeArmed = true;  // a connected socket can take data: the write follows
-        updateInterest(w);
+        growInterest(w);
         return;
     }
     if ((events & EPOLLOUT) && w.writeArmed) {
@@ -75,11 +84,11 @@ void Loop::onReady(Watch& w, uint32_t events)
             w.readEnabled = false;
             postSocket(w, FdRead, 0);
         }
-        updateInterest(w);
+        growInterest(w);
         return;
     }
     if (!(events & (EPOLLIN | EPOLLRDHUP | EPOLLHUP | EPOLLERR)) || !w.readEnabled || w.closePosted) {
-        updateInterest(w);
+        growInterest(w);
         return;
     }
     // Plain input without a hang-up is data. Otherwise look: data still queued ahead of
@@ -93,14 +102,14 @@ void Loop::onReady(Watch& w, uint32_t events)
         else if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
             closeError = WinsockErrorFromErrno(errno);
         else if (n < 0) {
-            updateInterest(w);
+            growInterest(w);
             return;
         }
     }
     if (closeError < 0) {
         w.readEnabled = false;
         postSocket(w, FdRead, 0);
-        updateInterest(w);
+        growInterest(w);
         return;
     }
     // The peer has closed: one last read that receives 0 characters, then the close.
@@ -110,7 +119,7 @@ void Loop::onReady(Watch& w, uint32_t events)
     }
     w.closePosted = true;
     postSocket(w, FdClose, closeError);
-    updateInterest(w);
+    growInterest(w);
 }
 
 } // namespace tolmail::platform::detail

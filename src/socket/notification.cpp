@@ -9,19 +9,18 @@ namespace {
 void onRead(TolvanSocket::Impl& s)
 {
     Ref<socket::SocketInfo> info = s.ReceiveInfo;
+    int32_t handle = info->intSocket();
     bool datagram = s.SocketType == IPPROTO_UDP;
     int32_t capacity = datagram ? socket::MaxDatagramSize() : socket::kStreamReceiveSize;
-    if (s.receiveScratch.size() < static_cast<size_t>(capacity))
-        s.receiveScratch.resize(static_cast<size_t>(capacity));
-    char* buffer = s.receiveScratch.data();
-    int32_t count = datagram ? platform::RecvFrom(info->intSocket(), buffer, capacity, &s.LastSender)
-                             : platform::Recv(info->intSocket(), buffer, capacity);
+    // The dispatches in here hold this socket's own notifications back: its next read
+    // or its close must not overtake this read's event (nor recurse into it for as
+    // long as data keeps coming).
+    int32_t count = info->ReceiveAppend(capacity, [&](char* destination, int32_t room) {
+        return datagram ? platform::RecvFrom(handle, destination, room, &s.LastSender)
+                        : platform::Recv(handle, destination, room);
+    });
     if (count >= 0) {
-        // The dispatches in here hold this socket's own notifications back: its next
-        // read or its close must not overtake this read's event (nor recurse into it
-        // for as long as data keeps coming).
-        info->BufStr(std::string_view(buffer, static_cast<size_t>(count)));
-        platform::dispatchPendingExcept(info->intSocket());
+        platform::dispatchPendingExcept(handle);
         int32_t port = s.Port;
         std::string address = s.Host;
         if (datagram) {

@@ -34,7 +34,6 @@ public:
     platform::SockAddrIn LastSender;
 
     EventSource<TolvanSocketEvents> events;
-    std::string receiveScratch;
 
     /// True while the component holds an open socket.
     bool isOpen() const noexcept { return SocketHandle != 0 && SocketHandle != -1 && Connected; }

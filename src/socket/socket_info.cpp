@@ -24,6 +24,11 @@ SocketInfo::~SocketInfo()
 void SocketInfo::BufStr(std::string_view text, bool mayDispatch)
 {
     buffer_.append(text);
+    afterAppend(mayDispatch);
+}
+
+void SocketInfo::afterAppend(bool mayDispatch)
+{
     if (buffer_.size() <= kSpillThreshold)
         return;
     if (mayDispatch)

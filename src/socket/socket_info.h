@@ -39,6 +39,21 @@ public:
     /// once (unless `mayDispatch` is false; this socket's own notifications wait) and
     /// moves the buffer to the spill file.
     void BufStr(std::string_view text, bool mayDispatch = true);
+    /// Receives straight into the buffer's end: `receive(destination, capacity)` returns
+    /// the count received or a negative number; then as BufStr put. Saves copying each
+    /// read through a scratch buffer.
+    template <class Receive>
+    int32_t ReceiveAppend(int32_t capacity, Receive&& receive, bool mayDispatch = true)
+    {
+        size_t before = buffer_.size();
+        buffer_.resize(before + static_cast<size_t>(capacity));
+        int32_t count = receive(buffer_.data() + before, capacity);
+        buffer_.resize(before + static_cast<size_t>(count > 0 ? count : 0));
+        if (count > 0)
+            afterAppend(mayDispatch);
+        return count;
+    }
+
     /// Takes everything in memory, or the next chunk of the spill file while spilling.
     std::string BufStr();
     /// Takes DataLen characters, waiting up to 15 seconds for them to arrive.
@@ -49,6 +64,7 @@ public:
     size_t bufferedInMemory() const noexcept { return buffer_.size(); }
 
 private:
+    void afterAppend(bool mayDispatch);
     std::string TakeChars(size_t count);
     std::string readSpill(size_t count);
     bool startSpilling();

@@ -169,7 +169,9 @@ int32_t TolvanSocket::GetData(std::string& DataBuff, int32_t DataLen)
     });
     if (s.LineBuffer.empty())
         return kNothingArrived;
-    platform::dispatchPending();
+    // This socket's own next read waits for the next call: taken now, it would only
+    // sit in the buffer and, with the next read on top, push it into the spill file.
+    platform::dispatchPendingExcept(s.SocketHandle);
     DataBuff = s.LineBuffer.takeAll();
     return kOk;
 }
