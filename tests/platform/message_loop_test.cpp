@@ -228,6 +228,24 @@ TEST_F(MessageLoop, ARefusedConnectIsANotificationWithItsError)
     platform::CloseSocketHandle(s);
 }
 
+TEST_F(MessageLoop, AConnectThatCompletesAtOnceIsStillNotified)
+{
+    // A datagram socket's connect completes inside the call.
+    int32_t s = platform::Socket(platform::kAfInet, platform::kSockDgram, 0);
+    platform::AsyncSelect(s, kMessage, 51);
+    platform::SockAddrIn to;
+    to.family = platform::kAfInet;
+    to.port = htons(9);
+    to.addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(platform::ConnectTo(s, to), -1);
+    EXPECT_EQ(platform::LastError(), 10035);
+    EXPECT_TRUE(descriptorReadable());  // a host loop would wake for it
+    platform::dispatchPending();
+    ASSERT_EQ(count(platform::FdConnect), 1);
+    EXPECT_EQ(tNotes.front().error, 0);
+    platform::CloseSocketHandle(s);
+}
+
 TEST_F(MessageLoop, ClosingDropsQueuedNotificationsOfThatSocket)
 {
     Pair first;
