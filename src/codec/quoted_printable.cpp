@@ -2,9 +2,16 @@
 // that never cut an escape; the decoder drops blanks that nothing follows.
 #include "codec/quoted_printable.h"
 
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "platform/large_buffer.h"
 #include "platform/message_loop.h"
 
 namespace tolmail::codec {
@@ -27,7 +34,7 @@ constexpr auto kClass = [] {
     return t;
 }();
 
-// 16 × value for an upper-case hex digit, 0xFF for anything else.
+// The value of an upper-case hex digit, 0xFF for anything else.
 constexpr auto kHexValue = [] {
     std::array<uint8_t, 256> t{};
     for (auto& v : t)
@@ -66,6 +73,16 @@ public:
         *o_++ = '\n';
         lineStart_ = o_;
     }
+    /// Writes as many of `length` (at most 16) unchanged characters as fit on the
+    /// line without a cut, and returns that count. Needs 16 writable bytes at the end.
+    size_t copyFitting(const unsigned char* in, size_t length)
+    {
+        const size_t used = static_cast<size_t>(o_ - lineStart_);
+        const size_t fit = used >= kMaxLine ? 0 : std::min(length, kMaxLine - used);
+        std::memcpy(o_, in, 16);
+        o_ += fit;
+        return fit;
+    }
     char* end() const { return o_; }
 
 private:
@@ -92,6 +109,34 @@ private:
     char* o_;
     char* lineStart_;
 };
+
+// How many of the 16 bytes at `in` go out unchanged: literal characters and blanks
+// up to the last literal one before anything else. Every blank among them is then
+// followed by a character on the same line, so it stays literal too.
+inline size_t plainPrefix(const unsigned char* in)
+{
+    unsigned literalMask = 0;
+    unsigned plainMask = 0;
+#if defined(__SSE2__)
+    const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+    // Signed compares: bytes from 128 up are negative and never literal.
+    __m128i literal = _mm_and_si128(_mm_cmpgt_epi8(c, _mm_set1_epi8(32)), _mm_cmplt_epi8(c, _mm_set1_epi8(127)));
+    literal = _mm_andnot_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8('=')), literal);
+    const __m128i blank = _mm_or_si128(_mm_cmpeq_epi8(c, _mm_set1_epi8(' ')), _mm_cmpeq_epi8(c, _mm_set1_epi8('\t')));
+    literalMask = static_cast<unsigned>(_mm_movemask_epi8(literal));
+    plainMask = literalMask | static_cast<unsigned>(_mm_movemask_epi8(blank));
+#else
+    for (unsigned k = 0; k < 16; ++k) {
+        literalMask |= unsigned{kClass[in[k]] == Literal} << k;
+        plainMask |= unsigned{kClass[in[k]] != Escaped} << k;
+    }
+#endif
+    // Keep the bytes before the first one that is neither literal nor blank...
+    const unsigned prefix = static_cast<unsigned>(std::countr_one(plainMask));
+    literalMask &= prefix >= 16 ? 0xFFFFu : (1u << prefix) - 1;
+    // ...and of those, up to the last literal one.
+    return literalMask == 0 ? 0 : static_cast<size_t>(std::bit_width(literalMask));
+}
 
 // An upper bound of the encoded length: escapes and blanks take three characters,
 // and soft breaks add three per 72 characters at most.
@@ -154,7 +199,7 @@ void QpEncodeAppend(std::string& output, std::string_view text)
     if (n == 0)
         return;
     const size_t start = output.size();
-    output.resize(start + encodedBound(in, n));
+    platform::ResizeLarge(output, start + encodedBound(in, n));
     LineWriter w(output.data() + start);
 
     bool lineUsed = false;       // the logical line holds something
@@ -163,6 +208,20 @@ void QpEncodeAppend(std::string& output, std::string_view text)
     size_t nextYield = kYieldBlock;
     size_t i = 0;
     while (i < n) {
+        // Unchanged stretches of text, up to 16 characters at a time. The output
+        // bound leaves at least one byte per input byte still to come, so the
+        // 16-byte store stays inside the output.
+        if (pendingLength == 0 && i + 16 <= n) {
+            const size_t plain = plainPrefix(in + i);
+            if (plain > 0) {
+                const size_t written = w.copyFitting(in + i, plain);
+                if (written > 0) {
+                    i += written;
+                    lineUsed = true;
+                    continue;
+                }
+            }
+        }
         const unsigned char c = in[i];
         const CharClass cls = kClass[c];
         if (cls == Blank) {
@@ -214,89 +273,102 @@ std::string QpEncode(std::string_view text)
     return out;
 }
 
+namespace {
+
+// The next "=" at or after i, or n. Stretches between escapes are mostly short, so
+// the next 16 bytes are looked at in one step before the library search takes over.
+inline size_t findEquals(const char* s, size_t i, size_t n)
+{
+#if defined(__SSE2__)
+    if (i + 16 <= n) {
+        const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(c, _mm_set1_epi8('='))));
+        if (mask != 0)
+            return i + static_cast<size_t>(std::countr_zero(mask));
+        i += 16;
+    }
+#endif
+    const void* hit = std::memchr(s + i, '=', n - i);
+    return hit == nullptr ? n : static_cast<size_t>(static_cast<const char*>(hit) - s);
+}
+
+} // namespace
+
 void QpDecodeAppend(std::string& output, std::string_view text)
 {
     const size_t n = text.size();
     const char* s = text.data();
     const size_t start = output.size();
-    output.resize(start + n);  // decoding never lengthens
+    platform::ResizeLarge(output, start + n);  // decoding never lengthens
     char* const first = output.data() + start;
     char* o = first;
-    std::string pending;         // blanks and tabs written only when something follows
-    auto writePending = [&] {
-        if (pending.empty())
-            return;
-        std::memcpy(o, pending.data(), pending.size());
-        o += pending.size();
-        pending.clear();
+    // Blanks that wait for something to follow are written at once but not
+    // committed: at the end the output is cut back to the last committed write,
+    // which drops exactly the blanks that nothing followed.
+    char* committed = o;
+    // Output never runs ahead of the input position, so while 16 input bytes remain
+    // a fixed 16-byte copy stays inside both buffers.
+    auto copy = [&](size_t from, size_t length) {
+        if (length <= 16 && from + 16 <= n)
+            std::memcpy(o, s + from, 16);
+        else
+            std::memcpy(o, s + from, length);
+        o += length;
     };
 
-    bool takeStretch = true;     // at the start and after each escape
     size_t nextYield = kYieldBlock;
     size_t i = 0;
+    // Pieces: at the start and after each escape, the stretch up to the next "=".
     while (i < n) {
-        if (takeStretch) {
-            takeStretch = false;
-            const void* hit = std::memchr(s + i, '=', n - i);
-            if (hit == nullptr) {
-                // No "=" left: single characters to the end, so only the blanks at
-                // the very end of the text (and any pending before them) are dropped.
-                size_t end = n;
-                while (end > i && isBlank(static_cast<unsigned char>(s[end - 1])))
-                    --end;
-                if (end > i) {
-                    writePending();
-                    std::memcpy(o, s + i, end - i);
-                    o += end - i;
+        const size_t eq = findEquals(s, i, n);
+        if (eq == n) {
+            // No "=" left: single characters to the end; blanks at the very end of
+            // the text wait for nothing and are dropped.
+            copy(i, n - i);
+            for (size_t k = n; k > i; --k) {
+                if (!isBlank(static_cast<unsigned char>(s[k - 1]))) {
+                    committed = o - (n - k);
+                    break;
                 }
-                break;
             }
-            const size_t eq = static_cast<size_t>(static_cast<const char*>(hit) - s);
-            if (eq > i) {
-                // A stretch of exactly one blank or tab waits like a single blank.
-                if (eq - i == 1 && isBlank(static_cast<unsigned char>(s[i]))) {
-                    pending += s[i];
-                } else {
-                    writePending();
-                    std::memcpy(o, s + i, eq - i);
-                    o += eq - i;
-                }
-                i = eq;
-                continue;
-            }
+            break;
         }
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        if (c == '=' && i + 2 < n) {
-            const unsigned char c1 = static_cast<unsigned char>(s[i + 1]);
-            const unsigned char c2 = static_cast<unsigned char>(s[i + 2]);
-            if (c1 == '\r' && c2 == '\n') {
-                // Soft line break: nothing is written.
-            } else if (kHexValue[c1] != 0xFF && kHexValue[c2] != 0xFF) {
-                writePending();
-                *o++ = static_cast<char>(kHexValue[c1] * 16 + kHexValue[c2]);
-            } else {
-                writePending();
-                std::memcpy(o, s + i, 3);  // a malformed escape passes through
-                o += 3;
+        const size_t length = eq - i;
+        copy(i, length);
+        // A stretch of exactly one blank or tab waits like a single blank.
+        const bool waits = length == 0 || (length == 1 && isBlank(static_cast<unsigned char>(s[i])));
+        committed = waits ? committed : o;
+        i = eq;
+        if (i + 2 >= n) {
+            // An "=" with fewer than two characters after it is an ordinary piece,
+            // and so is the character after it.
+            *o++ = '=';
+            committed = o;
+            if (i + 1 < n) {
+                *o++ = s[i + 1];
+                if (!isBlank(static_cast<unsigned char>(s[i + 1])))
+                    committed = o;
             }
-            i += 3;
-            takeStretch = true;
-            if (i >= nextYield) {
-                platform::yieldPoint();
-                nextYield = i + kYieldBlock;
-            }
-            continue;
+            break;
         }
-        if (isBlank(c)) {
-            pending += static_cast<char>(c);
-        } else {
-            writePending();
-            *o++ = static_cast<char>(c);
+        const unsigned char c1 = static_cast<unsigned char>(s[i + 1]);
+        const unsigned char c2 = static_cast<unsigned char>(s[i + 2]);
+        i += 3;
+        if ((kHexValue[c1] | kHexValue[c2]) != 0xFF) {
+            *o++ = static_cast<char>(kHexValue[c1] * 16 + kHexValue[c2]);
+            committed = o;
+        } else if (c1 != '\r' || c2 != '\n') {
+            std::memcpy(o, s + i - 3, 3);  // a malformed escape passes through
+            o += 3;
+            committed = o;
         }
-        ++i;
+        // A soft line break writes nothing.
+        if (i >= nextYield) {
+            platform::yieldPoint();
+            nextYield = i + kYieldBlock;
+        }
     }
-    // Whatever is still pending at the end of the text is dropped.
-    output.resize(start + static_cast<size_t>(o - first));
+    output.resize(start + static_cast<size_t>(committed - first));
 }
 
 std::string QpDecode(std::string_view text)

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "platform/clock.h"
+#include "platform/large_buffer.h"
 #include "platform/message_loop.h"
 
 namespace tolmail::codec {
@@ -46,7 +47,7 @@ FileResult ReadWholeFile(const std::string& path, std::string& content)
     const size_t start = content.size();
     size_t used = start;
     const long long length = file.size();
-    content.resize(start + (length > 0 ? static_cast<size_t>(length) : 0) + 1);
+    platform::ResizeLarge(content, start + (length > 0 ? static_cast<size_t>(length) : 0) + 1);
     for (;;) {
         if (used == content.size())
             content.resize(used + std::max(used / 2, kReadBlock));

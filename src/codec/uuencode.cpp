@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 
+#include "platform/large_buffer.h"
 #include "platform/message_loop.h"
 
 namespace tolmail::codec {
@@ -71,7 +72,7 @@ void UuEncodeAppend(std::string& out, std::string_view data)
     const size_t n = data.size();
     const size_t lines = (n + kLineBytes - 1) / kLineBytes;
     const size_t start = out.size();
-    out.resize(start + (n + 2) / 3 * 4 + lines * 3 + 1);
+    platform::ResizeLarge(out, start + (n + 2) / 3 * 4 + lines * 3 + 1);
     char* o = out.data() + start;
     const auto* in = reinterpret_cast<const unsigned char*>(data.data());
     size_t left = n;
@@ -113,7 +114,7 @@ void UuDecodeAppend(std::string& out, std::string_view text)
     // that the text no longer holds, so leave room for one such line.
     auto valueAt = [&](size_t i) -> uint32_t { return i < n ? kValues[s[i]] : 0; };
     const size_t start = out.size();
-    out.resize(start + n + 64);
+    platform::ResizeLarge(out, start + n + 64);
     char* const first = out.data() + start;
     char* o = first;
     size_t p = 0;  // the current line's count character
