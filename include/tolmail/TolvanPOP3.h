@@ -56,6 +56,8 @@ public:
     int32_t GetMessageSize();
     int32_t Connect();
     int32_t Disconnect();
+    /// Asks a running GetMessages or GetMessageHeader loop to stop before its next
+    /// message; true when such a loop is running to see the request.
     bool Cancel();
     void MaxMemAttachment(int32_t value);
     int32_t MaxMemAttachment() const;
