@@ -16,7 +16,6 @@ constexpr int16_t kNotSent = 9;
 constexpr int16_t kLayerFailed = 96;
 // Attempts in a row that may pass without any byte going out.
 constexpr int kMaxAttempts = 3;
-constexpr int32_t kWouldBlock = 10035;
 constexpr uint32_t kBroadcastAddress = 0xFFFFFFFFu;
 
 std::string toBytes(const Variant& value)
