@@ -83,7 +83,7 @@ private:
     {
         const size_t crlf = carry_.rfind("\r\n");
         if (crlf != std::string::npos)
-            return crlf + 2;
+            return decoder_ == Decoder::QuotedPrintable ? QpCut(crlf) : crlf + 2;
         if (carry_.size() < kLongestCarry)
             return 0;
         // Hostile line length: cut where no group or escape is split.
@@ -99,6 +99,36 @@ private:
                 --cut;  // blanks are dropped at the end of a decoded text
         }
         return cut;
+    }
+
+    /// A cut at or before the line end at `crlf`. Blanks before a soft line break
+    /// are only written once something follows, so a piece must not end with them:
+    /// such a cut moves back to before the blanks (and any soft breaks among them).
+    size_t QpCut(size_t crlf) const
+    {
+        for (;;) {
+            size_t cut = crlf + 2;
+            size_t b = cut;
+            for (;;) {
+                if (b >= 3 && carry_.compare(b - 3, 3, "=\r\n") == 0)
+                    b -= 3;
+                else if (b >= 1 && (carry_[b - 1] == ' ' || carry_[b - 1] == '\t'))
+                    b -= 1;
+                else
+                    break;
+            }
+            const bool blanks = carry_.find_first_of(" \t", b) < cut;
+            if (!blanks)
+                return cut;
+            // Never cut just after an "=": it would begin an escape with what follows.
+            if (b >= 2 && carry_[b - 1] != '=' && carry_[b - 2] != '=')
+                return b;
+            if (b == 0)
+                return 0;
+            crlf = carry_.rfind("\r\n", b - 1);
+            if (crlf == std::string::npos)
+                return 0;
+        }
     }
 
     std::string decodeText(std::string_view text, bool last)

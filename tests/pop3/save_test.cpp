@@ -8,6 +8,7 @@
 
 #include "body_fixture.h"
 #include "codec/base64.h"
+#include "codec/quoted_printable.h"
 #include "codec/uuencode.h"
 
 namespace tolmail::testing {
@@ -143,6 +144,18 @@ TEST_F(Save, EscapesStraddlingQuotedPrintablePiecesDecodeRight)
     for (size_t shift = 0; shift <= 80; ++shift) {
         const std::string lead(shift, 'a');
         ASSERT_EQ(Saved(Make("quoted-printable", lead + "=\r\n" + encoded, std::to_string(shift) + ".TMA")), lead + data)
+            << "shift " << shift;
+    }
+}
+
+TEST_F(Save, BlanksBeforeSoftBreaksAtAPieceEndAreKept)
+{
+    std::string lines;
+    for (int i = 0; i < 5000; ++i)
+        lines += i % 3 ? "ab c =\r\n" : "x \t=\r\n=\r\n";
+    for (size_t shift = 0; shift <= 12; ++shift) {
+        const std::string body = std::string(shift, 'a') + "=\r\n" + lines + "end\r\n";
+        ASSERT_EQ(Saved(Make("QUOTED-PRINTABLE", body, std::to_string(shift) + ".TMA")), codec::QpDecode(body))
             << "shift " << shift;
     }
 }
