@@ -65,6 +65,8 @@ public:
     /// read-notify-receive cycle free of registration calls.
     void growInterest(Watch& watch);
 
+    /// Leaves the descriptor readable exactly when something is queued.
+    void syncSignal();
     /// Queues a notification of the watch's socket, when its mask asks for the event.
     void postSocket(const Watch& watch, int32_t event, int32_t error);
 

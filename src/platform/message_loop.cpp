@@ -50,11 +50,18 @@ int64_t monotonicNs()
         .count();
 }
 
-// Keeps the nesting depth right when a handler or task throws.
-struct DepthGuard {
+// Ends a dispatch on every way out, a handler or task that throws included: the
+// nesting depth comes back, and the outermost one leaves the descriptor readable
+// exactly when something is still queued.
+struct DispatchScope {
+    Loop& loop;
     int& depth;
-    explicit DepthGuard(int& d) : depth(d) { ++depth; }
-    ~DepthGuard() { --depth; }
+    DispatchScope(Loop& l, int& d) : loop(l), depth(d) { ++depth; }
+    ~DispatchScope()
+    {
+        if (--depth == 0)
+            loop.syncSignal();
+    }
 };
 
 } // namespace
@@ -108,13 +115,13 @@ void Loop::purgeSocket(int fd)
 
 void Loop::dispatch(int heldSocket)
 {
-    {
-        DepthGuard guard(depth_);
-        pollSockets(heldSocket);
-        deliver(heldSocket);
-    }
-    if (depth_ > 0)
-        return;
+    DispatchScope scope(*this, depth_);
+    pollSockets(heldSocket);
+    deliver(heldSocket);
+}
+
+void Loop::syncSignal()
+{
     if (queue_.empty())
         unsignal();
     else

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <stdexcept>
 #include <thread>
 #include <vector>
 
@@ -121,6 +122,19 @@ TEST_F(MessageLoop, HostTasksRunInsideTheNextDispatchInOrder)
     EXPECT_TRUE(descriptorReadable());
     tolmail::PumpMessages();
     EXPECT_EQ(ran, (std::vector<int>{1, 2, 3}));
+    EXPECT_FALSE(descriptorReadable());
+}
+
+TEST_F(MessageLoop, ATaskThatThrowsLeavesTheRestQueuedAndVisible)
+{
+    bool later = false;
+    tolmail::PostHostTask([] { throw std::runtime_error("host failure"); });
+    tolmail::PostHostTask([&] { later = true; });
+    EXPECT_THROW(tolmail::PumpMessages(), std::runtime_error);
+    EXPECT_FALSE(later);
+    EXPECT_TRUE(descriptorReadable());
+    tolmail::PumpMessages();
+    EXPECT_TRUE(later);
     EXPECT_FALSE(descriptorReadable());
 }
 
