@@ -4,7 +4,6 @@
 
 #include <fstream>
 #include <random>
-#include <regex>
 
 #include "codec/base64.h"
 #include "codec/uuencode.h"
@@ -88,9 +87,17 @@ protected:
 
     static std::string boundaryOf(const std::string& wire)
     {
-        std::smatch m;
-        EXPECT_TRUE(std::regex_search(wire, m, std::regex("boundary=\"(----= _NextPart_[A-Za-z0-9+/=]{36})\"")));
-        return m.size() > 1 ? m[1].str() : std::string();
+        const std::string head = "boundary=\"----= _NextPart_";
+        const size_t at = wire.find(head);
+        const size_t end = at == std::string::npos ? at : wire.find('"', at + head.size());
+        EXPECT_NE(end, std::string::npos);
+        if (end == std::string::npos)
+            return {};
+        const std::string b = wire.substr(at + 10, end - at - 10);
+        EXPECT_EQ(b.size(), 16u + 36u) << b;  // base64 of a 25-character date and time
+        EXPECT_EQ(b.find_first_not_of("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/=", 16),
+                  std::string::npos);
+        return b;
     }
 
     static std::string random(size_t n, unsigned seed)

@@ -336,8 +336,10 @@ int RunSend(int argc, char** argv)
     smtp->Advise(std::make_shared<ProgressSink>(Progress::StyleFor(stderr, o.quiet)));
     const int32_t sent = smtp->Send();
     if (sent != 0) {
-        const std::string why = smtp->SMTPError();
-        return fail("not sent (" + std::to_string(sent) + "): " + (why.empty() ? "no reply" : trim(why)), sent);
+        std::string why = trim(smtp->SMTPError());
+        if (why.empty() || why == "No Error")
+            why = sent == 4 ? "cannot connect to " + o.server : "no reply from the server";
+        return fail("not sent (" + std::to_string(sent) + "): " + why, sent);
     }
     const int32_t closed = smtp->Disconnect();
     if (closed != 0)
