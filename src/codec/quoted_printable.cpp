@@ -320,12 +320,35 @@ void QpDecodeAppend(std::string& output, std::string_view text)
     size_t i = 0;
     // Pieces: at the start and after each escape, the stretch up to the next "=".
     while (i < n) {
-        const size_t eq = findEquals(s, i, n);
+        const size_t stretch = i;
+        size_t eq = n;
+#if defined(__SSE2__)
+        // Copy while looking: 16 bytes are stored whole and the output advances
+        // only as far as the "=" found among them.
+        while (i + 16 <= n) {
+            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(o), c);
+            const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(c, _mm_set1_epi8('='))));
+            if (mask != 0) {
+                const size_t k = static_cast<size_t>(std::countr_zero(mask));
+                o += k;
+                i += k;
+                eq = i;
+                break;
+            }
+            o += 16;
+            i += 16;
+        }
+#endif
+        if (eq == n) {
+            eq = findEquals(s, i, n);
+            copy(i, eq - i);
+            i = eq;
+        }
         if (eq == n) {
             // No "=" left: single characters to the end; blanks at the very end of
             // the text wait for nothing and are dropped.
-            copy(i, n - i);
-            for (size_t k = n; k > i; --k) {
+            for (size_t k = n; k > stretch; --k) {
                 if (!isBlank(static_cast<unsigned char>(s[k - 1]))) {
                     committed = o - (n - k);
                     break;
@@ -333,12 +356,10 @@ void QpDecodeAppend(std::string& output, std::string_view text)
             }
             break;
         }
-        const size_t length = eq - i;
-        copy(i, length);
+        const size_t length = eq - stretch;
         // A stretch of exactly one blank or tab waits like a single blank.
-        const bool waits = length == 0 || (length == 1 && isBlank(static_cast<unsigned char>(s[i])));
+        const bool waits = length == 0 || (length == 1 && isBlank(static_cast<unsigned char>(s[stretch])));
         committed = waits ? committed : o;
-        i = eq;
         if (i + 2 >= n) {
             // An "=" with fewer than two characters after it is an ordinary piece,
             // and so is the character after it.
