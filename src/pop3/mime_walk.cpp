@@ -28,16 +28,17 @@ constexpr size_t kWriteChunk = 256 * 1024;
 
 const char kEmptyPartHeader[] = "Content-Type: text/plain; charset=US-ASCII\r\n";
 
-/// The part whose body is being collected. Data stay in memory while the part may
-/// still end below the memory limit; past it they go to the part's temporary file.
+/// The part whose body is being collected. Its data stay in memory while the part
+/// may still end below the memory limit; once past it, the part's temporary file is
+/// created and the data go there. A part that ends below the limit never costs a file.
 class OpenPart {
 public:
-    OpenPart(Ref<Attachment> attachment, std::string path, platform::File file, int32_t maxMem)
-        : attachment_(std::move(attachment)), path_(std::move(path)), file_(std::move(file)), maxMem_(maxMem)
+    OpenPart(Ref<Attachment> attachment, std::string directory, int32_t maxMem)
+        : attachment_(std::move(attachment)), directory_(std::move(directory)), maxMem_(maxMem)
     {
     }
 
-    /// Appends body text; a failed write gives its file code.
+    /// Appends body text; a failed file creation or write gives its file code.
     int32_t append(std::string_view text)
     {
         pending_.append(text);
@@ -47,8 +48,8 @@ public:
         return 0;
     }
 
-    /// Ends the part: Size set, a body below the limit moved into memory and its file
-    /// deleted, a larger one left in the file.
+    /// Ends the part: Size set, a body below the limit kept in memory, a larger one
+    /// left in its file.
     int32_t close(std::string_view last)
     {
         if (int32_t code = append(last))
@@ -56,9 +57,6 @@ public:
         const auto caller = detail::libraryCaller();
         if (belowLimit()) {
             attachment_->Size(std::to_string(size_), caller);
-            file_.close();
-            (void)platform::RemoveFile(path_);
-            attachment_->TempFilename("", caller);
             attachment_->AttachmentBody(std::move(pending_), caller);
             return 0;
         }
@@ -75,6 +73,14 @@ private:
     int32_t flush()
     {
         platform::FileResult result = platform::FileOk;
+        if (!file_.isOpen()) {
+            std::string name;
+            file_ = pop3::CreateTempFile(directory_, name, result);
+            if (!file_.isOpen())
+                return result;
+            // From here the attachment owns the file and deletes it when it goes.
+            attachment_->TempFilename(name, detail::libraryCaller());
+        }
         if (!pending_.empty() && !file_.write(pending_.data(), pending_.size(), result))
             return result;
         pending_.clear();
@@ -82,7 +88,7 @@ private:
     }
 
     Ref<Attachment> attachment_;
-    std::string path_;
+    std::string directory_;
     platform::File file_;
     int32_t maxMem_;
     std::string pending_;
@@ -129,7 +135,7 @@ private:
     Delimiter classify(size_t at, const std::string& boundary) const;
     /// Drops the first n bytes, noting whether what remains begins a line.
     void consume(size_t n);
-    int32_t startPart(const std::string& header, std::unique_ptr<OpenPart>& part);
+    void startPart(const std::string& header, std::unique_ptr<OpenPart>& part);
 
     Message::Impl& message_;
     pop3::DotReader& body_;
@@ -228,7 +234,7 @@ void Walker::consume(size_t n)
     buffer_.erase(0, n);
 }
 
-int32_t Walker::startPart(const std::string& header, std::unique_ptr<OpenPart>& part)
+void Walker::startPart(const std::string& header, std::unique_ptr<OpenPart>& part)
 {
     const auto caller = detail::libraryCaller();
     if (!message_.Attachments)
@@ -236,14 +242,7 @@ int32_t Walker::startPart(const std::string& header, std::unique_ptr<OpenPart>& 
     Ref<Attachment> attachment =
         message_.Attachments->Add(header, "", "", "", "", "", "", "", directory_, message_.Owner);
     ++parts_;
-    platform::FileResult result = platform::FileOk;
-    std::string name;
-    platform::File file = pop3::CreateTempFile(directory_, name, result);
-    if (!file.isOpen())
-        return result;
-    attachment->TempFilename(name, caller);
-    part = std::make_unique<OpenPart>(std::move(attachment), directory_ + name, std::move(file), maxMem_);
-    return 0;
+    part = std::make_unique<OpenPart>(std::move(attachment), directory_, maxMem_);
 }
 
 int32_t Walker::walk(const std::string& boundary, int depth)
@@ -333,8 +332,7 @@ int32_t Walker::walk(const std::string& boundary, int depth)
         }
         if (parts_ >= kMaxParts)
             continue;  // its body is skipped up to the next delimiter
-        if (int32_t code = startPart(header, part))
-            return code;
+        startPart(header, part);
     }
 }
 

@@ -1,0 +1,106 @@
+#!/usr/bin/env bash
+# Retrieval benchmark against the local Dovecot of scripts/servers/dovecot.sh, user
+# "bench", all tools one after the other on the same machine:
+#   1. a mailbox of COUNT messages of about 100 KiB (a text part and a base64
+#      attachment): `tolmail fetch --save-dir` (GetMessages, then Save of every part)
+#      against Python's poplib + email doing the same job, and against mpop and curl
+#      downloading the raw messages without parsing them;
+#   2. one message with a 100 MiB attachment: tolmail against Python.
+# Prints the best wall time of RUNS runs, its CPU seconds, the largest peak memory,
+# and the ratios.
+#
+#   bench/pop3_compare.sh [BUILD_DIR]          defaults: build; COUNT=500 RUNS=3
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/.." && pwd)
+build=${1:-build}
+count=${COUNT:-500}
+runs=${RUNS:-3}
+big_mib=${BIG_MIB:-100}
+python=/usr/bin/python3
+tolmail=$build/tolmail
+[[ -x $tolmail ]] || { echo "build tolmail_cli in $build first" >&2; exit 1; }
+for tool in mpop curl /usr/bin/time; do
+  command -v "$tool" >/dev/null || { echo "$tool is needed" >&2; exit 1; }
+done
+
+export TOLMAIL_RUN_DIR=${TOLMAIL_RUN_DIR:-/tmp/tolmail-run}
+started_dovecot=
+if ! "$python" -c 'import socket,sys; socket.create_connection(("127.0.0.1", 11110), 1)' 2>/dev/null; then
+  "$root/scripts/servers/dovecot.sh" start >/dev/null
+  started_dovecot=1
+fi
+# shellcheck disable=SC1091
+source "$TOLMAIL_RUN_DIR/dovecot.env"
+host=$TOLMAIL_POP3_HOST port=$TOLMAIL_POP3_PORT
+export TOLMAIL_PASSWORD=$TOLMAIL_POP3_PASSWORD
+maildir=$TOLMAIL_MAIL_ROOT/bench/Maildir
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/pop3-bench.XXXXXX")
+cleanup() {
+  rm -rf "$work"
+  rm -f "$maildir"/new/* "$maildir"/cur/*
+  [[ -z $started_dovecot ]] || "$root/scripts/servers/dovecot.sh" stop >/dev/null
+}
+trap cleanup EXIT
+
+cat >"$work/mpoprc" <<CONF
+account bench
+host $host
+port $port
+user bench
+auth user
+tls off
+password $TOLMAIL_PASSWORD
+keep on
+only_new off
+received_header off
+uidls_file $work/uidls
+delivery maildir $work/out
+CONF
+chmod 600 "$work/mpoprc"
+
+tolmail_job=("$tolmail" fetch --server "$host" --port "$port" --user bench --quiet --save-dir "$work/out")
+python_job=("$python" "$here/pop3_python_fetch.py" "$host" "$port" bench "$TOLMAIL_PASSWORD" "$work/out")
+mpop_job=(mpop --file="$work/mpoprc" --quiet bench)
+curl_job=(curl -s -u "bench:$TOLMAIL_PASSWORD" "pop3://$host:$port/[1-$count]" -o "$work/out/#1")
+
+# Runs a job RUNS times into an empty output directory; "wall cpu peak_mib" of the best.
+measure() {
+  : >"$work/times"
+  for _ in $(seq "$runs"); do
+    rm -rf "$work/out" && mkdir -p "$work/out/new" "$work/out/cur" "$work/out/tmp"
+    /usr/bin/time -f "%e %U %S %M" -o "$work/time.out" "$@" >/dev/null
+    awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }' "$work/time.out" >>"$work/times"
+  done
+  sort -n "$work/times" | head -1 | awk -v rss="$(sort -k3 -n "$work/times" | tail -1 | cut -d' ' -f3)" \
+    '{ printf "%s %s %.1f\n", $1, $2, rss / 1024 }'
+}
+
+row() {  # job, tool, "wall cpu peak", reference wall, reference name
+  read -r wall cpu peak <<<"$3"
+  printf '%-22s %-8s %8s %7s %9s %12s\n' "$1" "$2" "$wall" "$cpu" "$peak" \
+    "$(awk -v a="$wall" -v b="$4" 'BEGIN { printf "%.2fx %s", (b > 0 ? a / b : 0), "" }')$5"
+}
+
+echo "filling the mailbox: $count messages of about 100 KiB" >&2
+"$python" "$here/pop3_mailbox.py" "$maildir" "$count" 72000
+"${mpop_job[@]}" >/dev/null 2>&1 || true  # let Dovecot index the mailbox before timing
+printf '%-22s %-8s %8s %7s %9s %12s\n' "job" "tool" "wall s" "cpu s" "peak MiB" "vs mpop"
+m=$(measure "${mpop_job[@]}")
+mw=${m%% *}
+row "$count x 100 KiB" mpop "$m" "$mw" ""
+row "$count x 100 KiB" curl "$(measure "${curl_job[@]}")" "$mw" ""
+row "$count x 100 KiB" tolmail "$(measure "${tolmail_job[@]}")" "$mw" ""
+row "$count x 100 KiB" python "$(measure "${python_job[@]}")" "$mw" ""
+
+echo "filling the mailbox: one message with a $big_mib MiB attachment" >&2
+"$python" "$here/pop3_mailbox.py" "$maildir" 1 $((big_mib * 1024 * 1024))
+"${mpop_job[@]}" >/dev/null 2>&1 || true
+printf '%-22s %-8s %8s %7s %9s %12s\n' "job" "tool" "wall s" "cpu s" "peak MiB" "vs python"
+p=$(measure "${python_job[@]}")
+pw=${p%% *}
+row "1 x $big_mib MiB" python "$p" "$pw" ""
+row "1 x $big_mib MiB" tolmail "$(measure "${tolmail_job[@]}")" "$pw" ""
+row "1 x $big_mib MiB" mpop "$(measure "${mpop_job[@]}")" "$pw" ""

@@ -1,0 +1,38 @@
+"""The retrieval job in Python, for comparison: poplib downloads every message, the
+email package parses it, every attachment is decoded into OUTDIR and each message's
+text is written there too.
+
+usage: pop3_python_fetch.py HOST PORT USER PASSWORD OUTDIR
+"""
+import email
+import os
+import poplib
+import sys
+
+
+def main():
+    host, port, user, password, outdir = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4], sys.argv[5]
+    pop = poplib.POP3(host, port)
+    pop.user(user)
+    pop.pass_(password)
+    count, _ = pop.stat()
+    for n in range(1, count + 1):
+        _, lines, _ = pop.retr(n)
+        msg = email.message_from_bytes(b"\r\n".join(lines) + b"\r\n")
+        text_written = False
+        for i, part in enumerate(msg.walk()):
+            if part.is_multipart():
+                continue
+            name = part.get_filename()
+            if name:
+                with open(os.path.join(outdir, os.path.basename(name)), "wb") as f:
+                    f.write(part.get_payload(decode=True))
+            elif not text_written and part.get_content_maintype() == "text":
+                with open(os.path.join(outdir, "message-%d.txt" % n), "wb") as f:
+                    f.write(part.get_payload(decode=True))
+                text_written = True
+    pop.quit()
+
+
+if __name__ == "__main__":
+    main()
