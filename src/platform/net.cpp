@@ -80,6 +80,17 @@ void refresh(detail::Watch& w)
     detail::loop().growInterest(w);
 }
 
+// A send that would block arms the write notification for when space frees up.
+void armWriteIfBlocked(int32_t s, int err)
+{
+    if (err != EAGAIN && err != EWOULDBLOCK)
+        return;
+    if (detail::Watch* w = watchOf(s)) {
+        w->writeArmed = true;
+        refresh(*w);
+    }
+}
+
 bool isDatagram(int fd)
 {
     int type = 0;
@@ -247,11 +258,7 @@ int32_t Send(int32_t s, const char* data, int32_t length)
     if (n >= 0)
         return static_cast<int32_t>(n);
     int err = errno;
-    if ((err == EAGAIN || err == EWOULDBLOCK))
-        if (detail::Watch* w = watchOf(s)) {
-            w->writeArmed = true;
-            refresh(*w);
-        }
+    armWriteIfBlocked(s, err);
     return fail(err);
 }
 
@@ -263,11 +270,7 @@ int32_t SendTo(int32_t s, const char* data, int32_t length, const SockAddrIn& to
     if (n >= 0)
         return static_cast<int32_t>(n);
     int err = errno;
-    if ((err == EAGAIN || err == EWOULDBLOCK))
-        if (detail::Watch* w = watchOf(s)) {
-            w->writeArmed = true;
-            refresh(*w);
-        }
+    armWriteIfBlocked(s, err);
     return fail(err);
 }
 
