@@ -1,7 +1,7 @@
 // Address resolution, address text, the local host name and word splitting.
 #include "socket/winsock_support.h"
 
-#include <cstring>
+#include <algorithm>
 
 #include "platform/net.h"
 
@@ -36,7 +36,7 @@ std::string LocalHostName()
     char buffer[kHostNameBuffer] = {};
     if (platform::GetHostName(buffer, kHostNameBuffer) != 0)
         return "Unknown";
-    return std::string(buffer, ::strnlen(buffer, kHostNameBuffer));
+    return std::string(buffer, std::find(buffer, buffer + kHostNameBuffer, '\0'));
 }
 
 int16_t LowWordSigned(int32_t value)
