@@ -16,6 +16,7 @@ namespace {
 
 constexpr uint16_t kRequestedVersion = 0x0101;
 constexpr uint32_t kAnyAddress = 0;
+constexpr int32_t kWouldBlock = 10035;
 
 struct Layer {
     std::vector<Ref<SocketInfo>> registry;  // insertion order; few entries
@@ -139,7 +140,8 @@ int32_t OpenConnection(const std::string& host, int32_t port, int32_t protocol)
         return closeAndFail(handle);
     if (platform::AsyncSelect(handle, kSocketMessage, kConnectMask) != 0)
         return closeAndFail(handle);
-    if (platform::ConnectTo(handle, address) == 0 || platform::LastError() != 10035)
+    // A started connect reports would-block; its outcome comes as a notification.
+    if (platform::ConnectTo(handle, address) == 0 || platform::LastError() != kWouldBlock)
         return closeAndFail(handle);
     return handle;
 }
