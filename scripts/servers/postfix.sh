@@ -134,12 +134,14 @@ running() {
   [[ -f $conf_dir/main.cf ]] && postfix -c "$conf_dir" status >/dev/null 2>&1
 }
 
+port_open() {
+  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null
+}
+
 wait_for_port() {
   local i
   for ((i = 0; i < 100; i++)); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      return 0
-    fi
+    port_open && return 0
     sleep 0.1
   done
   return 1
@@ -152,6 +154,11 @@ start() {
   if running; then
     write_env
     return 0
+  fi
+  # Postfix listens with SO_REUSEPORT: a second server on the port would silently share
+  # the connections, so mail would land in either one's Maildirs.
+  if port_open; then
+    die "127.0.0.1:$port is served by another process; stop it or set TOLMAIL_RUN_DIR to its run directory"
   fi
   write_config
   postfix -c "$conf_dir" check >/dev/null 2>&1 || true  # creates the queue's directories
