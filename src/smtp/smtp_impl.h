@@ -11,6 +11,25 @@
 
 namespace tolmail {
 
+namespace smtp::result {
+
+/// Result codes of the dialogue.
+enum : int32_t {
+    kOk = 0,
+    kAlreadyConnected = 3,
+    kNoHost = 4,
+    kRecipientRefused = 5,
+    kHostDown = 6,
+    kNoSender = 8,
+    kAttachmentFailed = 9,
+    kAttachmentMissing = 10,
+    kNoRecipient = 16,
+    kHeloRefused = 32,
+    kRefused = 64,
+};
+
+} // namespace smtp::result
+
 class TolvanSMTP::Impl {
 public:
     Impl();
@@ -34,6 +53,8 @@ public:
     std::string smtpError;
 
 private:
+    /// "Host is down.": the socket layer's text for its error 10064.
+    static std::string hostDownText();
     int32_t sendMime();
     int32_t sendPlain();
     /// MAIL FROM and every RCPT TO; 0, or the result that Send returns.
