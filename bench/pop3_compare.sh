@@ -2,10 +2,12 @@
 # Retrieval benchmark against the local Dovecot of scripts/servers/dovecot.sh, user
 # "bench", all tools one after the other on the same machine:
 #   1. a mailbox of COUNT messages of about 100 KiB (a text part and a base64
-#      attachment): `tolmail fetch --save-dir` (GetMessages, then Save of every part)
-#      against Python's poplib + email doing the same job, and against mpop and curl
-#      downloading the raw messages without parsing them;
-#   2. one message with a 100 MiB attachment: tolmail against Python.
+#      attachment): GetMessages, then Save of every attachment (bench/pop3_fetch.cpp,
+#      with the default MaxMemAttachment and with 1 MiB), against Python's poplib +
+#      email doing the same job, and against mpop and curl downloading the raw
+#      messages without parsing them; also `tolmail fetch --save-dir`, which writes
+#      each message's text as well and holds one message at a time;
+#   2. one message with a 100 MiB attachment: the same jobs against Python.
 # Prints the best wall time of RUNS runs, its CPU seconds, the largest peak memory,
 # and the ratios.
 #
@@ -20,7 +22,8 @@ runs=${RUNS:-3}
 big_mib=${BIG_MIB:-100}
 python=/usr/bin/python3
 tolmail=$build/tolmail
-[[ -x $tolmail ]] || { echo "build tolmail_cli in $build first" >&2; exit 1; }
+fetch=$build/bench/pop3_fetch
+[[ -x $tolmail && -x $fetch ]] || { echo "build tolmail_cli and pop3_fetch in $build first" >&2; exit 1; }
 for tool in mpop curl /usr/bin/time; do
   command -v "$tool" >/dev/null || { echo "$tool is needed" >&2; exit 1; }
 done
@@ -61,6 +64,8 @@ delivery maildir $work/out
 CONF
 chmod 600 "$work/mpoprc"
 
+getmessages_job=("$fetch" "$host" "$port" bench "$work/out")
+getmessages_mem_job=("$fetch" "$host" "$port" bench "$work/out" 1048576)
 tolmail_job=("$tolmail" fetch --server "$host" --port "$port" --user bench --quiet --save-dir "$work/out")
 python_job=("$python" "$here/pop3_python_fetch.py" "$host" "$port" bench "$TOLMAIL_PASSWORD" "$work/out")
 mpop_job=(mpop --file="$work/mpoprc" --quiet bench)
@@ -92,7 +97,9 @@ m=$(measure "${mpop_job[@]}")
 mw=${m%% *}
 row "$count x 100 KiB" mpop "$m" "$mw" ""
 row "$count x 100 KiB" curl "$(measure "${curl_job[@]}")" "$mw" ""
-row "$count x 100 KiB" tolmail "$(measure "${tolmail_job[@]}")" "$mw" ""
+row "$count x 100 KiB" library "$(measure "${getmessages_job[@]}")" "$mw" ""
+row "$count x 100 KiB" lib-1MiB "$(measure "${getmessages_mem_job[@]}")" "$mw" ""
+row "$count x 100 KiB" fetch "$(measure "${tolmail_job[@]}")" "$mw" ""
 row "$count x 100 KiB" python "$(measure "${python_job[@]}")" "$mw" ""
 
 echo "filling the mailbox: one message with a $big_mib MiB attachment" >&2
@@ -102,5 +109,6 @@ printf '%-22s %-8s %8s %7s %9s %12s\n' "job" "tool" "wall s" "cpu s" "peak MiB" 
 p=$(measure "${python_job[@]}")
 pw=${p%% *}
 row "1 x $big_mib MiB" python "$p" "$pw" ""
-row "1 x $big_mib MiB" tolmail "$(measure "${tolmail_job[@]}")" "$pw" ""
+row "1 x $big_mib MiB" library "$(measure "${getmessages_job[@]}")" "$pw" ""
+row "1 x $big_mib MiB" fetch "$(measure "${tolmail_job[@]}")" "$pw" ""
 row "1 x $big_mib MiB" mpop "$(measure "${mpop_job[@]}")" "$pw" ""

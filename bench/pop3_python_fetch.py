@@ -1,6 +1,5 @@
 """The retrieval job in Python, for comparison: poplib downloads every message, the
-email package parses it, every attachment is decoded into OUTDIR and each message's
-text is written there too.
+email package parses it, and every attachment is decoded into OUTDIR.
 
 usage: pop3_python_fetch.py HOST PORT USER PASSWORD OUTDIR
 """
@@ -19,18 +18,11 @@ def main():
     for n in range(1, count + 1):
         _, lines, _ = pop.retr(n)
         msg = email.message_from_bytes(b"\r\n".join(lines) + b"\r\n")
-        text_written = False
-        for i, part in enumerate(msg.walk()):
-            if part.is_multipart():
-                continue
+        for part in msg.walk():
             name = part.get_filename()
-            if name:
+            if name and not part.is_multipart():
                 with open(os.path.join(outdir, os.path.basename(name)), "wb") as f:
                     f.write(part.get_payload(decode=True))
-            elif not text_written and part.get_content_maintype() == "text":
-                with open(os.path.join(outdir, "message-%d.txt" % n), "wb") as f:
-                    f.write(part.get_payload(decode=True))
-                text_written = True
     pop.quit()
 
 

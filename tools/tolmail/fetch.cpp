@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 
+#include "codec/quoted_printable.h"
 #include "commands.h"
 #include "progress.h"
 #include "save_dir.h"
@@ -50,14 +51,18 @@ const char* const kFetchUsage =
     "                            them at log-off)\n"
     "  --alternative TYPE        which text of a multipart/alternative message becomes its\n"
     "                            text: PLAIN (default) or HTML (any letter case)\n"
-    "  --cache-dir DIR           where large parts wait before they are saved (default: a\n"
-    "                            private directory under $TMPDIR, removed afterwards)\n"
+    "  --cache-dir DIR           where parts over 1 MiB wait until they are saved\n"
+    "                            (default: a private directory under $TMPDIR, removed\n"
+    "                            afterwards); one message is held at a time\n"
     "\n"
     "output:\n"
     "  --quiet                   no progress display\n"
     "  --help                    this text\n";
 
 constexpr int kUsageError = 2;
+// Parts below this size stay in memory; larger ones wait in the cache directory. One
+// message is held at a time, so this bounds the memory a mailbox can take.
+constexpr int32_t kPartsInMemory = 1024 * 1024;
 
 struct Options {
     std::string server = "127.0.0.1";
@@ -220,51 +225,73 @@ std::string ExtensionOf(const Attachment& part)
     return ".bin";
 }
 
-/// Saves every message's text and attachments, and with `deleteSaved` marks each
-/// message whose every file was written for deletion; the first failing code, or 0.
-int32_t SaveAll(TolvanPOP3& pop3, const SaveDir& dir, ProgressSink& sink, bool deleteSaved)
+/// True for the unnamed text part that became the message's text.
+bool IsMessageText(const Attachment& part, const std::string& text)
+{
+    if (!part.Filename().empty() || part.ContentType() != "TEXT" || !part.TempFilename().empty())
+        return false;
+    if (part.Encoding() == "QUOTED-PRINTABLE")
+        return codec::QpDecode(part.AttachmentBody()) == text;
+    return part.AttachmentBody() == text;
+}
+
+/// Writes a message's text and saves its attachments; 0, or the first failing code.
+int32_t SaveMessage(Message& message, int number, const SaveDir& dir, ProgressSink& sink)
 {
     int32_t firstFailure = 0;
-    auto note = [&](int32_t code) {
-        if (firstFailure == 0)
-            firstFailure = code;
-    };
-    int number = 0;
-    for (const auto& message : pop3.Messages()->NewEnum()) {
-        ++number;
-        bool allSaved = true;
-        std::string chosen;
-        const std::string text = message->MessageText();
-        int32_t result = dir.create("message-" + std::to_string(number) + ".txt",
-                                    [&](const std::string& path) {
-                                        return dir.writeNew(std::filesystem::path(path).filename(), text);
-                                    },
-                                    chosen);
+    std::string chosen;
+    const std::string text = message.MessageText();
+    int32_t result = dir.create("message-" + std::to_string(number) + ".txt",
+                                [&](const std::string& path) {
+                                    return dir.writeNew(std::filesystem::path(path).filename(), text);
+                                },
+                                chosen);
+    if (result != 0) {
+        std::fprintf(stderr, "tolmail fetch: message %d: writing its text failed (%d)\n", number, result);
+        firstFailure = result;
+    }
+    int part = 0;
+    for (const auto& attachment : message.Attachments()->NewEnum()) {
+        ++part;
+        if (IsMessageText(*attachment, text))
+            continue;  // already written as the message's text
+        const std::string fallback =
+            "message-" + std::to_string(number) + "-part-" + std::to_string(part) + ExtensionOf(*attachment);
+        const std::string name = SafeFileName(attachment->Filename(), fallback);
+        sink.saving(name);
+        result = dir.create(name, [&](const std::string& path) { return attachment->Save(path); }, chosen);
         if (result != 0) {
-            std::fprintf(stderr, "tolmail fetch: message %d: writing its text failed (%d)\n", number, result);
-            note(result);
-            allSaved = false;
+            std::fprintf(stderr, "tolmail fetch: message %d: saving '%s' failed (%d)\n", number, name.c_str(), result);
+            if (firstFailure == 0)
+                firstFailure = result;
+            continue;
         }
-        int part = 0;
-        for (const auto& attachment : message->Attachments()->NewEnum()) {
-            ++part;
-            const std::string fallback =
-                "message-" + std::to_string(number) + "-part-" + std::to_string(part) + ExtensionOf(*attachment);
-            const std::string name = SafeFileName(attachment->Filename(), fallback);
-            sink.saving(name);
-            result = dir.create(name, [&](const std::string& path) { return attachment->Save(path); }, chosen);
-            if (result != 0) {
-                std::fprintf(stderr, "tolmail fetch: message %d: saving '%s' failed (%d)\n", number, name.c_str(),
-                             result);
-                note(result);
-                allSaved = false;
-                continue;
-            }
-            std::printf("message %d: saved %s (%s encoded characters)\n", number, chosen.c_str(),
-                        attachment->Size().c_str());
+        std::printf("message %d: saved %s (%s encoded characters)\n", number, chosen.c_str(),
+                    attachment->Size().c_str());
+    }
+    return firstFailure;
+}
+
+/// Retrieves, saves and releases one message at a time, so that memory and the cache
+/// hold a single message. Deletion waits until a message's files are written, so a
+/// failed save never loses mail. The first failing code, or 0.
+int32_t DownloadAll(TolvanPOP3& pop3, const SaveDir& dir, ProgressSink& sink, bool deleteSaved)
+{
+    Ref<Messages> messages = pop3.Messages();
+    const int32_t count = messages->Count();
+    int32_t firstFailure = 0;
+    for (int number = 1; number <= count; ++number) {
+        Ref<Message> message = messages->Item(Variant(1));
+        messages->Remove(Variant(1));
+        if (int32_t result = message->GetMessage(0)) {
+            std::fprintf(stderr, "tolmail fetch: message %d: retrieval failed (%d)\n", number, result);
+            return firstFailure ? firstFailure : result;
         }
-        if (deleteSaved && allSaved)
-            note(message->DeleteAtServer());
+        int32_t result = SaveMessage(*message, number, dir, sink);
+        if (result == 0 && deleteSaved)
+            result = message->DeleteAtServer();
+        if (firstFailure == 0)
+            firstFailure = result;
     }
     return firstFailure;
 }
@@ -330,6 +357,7 @@ int RunFetch(int argc, char** argv)
         pop3->Login(o.user);
         pop3->Password(password);
         pop3->CachedDirectory(cache);
+        pop3->MaxMemAttachment(kPartsInMemory);
         if (!o.alternative.empty()) {
             std::string type = o.alternative;
             for (char& c : type)
@@ -346,21 +374,14 @@ int RunFetch(int argc, char** argv)
         auto sink = std::make_shared<ProgressSink>(Progress::StyleFor(stderr, o.quiet), count);
         pop3->Advise(sink);
 
-        if (o.list || !dir) {
-            result = pop3->GetMessageHeader();
-            sink->finish("reading headers");
+        // The header pass makes the message objects that the download then fills.
+        result = pop3->GetMessageHeader();
+        sink->finish("reading headers");
+        if (o.list || !dir)
             PrintList(*pop3);
-        }
         if (result == 0 && dir) {
-            // Deletion waits until a message's files are written, so a failed save
-            // never loses mail.
-            result = pop3->GetMessages(0);
+            result = DownloadAll(*pop3, *dir, *sink, o.del);
             sink->finish("retrieving messages");
-            if (result != 0)
-                std::fprintf(stderr, "tolmail fetch: retrieval stopped (%d)\n", result);
-            const int32_t saved = SaveAll(*pop3, *dir, *sink, o.del && result == 0);
-            if (result == 0)
-                result = saved;
         }
         const int32_t logoff = pop3->Disconnect();
         return result != 0 ? result : logoff;
