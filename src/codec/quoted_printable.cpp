@@ -22,6 +22,8 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr size_t kMaxLine = 76;   // longest physical line, soft-break "=" included
 constexpr size_t kPiece = 75;     // where a long line is first tried to be cut
 constexpr size_t kYieldBlock = size_t{1} << 16;
+constexpr size_t kSample = size_t{1} << 16;  // input looked at to size the encoder's output
+constexpr size_t kStepMargin = 64;           // most one encoder step writes, soft break included
 
 enum CharClass : uint8_t { Literal, Blank, Escaped };
 
@@ -65,6 +67,13 @@ inline bool isBlank(unsigned char c) { return c == ' ' || c == '\t'; }
 class LineWriter {
 public:
     explicit LineWriter(char* out) : o_(out), lineStart_(out) {}
+
+    /// Moves to a new buffer holding the same bytes (after the output has grown).
+    void moveTo(char* oldBase, char* newBase)
+    {
+        o_ = newBase + (o_ - oldBase);
+        lineStart_ = newBase + (lineStart_ - oldBase);
+    }
 
     void literal(char c)
     {
@@ -161,15 +170,14 @@ inline size_t plainPrefix(const unsigned char* in)
     return literalMask == 0 ? 0 : static_cast<size_t>(std::bit_width(literalMask));
 }
 
-// An upper bound of the encoded length: escapes and blanks take three characters,
-// and soft breaks add three per 72 characters at most.
+// An upper bound of the encoded length of n bytes: escapes and blanks take three
+// characters, and soft breaks add three per 72 characters at most.
 size_t encodedBound(const unsigned char* in, size_t n)
 {
     size_t chars = 0;
     for (size_t i = 0; i < n; ++i)
         chars += kClass[in[i]] == Literal ? 1 : 3;
-    // One spare byte: a character is written with a four-byte store.
-    return chars + (chars / 72 + 1) * 3 + 2 + 1;
+    return chars + (chars / 72 + 1) * 3 + 2;
 }
 
 } // namespace
@@ -222,9 +230,24 @@ void QpEncodeAppend(std::string& output, std::string_view text)
     const size_t n = text.size();
     if (n == 0)
         return;
+    // The output is sized from a sample of the input and grows when the sample was
+    // too kind. Every step of the loop writes at most kStepMargin characters, and
+    // a waiting run of blanks has room made for it before it is written.
     const size_t start = output.size();
-    platform::ResizeLarge(output, start + encodedBound(in, n));
+    const size_t sample = std::min(n, kSample);
+    platform::ResizeLarge(output, start + encodedBound(in, sample) * ((n + sample - 1) / sample) + kStepMargin);
     LineWriter w(output.data() + start);
+    char* safeEnd = output.data() + output.size() - kStepMargin;
+    auto makeRoom = [&](size_t need) {
+        if (w.end() + need <= safeEnd)
+            return;
+        char* oldBase = output.data();
+        const size_t used = static_cast<size_t>(w.end() - oldBase);
+        platform::ResizeLarge(output, std::max(output.size() + output.size() / 2, used + need + kStepMargin));
+        // The old base is only used for offsets into the bytes just copied.
+        w.moveTo(oldBase, output.data());
+        safeEnd = output.data() + output.size() - kStepMargin;
+    };
 
     bool lineUsed = false;       // the logical line holds something
     size_t pendingStart = 0;     // the run of blanks not yet placed: [pendingStart, i)
@@ -233,9 +256,9 @@ void QpEncodeAppend(std::string& output, std::string_view text)
     size_t nextBlockTry = 0;
     size_t i = 0;
     while (i < n) {
-        // Unchanged stretches of text, up to 16 characters at a time. The output
-        // bound leaves at least one byte per input byte still to come, so the
-        // 16-byte store stays inside the output.
+        if (w.end() > safeEnd)
+            makeRoom(0);
+        // Unchanged stretches of text, up to 16 characters at a time.
         if (pendingLength == 0 && i + 16 <= n && i >= nextBlockTry) {
             const size_t plain = plainPrefix(in + i);
             // Among runs of escapes (binary data) the byte path alone is faster
@@ -267,6 +290,8 @@ void QpEncodeAppend(std::string& output, std::string_view text)
             ++i;
             continue;
         }
+        // Blanks take three characters at most, and a soft break per 24 of them.
+        makeRoom(pendingLength * 4);
         if (c == '\r' && i + 1 < n && in[i + 1] == '\n') {
             for (size_t k = 0; k < pendingLength; ++k)
                 w.escape(in[pendingStart + k]);
@@ -290,12 +315,11 @@ void QpEncodeAppend(std::string& output, std::string_view text)
             ++i;
             continue;
         }
-        // A run of literal characters, the common case of text.
-        do {
-            w.literal(static_cast<char>(in[i++]));
-        } while (i < n && kClass[in[i]] == Literal);
+        w.literal(static_cast<char>(c));
+        ++i;
     }
     if (lineUsed || pendingLength > 0) {
+        makeRoom(pendingLength * 4 + kStepMargin);
         for (size_t k = 0; k < pendingLength; ++k)
             w.escape(in[pendingStart + k]);
         w.hardBreak();

@@ -90,6 +90,19 @@ TEST(QpEncode, PhysicalLinesNeverExceed76)
     }
 }
 
+TEST(QpEncode, OutputGrowsPastWhatItsSampleSuggested)
+{
+    // The output is sized from the first 64 KiB; what follows needs three times more.
+    std::string text(100000, 'a');
+    text += std::string(200000, '\xff');
+    text += ' ' + std::string(100000, 'b') + std::string(70000, ' ') + "\r\n";
+    text += std::string(70000, '\t') + "x";
+    EXPECT_EQ(QpEncode(text), referenceEncode(text));
+    std::string out = "head";
+    QpEncodeAppend(out, text);
+    EXPECT_EQ(out, "head" + referenceEncode(text));
+}
+
 TEST(QpFlushLine, BrokenEscapeAtLineEndDoesNotLoop)
 {
     std::string out, line = "abc=", run;
