@@ -326,8 +326,8 @@ int32_t Walker::walk(const std::string& boundary, int depth)
         if (pop3::UpperAscii(type) == "MULTIPART" && depth < kMaxNesting) {
             // A container: its parts are walked with its own boundary. One without a
             // boundary is skipped like a preamble.
-            if (!params.empty())
-                (void)walk(pop3::BoundaryOf(params), depth + 1);
+            if (const std::string nested = pop3::BoundaryOf(params); !nested.empty())
+                (void)walk(nested, depth + 1);
             continue;
         }
         if (parts_ >= kMaxParts)

@@ -21,10 +21,13 @@ DIGEST_TEXT = "MultiPart Message Digest, please refer to the attachments"
 rng = random.Random(7)
 
 
-def header(msg, subject):
+def multipart(subtype, subject, *parts):
+    msg = MIMEMultipart(subtype)
     msg["From"] = "Ann Example <ann@tolmail.test>"
     msg["To"] = "mimetest@tolmail.test"
     msg["Subject"] = subject
+    for part in parts:
+        msg.attach(part)
     return msg
 
 
@@ -35,65 +38,50 @@ def attachment(data, name, subtype="octet-stream"):
     return part
 
 
-def mixed():
-    msg = header(MIMEMultipart("mixed"), "mixed")
-    msg.attach(MIMEText("Hello,\nthe files.\n.a line with a dot\n"))
-    msg.attach(attachment(bytes(rng.randrange(256) for _ in range(70000)), "data.bin"))
-    text = MIMEText("second text part\n")
-    text.add_header("Content-Description", "Notes")
-    msg.attach(text)
-    return msg
+def described(text, description):
+    part = MIMEText(text)
+    part["Content-Description"] = description
+    return part
 
 
-def alternative():
-    msg = header(MIMEMultipart("alternative"), "alternative")
-    msg.attach(MIMEText("plain version\n"))
-    msg.attach(MIMEText("<p>html version</p>\n", "html"))
-    return msg
+def quoted_printable(text):
+    part = MIMEText("", "plain", "iso-8859-1")
+    del part["Content-Transfer-Encoding"]
+    part["Content-Transfer-Encoding"] = "quoted-printable"
+    part.set_payload(quopri.encodestring(text.encode("latin-1")).decode())
+    return part
 
 
-def nested():
-    msg = header(MIMEMultipart("mixed"), "nested")
-    alt = MIMEMultipart("alternative")
-    alt.attach(MIMEText("nested plain\n"))
-    alt.attach(MIMEText("<b>nested html</b>\n", "html"))
-    msg.attach(alt)
-    msg.attach(attachment(b"\x00\x01\x02tail", "small.bin"))
-    return msg
+def sized(length):
+    """A 7bit part whose body is exactly `length` characters long."""
+    line = "x" * 98 + "\r\n"
+    part = MIMEBase("application", "octet-stream")
+    part.set_payload((line * (length // len(line) + 1))[:length - 2] + "\r\n")
+    part["Content-Transfer-Encoding"] = "7bit"
+    part.set_param("name", "sized-%d.txt" % length)
+    return part
 
 
-def digest():
-    msg = header(MIMEMultipart("digest"), "digest")
+def composed_cases():
+    plain_and_html = [MIMEText("plain version\n"), MIMEText("<p>html version</p>\n", "html")]
+    members = []
     for i in range(2):
         inner = MIMEText("digest member %d\n" % i)
         inner["Subject"] = "member %d" % i
-        msg.attach(MIMEMessage(inner))
-    return msg
-
-
-def quoted_name_and_qp():
-    msg = header(MIMEMultipart("mixed"), "quoted")
-    text = MIMEText("Caf\u00e9 cr\u00e8me, " + "long line " * 12 + "\n", "plain", "iso-8859-1")
-    del text["Content-Transfer-Encoding"]
-    text["Content-Transfer-Encoding"] = "quoted-printable"
-    text.set_payload(quopri.encodestring("Caf\u00e9 cr\u00e8me, ".encode("latin-1") + b"long line " * 12 + b"\n").decode())
-    msg.attach(text)
-    msg.attach(attachment(b"report body", "Report.doc", "msword"))
-    return msg
-
-
-def sized(name, length):
-    # A 7bit attachment whose body is exactly `length` characters long.
-    msg = header(MIMEMultipart("mixed"), name)
-    msg.attach(MIMEText("sized\n"))
-    line = "x" * 98 + "\r\n"
-    body = (line * (length // len(line) + 1))[:length - 2] + "\r\n"
-    part = MIMEBase("application", "octet-stream")
-    part.set_payload(body)
-    part["Content-Transfer-Encoding"] = "7bit"
-    part.set_param("name", name + ".txt")
-    msg.attach(part)
-    return msg
+        members.append(MIMEMessage(inner))
+    return [
+        multipart("mixed", "mixed", MIMEText("Hello,\nthe files.\n.a line with a dot\n"),
+                  attachment(rng.randbytes(70000), "data.bin"), described("second text part\n", "Notes")),
+        multipart("alternative", "alternative", *plain_and_html),
+        multipart("mixed", "nested", multipart("alternative", "", *[MIMEText(t.get_payload(), t.get_content_subtype())
+                                                                    for t in plain_and_html]),
+                  attachment(b"\x00\x01\x02tail", "small.bin")),
+        multipart("digest", "digest", *members),
+        multipart("mixed", "quoted", quoted_printable("Caf\u00e9 cr\u00e8me, " + "long line " * 12 + "\n"),
+                  attachment(b"report body", "Report.doc", "msword")),
+        multipart("mixed", "at-limit", MIMEText("sized\n"), sized(MAX_MEM)),
+        multipart("mixed", "below-limit", MIMEText("sized\n"), sized(MAX_MEM - 1)),
+    ]
 
 
 def raw_cases():
@@ -104,7 +92,7 @@ def raw_cases():
         "preamble\r\n--b1\r\n\r\nno header here\r\n--b1\r\n"
         "Content-Type: text/plain\r\n\r\nsecond\r\n--b1--\r\n"
     )
-    data = bytes(rng.randrange(256) for _ in range(700))
+    data = rng.randbytes(700)
     lines = "".join(binascii.b2a_uu(data[i:i + 45], backtick=True).decode().replace("\n", "\r\n") for i in range(0, len(data), 45))
     uu = (
         "From: ann@tolmail.test\r\nSubject: uuencoded\r\n\r\n"
@@ -191,9 +179,7 @@ def expectations(raw):
 
 def main():
     outdir = sys.argv[1]
-    cases = [(m["Subject"], m.as_bytes(policy=email.policy.SMTP)) for m in (
-        mixed(), alternative(), nested(), digest(), quoted_name_and_qp(),
-        sized("at-limit", MAX_MEM), sized("below-limit", MAX_MEM - 1))]
+    cases = [(m["Subject"], m.as_bytes(policy=email.policy.SMTP)) for m in composed_cases()]
     for name, raw in cases + raw_cases():
         with open("%s/%s.eml" % (outdir, name), "wb") as f:
             f.write(raw)

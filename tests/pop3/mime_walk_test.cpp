@@ -115,39 +115,6 @@ TEST_F(MimeWalk, EverySplitOfTheStreamGivesTheSameParts)
     EXPECT_EQ(FilesInCache(), 0u) << "released messages leave no temporary file";
 }
 
-TEST_F(MimeWalk, MemoryLimitIsExclusiveForParts)
-{
-    auto walkOf = [&](size_t length) {
-        return Walk({Stuffed("--b\r\n\r\n" + std::string(length, 'x') + "\r\n--b--\r\n")}, "mixed", "b");
-    };
-    auto atLimit = walkOf(64)->Attachments()->Item(Variant(1));
-    EXPECT_FALSE(atLimit->TempFilename().empty());
-    EXPECT_EQ(atLimit->AttachmentBody(), "");
-    auto below = walkOf(63)->Attachments()->Item(Variant(1));
-    EXPECT_TRUE(below->TempFilename().empty());
-    EXPECT_EQ(below->AttachmentBody(), std::string(63, 'x'));
-}
-
-TEST_F(MimeWalk, AlternativesDigestsAndQuotedPrintableText)
-{
-    const std::string alternative = Stuffed(
-        "--a\r\nContent-Type: text/plain\r\nContent-Transfer-Encoding: quoted-printable\r\n\r\nCaf=E9 =\r\nau lait\r\n"
-        "--a\r\nContent-Type: text/html\r\n\r\n<p>html</p>\r\n--a--\r\n");
-    EXPECT_EQ(Walk({alternative}, "alternative", "a")->MessageText(), "Caf\xE9 au lait");
-    pop3_->AlternativeType("HTML");
-    EXPECT_EQ(Walk({alternative}, "alternative", "a")->MessageText(), "<p>html</p>");
-    pop3_->AlternativeType("html");  // compared with the upper-case subtype: matches nothing, the last wins
-    EXPECT_EQ(Walk({alternative}, "alternative", "a")->MessageText(), "<p>html</p>");
-
-    Ref<Message> digest = Walk({Stuffed("--d\r\n\r\nFrom: a@b\r\n\r\nhi\r\n--d\r\n\r\nFrom: c@d\r\n\r\nho\r\n--d--\r\n")},
-                               "digest", "d");
-    EXPECT_EQ(digest->MessageText(), "MultiPart Message Digest, please refer to the attachments");
-    ASSERT_EQ(digest->Attachments()->Count(), 2);
-    EXPECT_EQ(digest->Attachments()->Item(Variant(2))->ContentType(), "message");
-    EXPECT_EQ(digest->Attachments()->Item(Variant(2))->ContentSubType(), "rfc822");
-    EXPECT_EQ(BodyOf(digest->Attachments()->Item(Variant(2))), "From: c@d\r\n\r\nho");
-}
-
 TEST_F(MimeWalk, TruncatedAndSilentStreamsEndTheWalk)
 {
     // The message ends without its closing delimiter: the open part keeps what came.
@@ -176,14 +143,8 @@ TEST_F(MimeWalk, HostileNestingAndPartCountsAreBounded)
     EXPECT_EQ(crowd->Attachments()->Count(), 1000);
 }
 
-TEST(PartHeaders, UnfoldAndValues)
+TEST(PartHeaders, BoundaryParameterWhereverItStands)
 {
-    EXPECT_EQ(pop3::UnfoldHeader("Content-Type: text/plain;\r\n\tname=\"a b\"\r\nX-A: 1\r\n"),
-              "Content-Type: text/plain; name=\"a b\"\r\nX-A: 1\r\n");
-    EXPECT_EQ(pop3::UnfoldHeader(""), "");
-    EXPECT_EQ(pop3::HeaderValue("X: 1\r\nContent-Type: Text/Plain\r\n", "content-type:"), " TEXT/PLAIN");
-    EXPECT_EQ(pop3::HeaderValue("CHARSET=x; NAME=\"a\"", "name="), "\"A\"");
-    EXPECT_EQ(pop3::HeaderValue("abc", "d"), "");
     EXPECT_EQ(pop3::BoundaryOf("type=\"text/html\"; Boundary=\"a b=\""), "a b=");
     EXPECT_EQ(pop3::BoundaryOf("boundary=plain; charset=x"), "plain");
     EXPECT_EQ(pop3::BoundaryOf("x=\"q\""), "q");
@@ -211,12 +172,6 @@ TEST_F(SinglePart, EmbeddedUuencodedFileIsLiftedOut)
         ASSERT_FALSE(file->TempFilename().empty());  // larger than the limit
     }
 
-    pop3_->MaxMemAttachment(static_cast<int32_t>(block.size()));  // exactly the limit stays in memory
-    Ref<Message> message = NewMessage("text", "plain");
-    pop3::DotReader reader = ReaderOver({wire});
-    Impl(message).ReadSinglePart(reader);
-    EXPECT_TRUE(message->Attachments()->Item(Variant(1))->TempFilename().empty());
-    EXPECT_EQ(message->Attachments()->Item(Variant(1))->AttachmentBody(), block);
 }
 
 TEST_F(SinglePart, ProseAndSilence)
