@@ -406,9 +406,9 @@ void QpDecodeAppend(std::string& output, std::string_view text)
 #if defined(__SSE2__)
     // Windows of 64 characters: the places of every "=" in one mask, so that the
     // next escape is found from the mask instead of by another look at the text.
-    // The 16-byte copies may read and write up to 15 bytes past a stretch, which
-    // the margin of 80 keeps inside both buffers.
-    while (i + 80 <= n) {
+    // The 16-byte copies may read and write up to 31 bytes past a stretch, which
+    // the margin of 128 keeps inside both buffers.
+    while (i + 128 <= n) {
         const size_t base = i;
         uint64_t mask = 0;
         for (int k = 0; k < 4; ++k) {
@@ -418,8 +418,10 @@ void QpDecodeAppend(std::string& output, std::string_view text)
         while (i < base + 64) {
             const uint64_t ahead = mask >> (i - base);
             const size_t eq = ahead == 0 ? base + 64 : i + static_cast<size_t>(std::countr_zero(ahead));
-            std::memcpy(o, s + i, 16);  // most stretches are short: no branch for them
-            for (size_t k = i + 16; k < eq; k += 16)
+            // Most stretches are shorter than 32: no branch for them.
+            std::memcpy(o, s + i, 16);
+            std::memcpy(o + 16, s + i + 16, 16);
+            for (size_t k = i + 32; k < eq; k += 16)
                 std::memcpy(o + (k - i), s + k, 16);
             o += eq - i;
             i = eq;
