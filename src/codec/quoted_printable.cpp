@@ -394,10 +394,13 @@ void QpDecodeAppend(std::string& output, std::string_view text)
         // A soft line break writes nothing.
     };
     // A stretch of exactly one blank or tab waits like a single blank.
+    // Worked out without branches: in binary data the lengths 0, 1 and 2 come in
+    // no order a predictor could learn.
     auto endStretch = [&](size_t stretch, size_t eq) {
         const size_t length = eq - stretch;
-        const bool waits = length == 0 || (length == 1 && isBlank(static_cast<unsigned char>(s[stretch])));
-        committed = waits ? committed : o;
+        const unsigned blank = isBlank(static_cast<unsigned char>(s[stretch])) ? 1u : 0u;
+        const unsigned waits = unsigned{length == 0} | (unsigned{length == 1} & blank);
+        committed = waits != 0 ? committed : o;
     };
 
     size_t i = 0;
