@@ -380,20 +380,21 @@ void QpDecodeAppend(std::string& output, std::string_view text)
     };
 
     // The escape at eq (two characters follow it): hex, soft line break or malformed.
+    // All three bytes are stored and the output advances by 1, 0 or 3, without a
+    // branch; the input position bounds the output, so the store stays inside.
     auto escape = [&](size_t eq) {
         const unsigned char c1 = static_cast<unsigned char>(s[eq + 1]);
         const unsigned char c2 = static_cast<unsigned char>(s[eq + 2]);
-        if ((kHexValue[c1] | kHexValue[c2]) != 0xFF) {
-            *o++ = static_cast<char>(kHexValue[c1] * 16 + kHexValue[c2]);
-            committed = o;
-        } else if (c1 != '\r' || c2 != '\n') {
-            std::memcpy(o, s + eq, 3);  // a malformed escape passes through
-            o += 3;
-            committed = o;
-        }
-        // A soft line break writes nothing.
+        const unsigned value = kHexValue[c1] * 16u + kHexValue[c2];
+        const bool hex = (kHexValue[c1] | kHexValue[c2]) != 0xFF;
+        const bool soft = c1 == '\r' && c2 == '\n';
+        o[0] = hex ? static_cast<char>(value) : '=';
+        o[1] = static_cast<char>(c1);
+        o[2] = static_cast<char>(c2);
+        const size_t length = hex ? 1 : (soft ? 0 : 3);
+        o += length;
+        committed = length != 0 ? o : committed;
     };
-    // A stretch of exactly one blank or tab waits like a single blank.
     // Worked out without branches: in binary data the lengths 0, 1 and 2 come in
     // no order a predictor could learn.
     auto endStretch = [&](size_t stretch, size_t eq) {
