@@ -24,6 +24,7 @@ constexpr size_t kPiece = 75;     // where a long line is first tried to be cut
 constexpr size_t kYieldBlock = size_t{1} << 16;
 constexpr size_t kSample = size_t{1} << 16;  // input looked at to size the encoder's output
 constexpr size_t kStepMargin = 64;           // most one encoder step writes, soft break included
+constexpr size_t kDecodeMargin = 160;        // most one decoder window writes, stores ahead included
 
 enum CharClass : uint8_t { Literal, Blank, Escaped };
 
@@ -362,15 +363,32 @@ void QpDecodeAppend(std::string& output, std::string_view text)
     const size_t n = text.size();
     const char* s = text.data();
     const size_t start = output.size();
-    platform::ResizeLarge(output, start + n);  // decoding never lengthens
-    char* const first = output.data() + start;
+    // Decoding never lengthens, but escapes shorten by two thirds: the output is
+    // sized from the share of "=" in a sample and grows when that was too little.
+    const size_t sample = std::min(n, kSample);
+    const size_t escapes = static_cast<size_t>(std::count(s, s + sample, '='));
+    const size_t guess = n <= kSample ? n : (sample - 2 * escapes) * (n / sample + 1) + kSample;
+    platform::ResizeLarge(output, start + std::min(n, guess) + kDecodeMargin);
+    char* first = output.data() + start;
     char* o = first;
+    char* limit = output.data() + output.size();
     // Blanks that wait for something to follow are written at once but not
     // committed: at the end the output is cut back to the last committed write,
     // which drops exactly the blanks that nothing followed.
     char* committed = o;
-    // Output never runs ahead of the input position, so while 16 input bytes remain
-    // a fixed 16-byte copy stays inside both buffers.
+    auto makeRoom = [&](size_t need) {
+        if (need <= static_cast<size_t>(limit - o))
+            return;
+        const size_t used = static_cast<size_t>(o - first);
+        const size_t kept = static_cast<size_t>(committed - first);
+        platform::ResizeLarge(output, std::max(output.size() + output.size() / 2, start + used + need));
+        first = output.data() + start;
+        o = first + used;
+        committed = first + kept;
+        limit = output.data() + output.size();
+    };
+    // Stores run up to 31 bytes ahead of the output position; room for them is
+    // made per window and before the last stretch of the text.
     auto copy = [&](size_t from, size_t length) {
         if (length <= 16 && from + 16 <= n)
             std::memcpy(o, s + from, 16);
@@ -381,7 +399,7 @@ void QpDecodeAppend(std::string& output, std::string_view text)
 
     // The escape at eq (two characters follow it): hex, soft line break or malformed.
     // All three bytes are stored and the output advances by 1, 0 or 3, without a
-    // branch; the input position bounds the output, so the store stays inside.
+    // branch; the room made for the window or the tail covers the store.
     auto escape = [&](size_t eq) {
         const unsigned char c1 = static_cast<unsigned char>(s[eq + 1]);
         const unsigned char c2 = static_cast<unsigned char>(s[eq + 2]);
@@ -413,6 +431,7 @@ void QpDecodeAppend(std::string& output, std::string_view text)
     // The 16-byte copies may read and write up to 31 bytes past a stretch, which
     // the margin of 128 keeps inside both buffers.
     while (i + 128 <= n) {
+        makeRoom(kDecodeMargin);
         const size_t base = i;
         uint64_t mask = 0;
         for (int k = 0; k < 4; ++k) {
@@ -442,6 +461,7 @@ void QpDecodeAppend(std::string& output, std::string_view text)
         }
     }
 #endif
+    makeRoom(n - i + kDecodeMargin);
     // Pieces: at the start and after each escape, the stretch up to the next "=".
     while (i < n) {
         size_t eq = n;

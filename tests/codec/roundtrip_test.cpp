@@ -210,3 +210,18 @@ TEST(DecoderModels, DamagedInputDecodesAsTheRulesSay)
         ASSERT_EQ(QpDecode(qp), modelQpDecode(qp)) << "qp round " << round;
     }
 }
+
+TEST(DecoderModels, QpOutputGrowsPastWhatItsSampleSuggested)
+{
+    // The output is sized from the first 64 KiB, all escapes; plain text follows.
+    std::string text;
+    while (text.size() < 70000)
+        text += "=41=\r\n";
+    for (int k = 0; k < 40000; ++k)
+        text += "plain text =\r\n";
+    text += " \t ";
+    EXPECT_EQ(QpDecode(text), modelQpDecode(text));
+    std::string out = "head";
+    QpDecodeAppend(out, text);
+    EXPECT_EQ(out, "head" + modelQpDecode(text));
+}
