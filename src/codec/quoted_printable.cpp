@@ -22,7 +22,7 @@ constexpr char kHexDigits[] = "0123456789ABCDEF";
 constexpr size_t kMaxLine = 76;   // longest physical line, soft-break "=" included
 constexpr size_t kPiece = 75;     // where a long line is first tried to be cut
 constexpr size_t kYieldBlock = size_t{1} << 16;
-constexpr size_t kSample = size_t{1} << 16;  // input looked at to size the encoder's output
+constexpr size_t kSample = size_t{1} << 16;  // input looked at to size an output
 constexpr size_t kStepMargin = 64;           // most one encoder step writes, soft break included
 constexpr size_t kDecodeMargin = 160;        // most one decoder window writes, stores ahead included
 
