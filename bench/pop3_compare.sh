@@ -3,7 +3,8 @@
 # "bench", all tools one after the other on the same machine:
 #   1. a mailbox of COUNT messages of about 100 KiB (a text part and a base64
 #      attachment): GetMessages, then Save of every attachment (bench/pop3_fetch.cpp,
-#      with the default MaxMemAttachment and with 1 MiB), against Python's poplib +
+#      with the default MaxMemAttachment, with 1 MiB, and with the temporary files on
+#      /dev/shm), against Python's poplib +
 #      email doing the same job, and against mpop and curl downloading the raw
 #      messages without parsing them; also `tolmail fetch --save-dir`, which writes
 #      each message's text as well and holds one message at a time;
@@ -42,7 +43,7 @@ maildir=$TOLMAIL_MAIL_ROOT/bench/Maildir
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/pop3-bench.XXXXXX")
 cleanup() {
-  rm -rf "$work"
+  rm -rf "$work" "${shm_cache:-}"
   rm -f "$maildir"/new/* "$maildir"/cur/*
   [[ -z $started_dovecot ]] || "$root/scripts/servers/dovecot.sh" stop >/dev/null
 }
@@ -66,6 +67,8 @@ chmod 600 "$work/mpoprc"
 
 getmessages_job=("$fetch" "$host" "$port" bench "$work/out")
 getmessages_mem_job=("$fetch" "$host" "$port" bench "$work/out" 1048576)
+shm_cache=$(mktemp -d /dev/shm/pop3-bench-cache.XXXXXX)
+getmessages_shm_job=("$fetch" "$host" "$port" bench "$work/out" 0 "$shm_cache")
 tolmail_job=("$tolmail" fetch --server "$host" --port "$port" --user bench --quiet --save-dir "$work/out")
 python_job=("$python" "$here/pop3_python_fetch.py" "$host" "$port" bench "$TOLMAIL_PASSWORD" "$work/out")
 mpop_job=(mpop --file="$work/mpoprc" --quiet bench)
@@ -99,6 +102,7 @@ row "$count x 100 KiB" mpop "$m" "$mw" ""
 row "$count x 100 KiB" curl "$(measure "${curl_job[@]}")" "$mw" ""
 row "$count x 100 KiB" library "$(measure "${getmessages_job[@]}")" "$mw" ""
 row "$count x 100 KiB" lib-1MiB "$(measure "${getmessages_mem_job[@]}")" "$mw" ""
+row "$count x 100 KiB" lib-shm "$(measure "${getmessages_shm_job[@]}")" "$mw" ""
 row "$count x 100 KiB" fetch "$(measure "${tolmail_job[@]}")" "$mw" ""
 row "$count x 100 KiB" python "$(measure "${python_job[@]}")" "$mw" ""
 

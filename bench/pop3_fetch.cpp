@@ -1,7 +1,8 @@
 // The retrieval job of the benchmark, in-process: GetMessages on the whole mailbox, then
 // Save of every named attachment into OUTDIR.
 //
-//   pop3_fetch HOST PORT USER OUTDIR [MAX_MEM_ATTACHMENT]     password: TOLMAIL_PASSWORD
+//   pop3_fetch HOST PORT USER OUTDIR [MAX_MEM_ATTACHMENT [CACHE_DIR]]
+//   (password: TOLMAIL_PASSWORD; the cache defaults to OUTDIR/.cache)
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -14,12 +15,12 @@ using namespace tolmail;
 int main(int argc, char** argv)
 {
     if (argc < 5) {
-        std::fputs("usage: pop3_fetch HOST PORT USER OUTDIR [MAX_MEM_ATTACHMENT]\n", stderr);
+        std::fputs("usage: pop3_fetch HOST PORT USER OUTDIR [MAX_MEM_ATTACHMENT [CACHE_DIR]]\n", stderr);
         return 2;
     }
     const char* password = std::getenv("TOLMAIL_PASSWORD");
     const std::string out = std::string(argv[4]) + "/";
-    std::string cache = out + ".cache/";
+    const std::string cache = (argc > 6 ? std::string(argv[6]) : out + ".cache") + "/";
     std::filesystem::create_directories(cache);
 
     int32_t result = 0;
@@ -30,7 +31,7 @@ int main(int argc, char** argv)
         pop3->Login(argv[3]);
         pop3->Password(password ? password : "");
         pop3->CachedDirectory(cache);
-        if (argc > 5)
+        if (argc > 5 && std::atoi(argv[5]) > 0)
             pop3->MaxMemAttachment(std::atoi(argv[5]));
         result = pop3->Connect();
         if (result == 0)

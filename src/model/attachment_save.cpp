@@ -189,6 +189,57 @@ int32_t SaveCode(FileResult result)
     return result == platform::FilePermissionDenied ? 9 : static_cast<int32_t>(result);
 }
 
+/// The source read and the target written in large blocks, while the pieces keep their
+/// sizes: one system call per piece costs more than the decoding.
+class BufferedFiles {
+public:
+    BufferedFiles(platform::File& in, platform::File& out) : in_(in), out_(out) {}
+
+    /// The next n bytes of the source; a save code when they cannot be read.
+    int32_t read(std::string& piece, size_t n)
+    {
+        while (input_.size() - used_ < n) {
+            input_.erase(0, used_);
+            used_ = 0;
+            const size_t have = input_.size();
+            input_.resize(have + kBlock);
+            FileResult result = platform::FileOk;
+            const long count = in_.read(input_.data() + have, kBlock, result);
+            input_.resize(have + static_cast<size_t>(std::max(count, 0L)));
+            if (count < 0)
+                return SaveCode(result);
+            if (count == 0)
+                return platform::FileOtherFailure;  // the file shrank under us
+        }
+        piece.assign(input_, used_, n);
+        used_ += n;
+        return 0;
+    }
+
+    int32_t write(const std::string& decoded)
+    {
+        output_ += decoded;
+        return output_.size() >= kBlock ? flush() : 0;
+    }
+
+    int32_t flush()
+    {
+        FileResult result = platform::FileOk;
+        if (!output_.empty() && !out_.write(output_.data(), output_.size(), result))
+            return SaveCode(result);
+        output_.clear();
+        return 0;
+    }
+
+private:
+    static constexpr size_t kBlock = 256 * 1024;
+    platform::File& in_;
+    platform::File& out_;
+    std::string input_;
+    size_t used_ = 0;
+    std::string output_;
+};
+
 int32_t Clamp32(long long value)
 {
     return static_cast<int32_t>(std::min<long long>(value, INT_MAX));
@@ -236,30 +287,27 @@ int32_t Attachment::Save(const std::string& Filename)
         return platform::FileOtherFailure;
 
     PieceDecoder decoder(road.decoder);
+    BufferedFiles files(in, out);
     std::string piece;
     long long remaining = total;
     do {
         Raise(owner, decodingText, 20, total, remaining);
         const size_t n = static_cast<size_t>(std::min<long long>(remaining, static_cast<long long>(road.piece)));
-        piece.resize(n);
-        for (size_t got = 0; got < n;) {
-            const long count = in.read(piece.data() + got, n - got, result);
-            if (count < 0)
-                return SaveCode(result);
-            if (count == 0)
-                return platform::FileOtherFailure;  // the file shrank under us
-            got += static_cast<size_t>(count);
+        if (int32_t code = files.read(piece, n)) {
+            (void)files.flush();  // the target keeps what was decoded before the error
+            return code;
         }
         remaining -= static_cast<long long>(n);
-        std::string decoded;
         try {
-            decoded = decoder.decode(piece, remaining == 0);
+            if (int32_t code = files.write(decoder.decode(piece, remaining == 0)))
+                return code;
         } catch (const Error&) {
+            (void)files.flush();  // the target keeps what was decoded before the error
             return platform::FileOtherFailure;
         }
-        if (!decoded.empty() && !out.write(decoded.data(), decoded.size(), result))
-            return SaveCode(result);
     } while (remaining > 0);
+    if (int32_t code = files.flush())
+        return code;
     Raise(owner, "ATTACHMENT: Decoding Done", 21, total, 0);
     return 0;
 }
