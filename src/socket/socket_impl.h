@@ -40,6 +40,9 @@ public:
 
     /// Registers a freshly opened socket under this component.
     void registerSocket(int32_t handle, WeakRef<TolvanSocket> owner);
+    /// Moves everything still in the receive buffer into LineBuffer; true when
+    /// LineBuffer then holds text (read after the peer closed).
+    bool takeLeftovers();
     void closeSocket();
 
     /// Passes of dispatch, work and test until `pass` reports its goal met or TimeOut

@@ -95,6 +95,15 @@ void TolvanSocket::Impl::registerSocket(int32_t handle, WeakRef<TolvanSocket> ow
     SocketHandle = handle;
 }
 
+bool TolvanSocket::Impl::takeLeftovers()
+{
+    if (ReceiveInfo) {
+        for (std::string more = ReceiveInfo->BufStr(); !more.empty(); more = ReceiveInfo->BufStr())
+            LineBuffer.append(std::move(more));
+    }
+    return !LineBuffer.empty();
+}
+
 void TolvanSocket::Impl::closeSocket()
 {
     if (!isOpen())
@@ -140,8 +149,14 @@ int32_t TolvanSocket::GetlnData(std::string& DataBuff)
 {
     Impl& s = *impl_;
     DataBuff.clear();
-    if (!s.Connected || !s.ReceiveInfo)
-        return kNotConnected;
+    if (!s.Connected || !s.ReceiveInfo) {
+        // What the peer sent before it closed is still handed out, line by line.
+        size_t leftover = s.takeLeftovers() ? s.LineBuffer.lineLength() : 0;
+        if (leftover == 0)
+            return kNotConnected;
+        DataBuff = s.LineBuffer.takeFront(leftover);
+        return kOk;
+    }
     size_t length = 0;
     s.wait([&] {
         s.LineBuffer.append(s.ReceiveInfo->BufStr());
@@ -158,8 +173,13 @@ int32_t TolvanSocket::GetData(std::string& DataBuff, int32_t DataLen)
 {
     Impl& s = *impl_;
     DataBuff.clear();
-    if (!s.Connected || !s.ReceiveInfo)
-        return kNotConnected;
+    if (!s.Connected || !s.ReceiveInfo) {
+        // What the peer sent before it closed is still handed out.
+        if (!s.takeLeftovers())
+            return kNotConnected;
+        DataBuff = s.LineBuffer.takeAll();
+        return kOk;
+    }
     s.wait([&] {
         if (DataLen > 0)
             s.LineBuffer.append(s.ReceiveInfo->GetBufStr(DataLen));

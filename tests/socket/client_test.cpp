@@ -226,6 +226,28 @@ TEST(SocketRead, AReplyJustBeforeThePeerClosesIsNotLost)
     EXPECT_EQ(s->GetlnData(line), 6);
 }
 
+TEST(SocketRead, TextThatArrivedBeforeThePeerClosedIsStillHandedOut)
+{
+    peer::Server server([](int fd) {
+        peer::sendAll(fd, "one\r\ntwo\r\nrest");
+        ::shutdown(fd, SHUT_WR);
+    });
+    auto s = connectTo(server.port());
+    // The close is handled before the reader gets round to the text.
+    for (int i = 0; i < 50 && s->Connected(); ++i) {
+        tolmail::platform::dispatchPending();
+        tolmail::platform::waitForActivity(0.1);
+    }
+    ASSERT_FALSE(s->Connected());
+    std::string text;
+    EXPECT_EQ(s->GetlnData(text), 0);
+    EXPECT_EQ(text, "one\r\n");
+    EXPECT_EQ(s->GetData(text), 0);
+    EXPECT_EQ(text, "two\r\nrest");
+    EXPECT_EQ(s->GetData(text), 6);
+    EXPECT_EQ(s->GetlnData(text), 6);
+}
+
 TEST(SocketSend, ClosedEmptyAndBinarySends)
 {
     auto closed = TolvanSocket::Create();
