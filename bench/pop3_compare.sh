@@ -49,7 +49,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-cat >"$work/mpoprc" <<CONF
+cat >"$work/mpoprc.in" <<CONF
 account bench
 host $host
 port $port
@@ -61,25 +61,33 @@ keep on
 only_new off
 received_header off
 uidls_file $work/uidls
-delivery maildir $work/out
+delivery maildir @OUT@
 CONF
-chmod 600 "$work/mpoprc"
+chmod 600 "$work/mpoprc.in"
+(umask 077 && sed "s|@OUT@|$work/warm|" "$work/mpoprc.in" >"$work/mpoprc")
+mkdir -p "$work/warm/new" "$work/warm/cur" "$work/warm/tmp"
 
-getmessages_job=("$fetch" "$host" "$port" bench "$work/out")
-getmessages_mem_job=("$fetch" "$host" "$port" bench "$work/out" 1048576)
+getmessages_job=("$fetch" "$host" "$port" bench @OUT@)
+getmessages_mem_job=("$fetch" "$host" "$port" bench @OUT@ 1048576)
 shm_cache=$(mktemp -d /dev/shm/pop3-bench-cache.XXXXXX)
-getmessages_shm_job=("$fetch" "$host" "$port" bench "$work/out" 0 "$shm_cache")
-tolmail_job=("$tolmail" fetch --server "$host" --port "$port" --user bench --quiet --save-dir "$work/out")
-python_job=("$python" "$here/pop3_python_fetch.py" "$host" "$port" bench "$TOLMAIL_PASSWORD" "$work/out")
+getmessages_shm_job=("$fetch" "$host" "$port" bench @OUT@ 0 "$shm_cache")
+tolmail_job=("$tolmail" fetch --server "$host" --port "$port" --user bench --quiet --save-dir @OUT@)
+python_job=("$python" "$here/pop3_python_fetch.py" "$host" "$port" bench "$TOLMAIL_PASSWORD" @OUT@)
 mpop_job=(mpop --file="$work/mpoprc" --quiet bench)
-curl_job=(curl -s -u "bench:$TOLMAIL_PASSWORD" "pop3://$host:$port/[1-$count]" -o "$work/out/#1")
+curl_job=(curl -s -u "bench:$TOLMAIL_PASSWORD" "pop3://$host:$port/[1-$count]" -o "@OUT@/#1")
 
-# Runs a job RUNS times into an empty output directory; "wall cpu peak_mib" of the best.
+# Runs a job RUNS times, each into a new output directory ("@OUT@" in the command):
+# outputs are removed only between the two jobs, because on ext4 creating files right
+# after many deletions costs several times more and would blur the comparison.
 measure() {
   : >"$work/times"
   for _ in $(seq "$runs"); do
-    rm -rf "$work/out" && mkdir -p "$work/out/new" "$work/out/cur" "$work/out/tmp"
-    /usr/bin/time -f "%e %U %S %M" -o "$work/time.out" "$@" >/dev/null
+    local out
+    out=$(mktemp -d "$work/out.XXXXXX")
+    mkdir -p "$out/new" "$out/cur" "$out/tmp"
+    (umask 077 && sed "s|@OUT@|$out|" "$work/mpoprc.in" >"$work/mpoprc")
+    local cmd=("${@//@OUT@/$out}")
+    /usr/bin/time -f "%e %U %S %M" -o "$work/time.out" "${cmd[@]}" >/dev/null
     awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }' "$work/time.out" >>"$work/times"
   done
   sort -n "$work/times" | head -1 | awk -v rss="$(sort -k3 -n "$work/times" | tail -1 | cut -d' ' -f3)" \
@@ -95,6 +103,7 @@ row() {  # job, tool, "wall cpu peak", reference wall, reference name
 echo "filling the mailbox: $count messages of about 100 KiB" >&2
 "$python" "$here/pop3_mailbox.py" "$maildir" "$count" 72000
 "${mpop_job[@]}" >/dev/null 2>&1 || true  # let Dovecot index the mailbox before timing
+sleep 6
 printf '%-22s %-8s %8s %7s %9s %12s\n' "job" "tool" "wall s" "cpu s" "peak MiB" "vs mpop"
 m=$(measure "${mpop_job[@]}")
 mw=${m%% *}
@@ -106,6 +115,8 @@ row "$count x 100 KiB" lib-shm "$(measure "${getmessages_shm_job[@]}")" "$mw" ""
 row "$count x 100 KiB" fetch "$(measure "${tolmail_job[@]}")" "$mw" ""
 row "$count x 100 KiB" python "$(measure "${python_job[@]}")" "$mw" ""
 
+rm -rf "$work"/out.* "$work/warm"/*/*
+sleep 6  # let ext4 forget the deletions
 echo "filling the mailbox: one message with a $big_mib MiB attachment" >&2
 "$python" "$here/pop3_mailbox.py" "$maildir" 1 $((big_mib * 1024 * 1024))
 "${mpop_job[@]}" >/dev/null 2>&1 || true

@@ -34,20 +34,23 @@ int main(int argc, char** argv)
         if (argc > 5 && std::atoi(argv[5]) > 0)
             pop3->MaxMemAttachment(std::atoi(argv[5]));
         result = pop3->Connect();
-        if (result == 0)
-            result = pop3->GetMessages(0);
+        if (result != 0)
+            std::fprintf(stderr, "pop3_fetch: log-in failed (%d): %s\n", result, pop3->POP3Error().c_str());
+        if (result == 0 && (result = pop3->GetMessages(0)) != 0)
+            std::fprintf(stderr, "pop3_fetch: GetMessages failed (%d)\n", result);
         for (const auto& message : pop3->Messages()->NewEnum()) {
             for (const auto& part : message->Attachments()->NewEnum()) {
                 if (part->Filename().empty())
                     continue;
-                if (int32_t saved = part->Save(out + part->Filename()); saved != 0 && result == 0)
-                    result = saved;
+                if (int32_t saved = part->Save(out + part->Filename()); saved != 0) {
+                    std::fprintf(stderr, "pop3_fetch: Save of %s failed (%d)\n", part->Filename().c_str(), saved);
+                    if (result == 0)
+                        result = saved;
+                }
             }
         }
         pop3->Disconnect();
     }
     std::filesystem::remove_all(cache);
-    if (result != 0)
-        std::fprintf(stderr, "pop3_fetch: failed with %d\n", result);
     return result;
 }
