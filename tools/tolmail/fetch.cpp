@@ -171,10 +171,10 @@ public:
     {
         switch (task) {
         case 11:
-            progress_.update("retrieving messages", retrieved_++, count_);
+            progress_.update("retrieving messages", retrieved_++, count_, "messages");
             break;
         case 15:
-            progress_.update("reading headers", param2 - 1, count_);
+            progress_.update("reading headers", param2 - 1, count_, "messages");
             break;
         case 20:
             progress_.update(saving_, static_cast<int64_t>(param1) - param2, param1);
@@ -189,7 +189,7 @@ public:
     }
 
     void saving(const std::string& name) { saving_ = "saving " + name; }
-    void finish(const std::string& label) { progress_.finish(label, count_, count_); }
+    void finish(const std::string& label) { progress_.finish(label, count_, count_, "messages"); }
 
 private:
     Progress progress_;

@@ -33,7 +33,7 @@ Progress::Style Progress::StyleFor(std::FILE* out, bool quiet)
     return isatty(fileno(out)) ? Style::Bar : Style::Lines;
 }
 
-void Progress::update(const std::string& label, int64_t done, int64_t total)
+void Progress::update(const std::string& label, int64_t done, int64_t total, const char* unit)
 {
     if (style_ == Style::Quiet)
         return;
@@ -50,15 +50,15 @@ void Progress::update(const std::string& label, int64_t done, int64_t total)
     if (tenth == lastTenth_)
         return;
     lastTenth_ = tenth;
-    std::fprintf(out_, "%s: %lld of %lld bytes (%d%%)\n", label_.c_str(), static_cast<long long>(done),
-                 static_cast<long long>(total), tenth * 10);
+    std::fprintf(out_, "%s: %lld of %lld %s (%d%%)\n", label_.c_str(), static_cast<long long>(done),
+                 static_cast<long long>(total), unit, tenth * 10);
 }
 
-void Progress::finish(const std::string& label, int64_t done, int64_t total)
+void Progress::finish(const std::string& label, int64_t done, int64_t total, const char* unit)
 {
     if (style_ == Style::Quiet)
         return;
-    update(label, done, total);
+    update(label, done, total, unit);
     end();
 }
 

@@ -20,11 +20,12 @@ public:
     Progress(const Progress&) = delete;
     Progress& operator=(const Progress&) = delete;
 
-    /// `done` of `total` units of the job named `label` (a new label starts a new job).
-    /// Cheap when called often: output is written only when it would change visibly.
-    void update(const std::string& label, int64_t done, int64_t total);
+    /// `done` of `total` units (named by `unit` in plain lines) of the job named `label`
+    /// (a new label starts a new job). Cheap when called often: output is written only
+    /// when it would change visibly.
+    void update(const std::string& label, int64_t done, int64_t total, const char* unit = "bytes");
     /// The job is complete; a bar is finished with a line end.
-    void finish(const std::string& label, int64_t done, int64_t total);
+    void finish(const std::string& label, int64_t done, int64_t total, const char* unit = "bytes");
 
 private:
     void end();
