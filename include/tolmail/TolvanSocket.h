@@ -73,6 +73,7 @@ public:
     int32_t Listen();
     int32_t Accept(int32_t socketID);
     int32_t GetData(std::string& DataBuff, int32_t DataLen = 0);
+    /// One line with its CR LF; a line longer than 1 MiB comes in pieces of 1 MiB.
     int32_t GetlnData(std::string& DataBuff);
     /// Sends a string, a byte array, or the string form of any other value; returns a
     /// Variant holding a 16-bit integer result.

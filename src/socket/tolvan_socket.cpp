@@ -10,6 +10,9 @@ namespace {
 
 constexpr const char* kVersion = "1.10b";
 constexpr int32_t kMaxTimeOut = 120;
+// The longest line GetlnData gathers: a peer that never ends its line gets it handed
+// out in pieces of this length, so memory stays bounded.
+constexpr size_t kLongestLine = 1 << 20;
 
 // Result codes.
 constexpr int32_t kOk = 0;
@@ -152,6 +155,8 @@ int32_t TolvanSocket::GetlnData(std::string& DataBuff)
     if (!s.Connected || !s.ReceiveInfo) {
         // What the peer sent before it closed is still handed out, line by line.
         size_t leftover = s.takeLeftovers() ? s.LineBuffer.lineLength() : 0;
+        if (leftover == 0 && s.LineBuffer.size() >= kLongestLine)
+            leftover = kLongestLine;
         if (leftover == 0)
             return kNotConnected;
         DataBuff = s.LineBuffer.takeFront(leftover);
@@ -161,6 +166,8 @@ int32_t TolvanSocket::GetlnData(std::string& DataBuff)
     s.wait([&] {
         s.LineBuffer.append(s.ReceiveInfo->BufStr());
         length = s.LineBuffer.lineLength();
+        if (length == 0 && s.LineBuffer.size() >= kLongestLine)
+            length = kLongestLine;
         return length != 0;
     });
     if (length == 0)
