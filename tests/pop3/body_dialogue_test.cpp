@@ -2,7 +2,7 @@
 // delimiter is drained, so the next command reads its own reply.
 #include <gtest/gtest.h>
 
-#include "scripted_peer.h"
+#include "support/loopback_peer.h"
 #include "tolmail/TolvanPOP3.h"
 
 namespace tolmail::testing {
@@ -15,8 +15,8 @@ TEST(BodyDialogue, EpilogueAfterTheClosingDelimiterIsNotTheNextReply)
         "--b\r\nContent-Type: text/plain\r\n\r\nfirst text\r\n--b--\r\n" +
         std::string(300000, 'e') + "\r\n..e\r\n.\r\n";
     const std::string second = "+OK\r\nSubject: two\r\n\r\nsecond text\r\n.\r\n";
-    ScriptedPeer peer("127.0.0.1", 0,
-                      {"+OK ready\r\n", "+OK\r\n", "+OK\r\n", "+OK 2 400000\r\n", first, second, "+OK bye\r\n"});
+    loopback::ScriptedPeer peer(
+        {loopback::Replies({"+OK ready\r\n", "+OK\r\n", "+OK\r\n", "+OK 2 400000\r\n", first, second, "+OK bye\r\n"})});
     Ref<TolvanPOP3> pop3 = TolvanPOP3::Create();
     pop3->Host("127.0.0.1");
     pop3->Port(static_cast<int16_t>(peer.port()));
@@ -31,7 +31,7 @@ TEST(BodyDialogue, EpilogueAfterTheClosingDelimiterIsNotTheNextReply)
     EXPECT_EQ(messages->Item(Variant(1))->MessageText(), "first text");
     EXPECT_EQ(messages->Item(Variant(2))->Subject(), "two");
     EXPECT_EQ(messages->Item(Variant(2))->MessageText(), "second text\r\n");
-    EXPECT_EQ(peer.received(), (std::vector<std::string>{"USER user", "PASS ", "STAT", "RETR 1", "RETR 2", "QUIT"}));
+    EXPECT_EQ(peer.lines(), (std::vector<std::string>{"USER user", "PASS ", "STAT", "RETR 1", "RETR 2", "QUIT"}));
 }
 
 } // namespace

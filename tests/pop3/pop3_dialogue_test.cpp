@@ -4,15 +4,16 @@
 
 #include <functional>
 
-#include "pop3/scripted_peer.h"
+#include "support/loopback_peer.h"
 #include "tolmail/TolvanPOP3.h"
 
 namespace tolmail {
 namespace {
 
-using testing::ScriptedPeer;
+using loopback::Replies;
+using loopback::ScriptedPeer;
 using Lines = std::vector<std::string>;
-constexpr auto kHold = ScriptedPeer::End::Hold;
+constexpr bool kHold = true;
 
 struct Recorder : TolvanPOP3Events {
     std::vector<int32_t> tasks;
@@ -77,7 +78,7 @@ TEST_F(Pop3Dialogue, DefaultsAndChecksBeforeConnecting)
     EXPECT_EQ(pop->Connect(), 5);
     EXPECT_EQ(pop->POP3Error(), "Login name Required");
 
-    ScriptedPeer untouched("127.0.0.1", 0, {"+OK\r\n"});
+    ScriptedPeer untouched({Replies({"+OK\r\n"})});
     pop_->Password("x\r\nDELE 1");
     EXPECT_EQ(ConnectTo(untouched), 5);
     pop_->Login("user\n");
@@ -89,9 +90,9 @@ TEST_F(Pop3Dialogue, DefaultsAndChecksBeforeConnecting)
 
 TEST_F(Pop3Dialogue, ErrGreetingOnTheFirstHostLeavesTheRestUntried)
 {
-    ScriptedPeer first("127.0.0.2", 0, {"-ERR go away\r\n"}, kHold);
-    ScriptedPeer second("127.0.0.3", first.port(), {"+OK\r\n"});
-    ScriptedPeer third("127.0.0.4", first.port(), {"+OK\r\n"});
+    ScriptedPeer first({Replies({"-ERR go away\r\n"}, kHold)}, "127.0.0.2");
+    ScriptedPeer second({Replies({"+OK\r\n"})}, "127.0.0.3", first.port());
+    ScriptedPeer third({Replies({"+OK\r\n"})}, "127.0.0.4", first.port());
     EXPECT_EQ(ConnectTo(first, "127.0.0.2;127.0.0.3;127.0.0.4"), 32);
     EXPECT_EQ(pop_->POP3Error(), "Not a POP3 Server");
     EXPECT_FALSE(second.accepted() || third.accepted());
@@ -101,29 +102,29 @@ TEST_F(Pop3Dialogue, ErrGreetingOnTheFirstHostLeavesTheRestUntried)
 TEST_F(Pop3Dialogue, RefusingHostsAndAnEmptyNameAreTriedInOrder)
 {
     // Nothing listens on 127.0.0.2 at this port; ";;" makes an empty name between.
-    ScriptedPeer answering("127.0.0.4", 0, LogIn("+OK 2 320\r\n"), kHold);
+    ScriptedPeer answering({Replies(LogIn("+OK 2 320\r\n"), kHold)}, "127.0.0.4");
     EXPECT_EQ(ConnectTo(answering, "127.0.0.2;;127.0.0.4;"), 0);
     EXPECT_EQ(pop_->GetMessageCount(), 2);
     EXPECT_EQ(pop_->GetMessageSize(), 320);
     EXPECT_EQ(pop_->POP3Error(), "No Error");
     EXPECT_EQ(recorder_->tasks, (std::vector<int32_t>{1, 3}));
-    EXPECT_EQ(answering.received(), (Lines{"USER user", "PASS secret", "STAT"}));
+    EXPECT_EQ(answering.lines(), (Lines{"USER user", "PASS secret", "STAT"}));
 }
 
 TEST_F(Pop3Dialogue, RefusedPasswordAndSilence)
 {
     {
-        ScriptedPeer peer("127.0.0.1", 0, {"+OK\r\n", "+OK\r\n", "-ERR [AUTH] no\r\n"}, kHold);
+        ScriptedPeer peer({Replies({"+OK\r\n", "+OK\r\n", "-ERR [AUTH] no\r\n"}, kHold)});
         EXPECT_EQ(ConnectTo(peer), 5);
         EXPECT_EQ(recorder_->tasks, (std::vector<int32_t>{1, 2}));
         EXPECT_EQ(recorder_->lastText, "AUTHORIZATION: Denied");
         EXPECT_EQ(pop_->POP3Error(), "Login Failure / [AUTH] no\r\n");
     }
     SetUp();
-    ScriptedPeer silent("127.0.0.1", 0, {"+OK\r\n"}, kHold);
+    ScriptedPeer silent({Replies({"+OK\r\n"}, kHold)});
     EXPECT_EQ(ConnectTo(silent), 1);
     EXPECT_EQ(recorder_->lastText, "AUTHORIZATION: Timeout");
-    EXPECT_EQ(silent.received(), Lines{"USER user"});
+    EXPECT_EQ(silent.lines(), Lines{"USER user"});
 }
 
 TEST_F(Pop3Dialogue, SessionCommandsAndStatWithoutTwoBlanks)
@@ -132,7 +133,7 @@ TEST_F(Pop3Dialogue, SessionCommandsAndStatWithoutTwoBlanks)
     EXPECT_EQ(pop_->Disconnect(), 1);
     EXPECT_EQ(recorder_->tasks, (std::vector<int32_t>{5, 7}));
 
-    ScriptedPeer peer("127.0.0.1", 0, LogIn("+OK 3\r\n", {"+OK\r\n", "-ERR not now\r\n", "+OK\r\n", "+OK bye\r\n"}));
+    ScriptedPeer peer({Replies(LogIn("+OK 3\r\n", {"+OK\r\n", "-ERR not now\r\n", "+OK\r\n", "+OK bye\r\n"}))});
     ASSERT_EQ(ConnectTo(peer), 0);
     EXPECT_EQ(pop_->GetMessageCount() + pop_->GetMessageSize(), 0);
     EXPECT_EQ(pop_->KeepAlive(), 0);
@@ -140,15 +141,14 @@ TEST_F(Pop3Dialogue, SessionCommandsAndStatWithoutTwoBlanks)
     EXPECT_EQ(pop_->CancelDelete(), 0);
     EXPECT_EQ(pop_->Disconnect(), 0);
     EXPECT_EQ(recorder_->tasks, (std::vector<int32_t>{5, 7, 1, 3, 5, 6}));
-    EXPECT_EQ(peer.received(), (Lines{"USER user", "PASS secret", "STAT", "NOOP", "NOOP", "RSET", "QUIT"}));
+    EXPECT_EQ(peer.lines(), (Lines{"USER user", "PASS secret", "STAT", "NOOP", "NOOP", "RSET", "QUIT"}));
 }
 
 TEST_F(Pop3Dialogue, RefusedTopKeepsTheLoopGoingAndStuffedLinesAreUndone)
 {
-    ScriptedPeer peer("127.0.0.1", 0,
-                      LogIn("+OK 2 300\r\n", {"+OK 1 120\r\n", "-ERR no TOP\r\n", "+OK 2 180\r\n",
-                                              "+OK\r\nSubject: two\r\nX-Note: a\r\n..dotted\r\n\r\n.\r\n"}),
-                      kHold);
+    ScriptedPeer peer({Replies(LogIn("+OK 2 300\r\n", {"+OK 1 120\r\n", "-ERR no TOP\r\n", "+OK 2 180\r\n",
+                                                   "+OK\r\nSubject: two\r\nX-Note: a\r\n..dotted\r\n\r\n.\r\n"}),
+                               kHold)});
     ASSERT_EQ(ConnectTo(peer), 0);
     EXPECT_EQ(pop_->GetMessageHeader(), 0);
     ASSERT_EQ(pop_->Messages()->Count(), 2);
@@ -158,12 +158,13 @@ TEST_F(Pop3Dialogue, RefusedTopKeepsTheLoopGoingAndStuffedLinesAreUndone)
     EXPECT_EQ(Item(pop_, 2)->MessageStatus(), 2);
     EXPECT_EQ(Item(pop_, 2)->Subject(), "two");
     EXPECT_EQ(Item(pop_, 2)->CompleteHeader(), "Subject: two\r\nX-Note: a\r\n.dotted\r\n");
-    EXPECT_EQ(peer.received().back(), "TOP 2 0");
+    EXPECT_EQ(peer.lines().back(), "TOP 2 0");
 }
 
 TEST_F(Pop3Dialogue, ConnectionLostInsideAHeader)
 {
-    ScriptedPeer peer("127.0.0.1", 0, LogIn("+OK 2 300\r\n", {"+OK 1 120\r\n", "+OK\r\nSubject: cut\r\nTo: a@b.c,\r\n"}));
+    ScriptedPeer peer(
+        {Replies(LogIn("+OK 2 300\r\n", {"+OK 1 120\r\n", "+OK\r\nSubject: cut\r\nTo: a@b.c,\r\n"}))});
     ASSERT_EQ(ConnectTo(peer), 0);
     EXPECT_EQ(pop_->GetMessageHeader(), 2);
     EXPECT_EQ(pop_->Messages()->Count(), 0) << "the failing message is removed";
@@ -171,8 +172,8 @@ TEST_F(Pop3Dialogue, ConnectionLostInsideAHeader)
 
 TEST_F(Pop3Dialogue, CancelFromAHandlerStopsBeforeTheNextMessage)
 {
-    ScriptedPeer peer("127.0.0.1", 0, LogIn("+OK 3 300\r\n", {"+OK 1 100\r\n", "+OK\r\nSubject: one\r\n\r\n.\r\n"}),
-                      kHold);
+    ScriptedPeer peer(
+        {Replies(LogIn("+OK 3 300\r\n", {"+OK 1 100\r\n", "+OK\r\nSubject: one\r\n\r\n.\r\n"}), kHold)});
     ASSERT_EQ(ConnectTo(peer), 0);
     bool acknowledged = false;
     recorder_->onEvent = [&](int32_t task, int32_t param2) {
@@ -182,28 +183,27 @@ TEST_F(Pop3Dialogue, CancelFromAHandlerStopsBeforeTheNextMessage)
     EXPECT_EQ(pop_->GetMessageHeader(), 0);
     EXPECT_TRUE(acknowledged);
     EXPECT_EQ(pop_->Messages()->Count(), 1);
-    EXPECT_EQ(peer.received().back(), "TOP 1 0");
+    EXPECT_EQ(peer.lines().back(), "TOP 1 0");
 }
 
 TEST_F(Pop3Dialogue, HeaderEndedByTheTerminatorThenDeleted)
 {
     // No empty line after the header: the "." line ends the message, nothing waits.
-    ScriptedPeer peer("127.0.0.1", 0, LogIn("+OK 1 40\r\n", {"+OK\r\nSubject: bare\r\n.\r\n", "+OK deleted\r\n"}),
-                      kHold);
+    ScriptedPeer peer(
+        {Replies(LogIn("+OK 1 40\r\n", {"+OK\r\nSubject: bare\r\n.\r\n", "+OK deleted\r\n"}), kHold)});
     ASSERT_EQ(ConnectTo(peer), 0);
     EXPECT_EQ(pop_->GetMessages(2), 0);
     EXPECT_EQ(Item(pop_, 1)->Subject(), "bare");
     EXPECT_EQ(Item(pop_, 1)->MessageStatus(), 8);
-    EXPECT_EQ(peer.received().back(), "DELE 1");
+    EXPECT_EQ(peer.lines().back(), "DELE 1");
     EXPECT_EQ(recorder_->tasks, (std::vector<int32_t>{1, 3, 11, 14}));
 }
 
 TEST_F(Pop3Dialogue, MessagesOutliveTheirComponent)
 {
-    ScriptedPeer peer("127.0.0.1", 0,
-                      LogIn("+OK 2 200\r\n", {"+OK 1 100\r\n", "+OK\r\nSubject: one\r\n\r\n.\r\n", "+OK 2 100\r\n",
-                                              "+OK\r\nSubject: two\r\n\r\n.\r\n"}),
-                      kHold);
+    ScriptedPeer peer({Replies(LogIn("+OK 2 200\r\n", {"+OK 1 100\r\n", "+OK\r\nSubject: one\r\n\r\n.\r\n",
+                                                   "+OK 2 100\r\n", "+OK\r\nSubject: two\r\n\r\n.\r\n"}),
+                               kHold)});
     ASSERT_EQ(ConnectTo(peer), 0);
     ASSERT_EQ(pop_->GetMessageHeader(), 0);
     auto messages = pop_->Messages();

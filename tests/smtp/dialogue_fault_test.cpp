@@ -9,9 +9,10 @@
 
 #include "smtp/event_log.h"
 #include "platform/message_loop.h"
-#include "smtp/scripted_peer.h"
+#include "support/loopback_peer.h"
 #include "tolmail/TolvanSMTP.h"
 
+using namespace loopback;
 using namespace smtptest;
 using tolmail::TolvanSMTP;
 
@@ -30,7 +31,7 @@ tolmail::Ref<TolvanSMTP> makeSmtp(const ScriptedPeer& peer, int timeOut = 3)
     return smtp;
 }
 
-std::vector<Action> upToData()
+Script upToData()
 {
     return {Say(kGreeting), Hear(), Say("250 hello\r\n"), Hear(), Say("250 sender ok\r\n"), Hear(),
             Say("250 rcpt ok\r\n"), Hear()};

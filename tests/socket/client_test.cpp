@@ -4,10 +4,10 @@
 
 #include <atomic>
 
-#include "peer.h"
-#include "recorder.h"
 #include "platform/message_loop.h"
+#include "recorder.h"
 #include "socket/socket_layer.h"
+#include "support/loopback_peer.h"
 #include "tolmail/TolvanSocket.h"
 
 using tolmail::TolvanSocket;
@@ -54,7 +54,7 @@ TEST(SocketProperties, DefaultsAndSetterRules)
 
 TEST(SocketConnect, ConnectsRaisesOnConnectAndRefusesASecondConnect)
 {
-    peer::Server server([](int fd) { peer::receive(fd, 1, 3000); });
+    loopback::Peer server([](int fd) { loopback::receive(fd, 1, 3000); });
     auto s = TolvanSocket::Create();
     auto events = std::make_shared<Recorder>();
     s->Advise(events);
@@ -77,7 +77,7 @@ TEST(SocketConnect, RefusedAndImpossibleConnectsFailAtOnce)
     auto s = TolvanSocket::Create();
     s->Host("127.0.0.1");
     s->TimeOut(30);
-    s->Port(peer::freePort());
+    s->Port(loopback::freePort());
     auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(s->Connect(), 4);  // the refusal arrives as a notification, long before 30 s
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
@@ -103,7 +103,7 @@ TEST(SocketConnect, RefusedAndImpossibleConnectsFailAtOnce)
 
 TEST(SocketConnect, ConnectsByHostName)
 {
-    peer::Server server([](int fd) { peer::sendAll(fd, "hi\r\n"); });
+    loopback::Peer server([](int fd) { loopback::sendAll(fd, "hi\r\n"); });
     auto s = TolvanSocket::Create();
     s->Host("localhost");
     s->Port(server.port());
@@ -115,13 +115,13 @@ TEST(SocketConnect, ConnectsByHostName)
 
 TEST(SocketRead, LinesSplitAcrossSegmentsAndJoinedInOne)
 {
-    peer::Server server([](int fd) {
-        peer::sendAll(fd, "first line\r\nsecond ha");
-        peer::pause(300);
-        peer::sendAll(fd, "lf\r");
-        peer::pause(300);
-        peer::sendAll(fd, "\nthird\r\nrest");
-        peer::receive(fd, 1, 3000);
+    loopback::Peer server([](int fd) {
+        loopback::sendAll(fd, "first line\r\nsecond ha");
+        loopback::pause(300);
+        loopback::sendAll(fd, "lf\r");
+        loopback::pause(300);
+        loopback::sendAll(fd, "\nthird\r\nrest");
+        loopback::receive(fd, 1, 3000);
     });
     auto s = connectTo(server.port());
     std::string line;
@@ -139,11 +139,11 @@ TEST(SocketRead, LinesSplitAcrossSegmentsAndJoinedInOne)
 
 TEST(SocketRead, GetDataAppendsItsFirstTakeToWhatGetlnDataLeft)
 {
-    peer::Server server([](int fd) {
-        peer::sendAll(fd, "line\r\nabc");
-        peer::receive(fd, 1, 5000);  // until the client asks for more
-        peer::sendAll(fd, "defgh");
-        peer::receive(fd, 100, 3000);  // holds the connection until the client closes
+    loopback::Peer server([](int fd) {
+        loopback::sendAll(fd, "line\r\nabc");
+        loopback::receive(fd, 1, 5000);  // until the client asks for more
+        loopback::sendAll(fd, "defgh");
+        loopback::receive(fd, 100, 3000);  // holds the connection until the client closes
     });
     auto s = connectTo(server.port());
     std::string text;
@@ -161,7 +161,7 @@ TEST(SocketRead, GetDataAppendsItsFirstTakeToWhatGetlnDataLeft)
 
 TEST(SocketRead, NothingArrivingEndsInTimeOutWithResultOne)
 {
-    peer::Server server([](int fd) { peer::receive(fd, 1, 4000); });
+    loopback::Peer server([](int fd) { loopback::receive(fd, 1, 4000); });
     auto s = connectTo(server.port(), 1);
     std::string text = "stale";
     EXPECT_EQ(s->GetlnData(text), 1);
@@ -175,13 +175,13 @@ TEST(SocketRead, NothingArrivingEndsInTimeOutWithResultOne)
 
 TEST(SocketRead, DataEverySecondKeepsATwoSecondWaitAlive)
 {
-    peer::Server server([](int fd) {
+    loopback::Peer server([](int fd) {
         for (int i = 0; i < 4; ++i) {
-            peer::pause(1000);
-            peer::sendAll(fd, "x");
+            loopback::pause(1000);
+            loopback::sendAll(fd, "x");
         }
-        peer::sendAll(fd, "\r\n");
-        peer::receive(fd, 1, 3000);
+        loopback::sendAll(fd, "\r\n");
+        loopback::receive(fd, 1, 3000);
     });
     auto s = connectTo(server.port(), 2);
     std::string line;
@@ -202,9 +202,9 @@ TEST(SocketRead, NotConnectedReadsReturnSix)
 
 TEST(SocketRead, AReplyJustBeforeThePeerClosesIsNotLost)
 {
-    peer::Server server([](int fd) {
-        peer::receive(fd, 6, 5000);
-        peer::sendAll(fd, "+OK bye\r\n");
+    loopback::Peer server([](int fd) {
+        loopback::receive(fd, 6, 5000);
+        loopback::sendAll(fd, "+OK bye\r\n");
         ::shutdown(fd, SHUT_WR);
     });
     auto s = connectTo(server.port());
@@ -228,8 +228,8 @@ TEST(SocketRead, AReplyJustBeforeThePeerClosesIsNotLost)
 
 TEST(SocketRead, TextThatArrivedBeforeThePeerClosedIsStillHandedOut)
 {
-    peer::Server server([](int fd) {
-        peer::sendAll(fd, "one\r\ntwo\r\nrest");
+    loopback::Peer server([](int fd) {
+        loopback::sendAll(fd, "one\r\ntwo\r\nrest");
         ::shutdown(fd, SHUT_WR);
     });
     auto s = connectTo(server.port());
@@ -256,7 +256,7 @@ TEST(SocketSend, ClosedEmptyAndBinarySends)
     EXPECT_EQ(result.get<int16_t>(), 6);
 
     std::string received;
-    peer::Server server([&](int fd) { received = peer::receive(fd, 260, 5000); });
+    loopback::Peer server([&](int fd) { received = loopback::receive(fd, 260, 5000); });
     auto s = connectTo(server.port());
     EXPECT_EQ(s->senddta(Variant("")), Variant(int16_t{0}));
     tolmail::Bytes all;
@@ -264,7 +264,7 @@ TEST(SocketSend, ClosedEmptyAndBinarySends)
         all.push_back(static_cast<uint8_t>(i));
     EXPECT_EQ(s->senddta(Variant(all)), Variant(int16_t{0}));
     EXPECT_EQ(s->senddta(Variant(int32_t{-12})), Variant(int16_t{0}));  // sent as its text
-    peer::pause(200);
+    loopback::pause(200);
     s->CloseSocket();
     server.join();
     ASSERT_EQ(received.size(), 259u);
@@ -280,9 +280,9 @@ TEST(SocketSend, ALargeSendDeliversEveryByteWhileThePeerReadsSlowly)
     for (size_t i = 0; i < size; ++i)
         payload[i] = static_cast<char>(i * 31 + (i >> 12));
     std::string received;
-    peer::Server server([&](int fd) {
-        peer::pause(500);  // let the socket's buffers fill first
-        received = peer::receive(fd, size, 10000);
+    loopback::Peer server([&](int fd) {
+        loopback::pause(500);  // let the socket's buffers fill first
+        received = loopback::receive(fd, size, 10000);
     });
     auto s = connectTo(server.port());
     EXPECT_EQ(s->senddta(Variant(payload)), Variant(int16_t{0}));
@@ -294,9 +294,9 @@ TEST(SocketSend, ALargeSendDeliversEveryByteWhileThePeerReadsSlowly)
 TEST(SocketClose, DestroyingAConnectedComponentClosesItAndStopsTheLayer)
 {
     std::atomic<bool> sawEnd{false};
-    peer::Server server([&](int fd) {
+    loopback::Peer server([&](int fd) {
         char c;
-        sawEnd = peer::readable(fd, 5000) && ::recv(fd, &c, 1, 0) <= 0;
+        sawEnd = loopback::readable(fd, 5000) && ::recv(fd, &c, 1, 0) <= 0;
     });
     {
         auto s = connectTo(server.port());

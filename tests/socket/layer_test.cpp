@@ -6,13 +6,13 @@
 
 #include <thread>
 
-#include "peer.h"
 #include "platform/library_caller.h"
 #include "platform/local_time.h"
 #include "platform/message_loop.h"
 #include "recorder.h"
 #include "socket/socket_impl.h"
 #include "socket/socket_layer.h"
+#include "support/loopback_peer.h"
 
 using tolmail::TolvanSocket;
 using tolmail::Variant;
@@ -45,8 +45,8 @@ tolmail::socket::SocketInfo& infoOf(TolvanSocket& s)
 TEST(SocketLayer, GoesUpWithTheFirstSocketAndDownWithTheLastRepeatedly)
 {
     for (int round = 0; round < 3; ++round) {
-        peer::Server a([](int fd) { peer::receive(fd, 1, 3000); });
-        peer::Server b([](int fd) { peer::receive(fd, 1, 3000); });
+        loopback::Peer a([](int fd) { loopback::receive(fd, 1, 3000); });
+        loopback::Peer b([](int fd) { loopback::receive(fd, 1, 3000); });
         EXPECT_FALSE(CurrentLayerState().winsockStarted);
         EXPECT_FALSE(CurrentLayerState().procInstalled);
         auto first = connectTo(a.port());
@@ -64,14 +64,14 @@ TEST(SocketLayer, GoesUpWithTheFirstSocketAndDownWithTheLastRepeatedly)
 
 TEST(SocketLayer, EachComponentGetsOnlyItsOwnNotifications)
 {
-    peer::Server a([](int fd) {
-        peer::sendAll(fd, "for a\r\n");
-        peer::receive(fd, 1, 3000);
+    loopback::Peer a([](int fd) {
+        loopback::sendAll(fd, "for a\r\n");
+        loopback::receive(fd, 1, 3000);
     });
-    peer::Server b([](int fd) {
-        peer::pause(200);
-        peer::sendAll(fd, "for b, longer\r\n");
-        peer::receive(fd, 1, 3000);
+    loopback::Peer b([](int fd) {
+        loopback::pause(200);
+        loopback::sendAll(fd, "for b, longer\r\n");
+        loopback::receive(fd, 1, 3000);
     });
     auto first = TolvanSocket::Create();
     auto second = TolvanSocket::Create();
@@ -100,7 +100,7 @@ TEST(SocketLayer, EachComponentGetsOnlyItsOwnNotifications)
 
 TEST(SocketLayer, ComponentsInTwoThreadsHaveTwoLayers)
 {
-    peer::Server a([](int fd) { peer::receive(fd, 1, 3000); });
+    loopback::Peer a([](int fd) { loopback::receive(fd, 1, 3000); });
     auto mine = connectTo(a.port());
     tolmail::socket::LayerState other;
     std::thread([&] { other = CurrentLayerState(); }).join();
@@ -115,9 +115,9 @@ TEST(SocketBuffer, AHundredThousandUnreadCharactersSpillAndReadBackInOrder)
     std::string payload(size, '\0');
     for (size_t i = 0; i < size; ++i)
         payload[i] = static_cast<char>('A' + (i * 7) % 26);
-    peer::Server server([&](int fd) {
-        peer::sendAll(fd, payload);
-        peer::receive(fd, 1, 5000);
+    loopback::Peer server([&](int fd) {
+        loopback::sendAll(fd, payload);
+        loopback::receive(fd, 1, 5000);
     });
     auto s = connectTo(server.port());
     auto& info = infoOf(*s);
@@ -205,11 +205,11 @@ TEST(SocketBuffer, WithoutASpillFileTheTextStaysInMemory)
 
 TEST(SocketBuffer, CountedTakeWaitsForTheRestAndKeepsTheOverflow)
 {
-    peer::Server server([](int fd) {
-        peer::sendAll(fd, "0123");
-        peer::pause(400);
-        peer::sendAll(fd, "456789abcdefghijklmn");
-        peer::receive(fd, 1, 5000);
+    loopback::Peer server([](int fd) {
+        loopback::sendAll(fd, "0123");
+        loopback::pause(400);
+        loopback::sendAll(fd, "456789abcdefghijklmn");
+        loopback::receive(fd, 1, 5000);
     });
     auto s = connectTo(server.port());
     auto& info = infoOf(*s);

@@ -1,10 +1,10 @@
 // TolvanSocket as a server: Listen, the accept event, Accept, and datagrams.
 #include <gtest/gtest.h>
 
-#include "peer.h"
 #include "platform/message_loop.h"
 #include "recorder.h"
 #include "socket/socket_layer.h"
+#include "support/loopback_peer.h"
 #include "tolmail/TolvanSocket.h"
 
 using tolmail::TolvanSocket;
@@ -25,7 +25,7 @@ void pumpUntil(const std::function<bool()>& done, int maxMs = 5000)
 TEST(SocketListen, AcceptHandsTheConnectionToASecondComponent)
 {
     auto listener = TolvanSocket::Create();
-    uint16_t port = peer::freePort();
+    uint16_t port = loopback::freePort();
     listener->LocalPort(port);
     ASSERT_EQ(listener->Listen(), 0);
     EXPECT_TRUE(listener->Connected());
@@ -49,7 +49,7 @@ TEST(SocketListen, AcceptHandsTheConnectionToASecondComponent)
     };
     listener->Advise(listenerEvents);
 
-    peer::Client client(port);
+    loopback::Client client(port);
     ASSERT_TRUE(client.connected());
     pumpUntil([&] { return accepted != nullptr; });
     ASSERT_TRUE(accepted);
@@ -62,12 +62,12 @@ TEST(SocketListen, AcceptHandsTheConnectionToASecondComponent)
     EXPECT_EQ(accepted->Accept(listener->SocketHandle()), 32);
 
     // The accepted component talks on its own; the listener keeps listening.
-    peer::sendAll(client.fd(), "hello\r\n");
+    loopback::sendAll(client.fd(), "hello\r\n");
     std::string line;
     EXPECT_EQ(accepted->GetlnData(line), 0);
     EXPECT_EQ(line, "hello\r\n");
     EXPECT_EQ(accepted->senddta(Variant("back\r\n")), Variant(int16_t{0}));
-    EXPECT_EQ(peer::receive(client.fd(), 6, 5000), "back\r\n");
+    EXPECT_EQ(loopback::receive(client.fd(), 6, 5000), "back\r\n");
     EXPECT_TRUE(listener->Connected());
 
     ::shutdown(client.fd(), SHUT_RDWR);
@@ -84,11 +84,11 @@ TEST(SocketListen, RefusedListensAndAccepts)
     EXPECT_EQ(s->Accept(123456), 10);  // not a socket
 
     int held = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a = peer::loopback(0);
+    sockaddr_in a = loopback::address(0);
     a.sin_addr.s_addr = htonl(INADDR_ANY);
     ASSERT_EQ(::bind(held, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
     ::listen(held, 1);
-    s->LocalPort(peer::boundPort(held));
+    s->LocalPort(loopback::boundPort(held));
     EXPECT_EQ(s->Listen(), 4);
     ::close(held);
 
@@ -103,23 +103,23 @@ TEST(SocketDatagram, ABoundSocketReportsEachDatagramWithItsSender)
 {
     auto s = TolvanSocket::Create();
     s->SocketType(tolmail::IPPROTO_UDP);
-    uint16_t port = peer::freePort(SOCK_DGRAM);
+    uint16_t port = loopback::freePort(SOCK_DGRAM);
     s->LocalPort(port);
     ASSERT_EQ(s->Listen(), 0);
     auto events = std::make_shared<Recorder>();
     s->Advise(events);
 
     int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in from = peer::loopback(0);
+    sockaddr_in from = loopback::address(0);
     ::bind(sender, reinterpret_cast<sockaddr*>(&from), sizeof from);
-    sockaddr_in to = peer::loopback(port);
+    sockaddr_in to = loopback::address(port);
     ::sendto(sender, "ping 1", 6, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     std::string text;
     EXPECT_EQ(s->GetData(text), 0);
     EXPECT_EQ(text, "ping 1");
     ASSERT_EQ(events->dataLengths.size(), 1u);
     EXPECT_EQ(events->dataLengths[0], 6);
-    EXPECT_EQ(events->senderPorts[0], peer::boundPort(sender));
+    EXPECT_EQ(events->senderPorts[0], loopback::boundPort(sender));
     EXPECT_EQ(events->senderAddresses[0], "127.0.0.1");
 
     // Datagram boundaries are not kept: two join in the buffer.
@@ -133,18 +133,18 @@ TEST(SocketDatagram, ABoundSocketReportsEachDatagramWithItsSender)
 TEST(SocketDatagram, SendOpensAnUnboundSocketAndAnswersComeBack)
 {
     int receiver = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a = peer::loopback(0);
+    sockaddr_in a = loopback::address(0);
     ::bind(receiver, reinterpret_cast<sockaddr*>(&a), sizeof a);
 
     auto s = TolvanSocket::Create();
     s->SocketType(tolmail::IPPROTO_UDP);
     s->Host("127.0.0.1");
-    s->Port(peer::boundPort(receiver));
+    s->Port(loopback::boundPort(receiver));
     EXPECT_FALSE(s->Connected());
     EXPECT_EQ(s->senddta(Variant("query")), Variant(int16_t{0}));
     EXPECT_TRUE(s->Connected());
 
-    ASSERT_TRUE(peer::readable(receiver, 5000));
+    ASSERT_TRUE(loopback::readable(receiver, 5000));
     char buffer[64];
     sockaddr_in from{};
     socklen_t len = sizeof from;
