@@ -155,7 +155,7 @@ int32_t TolvanSocket::GetlnData(std::string& DataBuff)
     if (!s.Connected || !s.ReceiveInfo) {
         // What the peer sent before it closed is still handed out, line by line.
         size_t leftover = s.takeLeftovers() ? s.LineBuffer.lineLength() : 0;
-        if (leftover == 0 && s.LineBuffer.size() >= kLongestLine)
+        if ((leftover == 0 && s.LineBuffer.size() >= kLongestLine) || leftover > kLongestLine)
             leftover = kLongestLine;
         if (leftover == 0)
             return kNotConnected;
@@ -166,7 +166,7 @@ int32_t TolvanSocket::GetlnData(std::string& DataBuff)
     s.wait([&] {
         s.LineBuffer.append(s.ReceiveInfo->BufStr());
         length = s.LineBuffer.lineLength();
-        if (length == 0 && s.LineBuffer.size() >= kLongestLine)
+        if ((length == 0 && s.LineBuffer.size() >= kLongestLine) || length > kLongestLine)
             length = kLongestLine;
         return length != 0;
     });

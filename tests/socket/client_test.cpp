@@ -226,6 +226,26 @@ TEST(SocketRead, AReplyJustBeforeThePeerClosesIsNotLost)
     EXPECT_EQ(s->GetlnData(line), 6);
 }
 
+TEST(SocketRead, AnEndlessLineComesInBoundedPieces)
+{
+    const std::string longLine(2 * 1024 * 1024 + 10, 'x');
+    loopback::Peer server([&](int fd) {
+        loopback::sendAll(fd, longLine + "\r\nnext\r\n");
+        loopback::receive(fd, 1, 5000);  // hold the connection until the reader is done
+    });
+    auto s = connectTo(server.port());
+    std::string piece;
+    ASSERT_EQ(s->GetlnData(piece), 0);
+    EXPECT_EQ(piece.size(), 1u << 20);
+    ASSERT_EQ(s->GetlnData(piece), 0);
+    EXPECT_EQ(piece.size(), 1u << 20);
+    ASSERT_EQ(s->GetlnData(piece), 0);
+    EXPECT_EQ(piece, std::string(10, 'x') + "\r\n");
+    ASSERT_EQ(s->GetlnData(piece), 0);
+    EXPECT_EQ(piece, "next\r\n");
+    s->senddta(Variant("."));
+}
+
 TEST(SocketRead, TextThatArrivedBeforeThePeerClosedIsStillHandedOut)
 {
     loopback::Peer server([](int fd) {
