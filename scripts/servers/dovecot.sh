@@ -8,14 +8,12 @@
 #   scripts/servers/dovecot.sh stop    # ends only the process named in our pid file
 set -euo pipefail
 
-run=${TOLMAIL_RUN_DIR:-/tmp/tolmail-run}
+source "$(dirname "$0")/mailboxes.sh"
 port=${TOLMAIL_POP3_PORT:-11110}
 password=tolmail-pass
-users=(pop3test mimetest roundtrip bench demo)
 conf_dir=$run/dovecot
 pid_file=$run/dovecot.pid
 env_file=$run/dovecot.env
-mail_root=$run/mail
 
 die() { echo "dovecot.sh: $*" >&2; exit 1; }
 
@@ -30,21 +28,6 @@ ensure_installed() {
   command -v dovecot >/dev/null && [[ -x /usr/lib/dovecot/pop3 ]] && return
   apt-get update -q
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends dovecot-pop3d
-}
-
-ensure_mail_user() {
-  id tolmail >/dev/null 2>&1 && return
-  useradd --system --user-group --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin tolmail
-}
-
-prepare_maildirs() {
-  install -d -m 0755 "$run"
-  install -d -m 0755 -o tolmail -g tolmail "$mail_root"
-  local user
-  for user in "${users[@]}"; do
-    install -d -m 0700 -o tolmail -g tolmail "$mail_root/$user" "$mail_root/$user/Maildir" \
-      "$mail_root/$user/Maildir/new" "$mail_root/$user/Maildir/cur" "$mail_root/$user/Maildir/tmp"
-  done
 }
 
 write_config() {

@@ -8,16 +8,14 @@
 #   scripts/servers/postfix.sh stop    # stops only the instance under our run directory
 set -euo pipefail
 
-run=${TOLMAIL_RUN_DIR:-/tmp/tolmail-run}
+source "$(dirname "$0")/mailboxes.sh"
 port=2525
 domain=tolmail.test
-users=(pop3test mimetest roundtrip bench demo)
 base=$run/postfix
 conf_dir=$base/etc
 queue_dir=$base/spool
 data_dir=$base/data
 env_file=$run/postfix.env
-mail_root=$run/mail
 
 die() { echo "postfix.sh: $*" >&2; exit 1; }
 
@@ -26,21 +24,6 @@ ensure_installed() {
   # The package asks how to configure the system's mail; our instance needs none of it.
   echo "postfix postfix/main_mailer_type select No configuration" | debconf-set-selections
   DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends postfix
-}
-
-ensure_mail_user() {
-  id tolmail >/dev/null 2>&1 && return
-  useradd --system --user-group --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin tolmail
-}
-
-prepare_maildirs() {
-  install -d -m 0755 "$run"
-  install -d -m 0755 -o tolmail -g tolmail "$mail_root"
-  local user
-  for user in "${users[@]}"; do
-    install -d -m 0700 -o tolmail -g tolmail "$mail_root/$user" "$mail_root/$user/Maildir" \
-      "$mail_root/$user/Maildir/new" "$mail_root/$user/Maildir/cur" "$mail_root/$user/Maildir/tmp"
-  done
 }
 
 write_config() {
