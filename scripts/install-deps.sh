@@ -22,5 +22,7 @@ done
 
 echo "install-deps: installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
+# The tests run a private Postfix instance; the system's mail set-up is not wanted.
+echo "postfix postfix/main_mailer_type select No configuration" | debconf-set-selections
 apt-get update -q
 apt-get install -y -q --no-install-recommends "${missing[@]}"
