@@ -8,7 +8,7 @@
 #   scripts/servers/dovecot.sh stop    # ends only the process named in our pid file
 set -euo pipefail
 
-source "$(dirname "$0")/mailboxes.sh"
+source "$(dirname "$0")/common.sh"
 port=${TOLMAIL_POP3_PORT:-11110}
 password=tolmail-pass
 conf_dir=$run/dovecot
@@ -90,17 +90,6 @@ export TOLMAIL_POP3_PORT=$port
 export TOLMAIL_POP3_PASSWORD=$password
 export TOLMAIL_MAIL_ROOT=$mail_root
 EOF
-}
-
-wait_for_port() {
-  local i
-  for ((i = 0; i < 100; i++)); do
-    if (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
-      return 0
-    fi
-    sleep 0.1
-  done
-  return 1
 }
 
 start() {

@@ -8,7 +8,7 @@
 #   scripts/servers/postfix.sh stop    # stops only the instance under our run directory
 set -euo pipefail
 
-source "$(dirname "$0")/mailboxes.sh"
+source "$(dirname "$0")/common.sh"
 port=2525
 domain=tolmail.test
 base=$run/postfix
@@ -115,19 +115,6 @@ ENV
 
 running() {
   [[ -f $conf_dir/main.cf ]] && postfix -c "$conf_dir" status >/dev/null 2>&1
-}
-
-port_open() {
-  (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null
-}
-
-wait_for_port() {
-  local i
-  for ((i = 0; i < 100; i++)); do
-    port_open && return 0
-    sleep 0.1
-  done
-  return 1
 }
 
 start() {
