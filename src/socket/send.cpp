@@ -4,19 +4,21 @@
 
 #include "socket/socket_impl.h"
 #include "socket/socket_layer.h"
+#include "socket/result_codes.h"
 #include "socket/winsock_support.h"
 
 namespace tolmail {
 namespace {
 
-constexpr int16_t kSent = 0;
-constexpr int16_t kNotConnected = 6;
-constexpr int16_t kDatagramSocketFailed = 8;
-constexpr int16_t kNotSent = 9;
-constexpr int16_t kLayerFailed = 96;
 // Attempts in a row that may pass without any byte going out.
 constexpr int kMaxAttempts = 3;
 constexpr uint32_t kBroadcastAddress = 0xFFFFFFFFu;
+
+/// senddta answers with a 16-bit integer in a Variant.
+Variant Result(int32_t code)
+{
+    return Variant(static_cast<int16_t>(code));
+}
 
 std::string toBytes(const Variant& value)
 {
@@ -69,16 +71,16 @@ Variant TolvanSocket::senddta(const Variant& DataBuff)
     Impl& s = *impl_;
     bool datagram = s.SocketType == IPPROTO_UDP;
     if (!s.Connected && !datagram)
-        return Variant(kNotConnected);
+        return Result(socket::kNotConnected);
     std::string bytes = toBytes(DataBuff);
     if (datagram) {
         if (!s.isOpen()) {
             if (!socket::EnsureWinsock())
-                return Variant(kLayerFailed);
+                return Result(socket::kLayerFailed);
             s.SocketHandle = platform::Socket(platform::kAfInet, platform::kSockDgram, 0);
             if (s.SocketHandle == -1) {
                 socket::ReleaseWinsockIfIdle();
-                return Variant(kDatagramSocketFailed);
+                return Result(socket::kDatagramSocketFailed);
             }
             s.registerSocket(s.SocketHandle, weak_from_this());
             s.Connected = true;
@@ -95,12 +97,12 @@ Variant TolvanSocket::senddta(const Variant& DataBuff)
             outcome = datagram ? sendDatagram(s, bytes) : sendStream(s.SocketHandle, bytes, sent);
         s.WriteReady = false;
         if (outcome == Outcome::Done)
-            return Variant(kSent);
+            return Result(socket::kOk);
         // A piece that went out in part starts a fresh count: only attempts in a row
         // that move nothing give up.
         attempts = outcome == Outcome::Progress ? 0 : attempts + 1;
     }
-    return Variant(kNotSent);
+    return Result(socket::kNotSent);
 }
 
 } // namespace tolmail

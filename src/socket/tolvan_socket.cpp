@@ -3,6 +3,7 @@
 
 #include "socket/socket_impl.h"
 #include "socket/socket_layer.h"
+#include "socket/result_codes.h"
 #include "socket/winsock_support.h"
 
 namespace tolmail {
@@ -13,14 +14,6 @@ constexpr int32_t kMaxTimeOut = 120;
 // The longest line GetlnData gathers: a peer that never ends its line gets it handed
 // out in pieces of this length, so memory stays bounded.
 constexpr size_t kLongestLine = 1 << 20;
-
-// Result codes.
-constexpr int32_t kOk = 0;
-constexpr int32_t kNothingArrived = 1;
-constexpr int32_t kAlreadyConnected = 3;
-constexpr int32_t kConnectFailed = 4;
-constexpr int32_t kNotConnected = 6;
-constexpr int32_t kLayerFailed = 96;
 
 // ConnectState values.
 constexpr uint8_t kConnectPending = 0;
@@ -123,24 +116,24 @@ int32_t TolvanSocket::Connect()
 {
     Impl& s = *impl_;
     if (s.isOpen())
-        return kAlreadyConnected;
+        return socket::kAlreadyConnected;
     if (!socket::EnsureWinsock())
-        return kLayerFailed;
+        return socket::kLayerFailed;
     s.SocketHandle = socket::OpenConnection(s.Host, s.Port, s.SocketType);
     if (s.SocketHandle == -1) {
         socket::ReleaseWinsockIfIdle();
-        return kConnectFailed;
+        return socket::kOpenFailed;
     }
     if (!socket::EnsureWinsock())
-        return kLayerFailed;
+        return socket::kLayerFailed;
     s.registerSocket(s.SocketHandle, weak_from_this());
     s.Connected = true;
     s.ConnectState = kConnectPending;
     s.wait([&] { return s.ConnectState != kConnectPending; });
     if (s.ConnectState == kConnectDone)
-        return kOk;
+        return socket::kOk;
     CloseSocket();
-    return kConnectFailed;
+    return socket::kOpenFailed;
 }
 
 void TolvanSocket::CloseSocket()
@@ -158,9 +151,9 @@ int32_t TolvanSocket::GetlnData(std::string& DataBuff)
         if ((leftover == 0 && s.LineBuffer.size() >= kLongestLine) || leftover > kLongestLine)
             leftover = kLongestLine;
         if (leftover == 0)
-            return kNotConnected;
+            return socket::kNotConnected;
         DataBuff = s.LineBuffer.takeFront(leftover);
-        return kOk;
+        return socket::kOk;
     }
     size_t length = 0;
     s.wait([&] {
@@ -171,9 +164,9 @@ int32_t TolvanSocket::GetlnData(std::string& DataBuff)
         return length != 0;
     });
     if (length == 0)
-        return kNothingArrived;  // a partial line stays for the next call
+        return socket::kNothingArrived;  // a partial line stays for the next call
     DataBuff = s.LineBuffer.takeFront(length);
-    return kOk;
+    return socket::kOk;
 }
 
 int32_t TolvanSocket::GetData(std::string& DataBuff, int32_t DataLen)
@@ -183,9 +176,9 @@ int32_t TolvanSocket::GetData(std::string& DataBuff, int32_t DataLen)
     if (!s.Connected || !s.ReceiveInfo) {
         // What the peer sent before it closed is still handed out.
         if (!s.takeLeftovers())
-            return kNotConnected;
+            return socket::kNotConnected;
         DataBuff = s.LineBuffer.takeAll();
-        return kOk;
+        return socket::kOk;
     }
     s.wait([&] {
         if (DataLen > 0)
@@ -195,12 +188,12 @@ int32_t TolvanSocket::GetData(std::string& DataBuff, int32_t DataLen)
         return !s.LineBuffer.empty();
     });
     if (s.LineBuffer.empty())
-        return kNothingArrived;
+        return socket::kNothingArrived;
     // This socket's own next read waits for the next call: taken now, it would only
     // sit in the buffer and, with the next read on top, push it into the spill file.
     platform::dispatchPendingExcept(s.SocketHandle);
     DataBuff = s.LineBuffer.takeAll();
-    return kOk;
+    return socket::kOk;
 }
 
 } // namespace tolmail
