@@ -4,7 +4,7 @@
 
 run=${TOLMAIL_RUN_DIR:-/tmp/tolmail-run}
 mail_root=$run/mail
-users=(pop3test mimetest roundtrip bench demo)
+users=(pop3test mimetest roundtrip bench demo faults)
 
 ensure_mail_user() {
   id tolmail >/dev/null 2>&1 && return
