@@ -92,6 +92,19 @@ def plain_qp() -> bytes:
     return crlf(message)
 
 
+def pieces(length: int):
+    """Cut bytes that write exactly `length` bytes (1..198 as is, 200.. in 256s)."""
+    cuts = []
+    while length >= 256:
+        blocks = min(length // 256, 56)
+        cuts.append(199 + blocks)
+        length -= blocks * 256
+    while length > 0:
+        cuts.append(min(length, 198))
+        length -= cuts[-1]
+    return cuts
+
+
 def seed(options: int, replies, paced: bool = False, cuts=None) -> bytes:
     """Header and stream; paced: each reply waits for its command, as a server does."""
     stream = b"".join(replies)
@@ -100,7 +113,7 @@ def seed(options: int, replies, paced: bool = False, cuts=None) -> bytes:
         for i, reply in enumerate(replies):
             if i:
                 cuts.append(0)
-            cuts.append(min(len(reply), 199) if len(reply) < 200 else 199 + min(len(reply) // 256 + 1, 56))
+            cuts += pieces(len(reply))
         cuts = cuts[:31]
     cuts = cuts or []
     return bytes([options, len(cuts)]) + bytes(cuts) + stream
@@ -124,7 +137,7 @@ def pop3_seeds():
     # Writes of a few bytes around the line ends of a message's last lines.
     small = retr(m4)
     yield "cut-at-terminator", seed(erase, login + [stat(1), small, b"+OK\r\n"] + quit_,
-                                    cuts=[len(b"".join(login)) + 10, 0, 199, 199, 199, 1, 1, 1, 1, 2, 3])
+                                    cuts=[len(b"".join(login)) + 10, 0, 198, 198, 198, 1, 1, 1, 1, 2, 3])
 
 
 def smtp_seeds():

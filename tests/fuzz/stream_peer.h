@@ -28,11 +28,15 @@ namespace fuzzpeer {
 
 /// An execution's input: byte 0 holds the target's options, byte 1 the number of cuts
 /// (modulo 32), then one byte per cut, then the server's stream. A cut byte of 0 waits
-/// for the client's next command line; 1 to 199 is a write of that many bytes; 200 to
-/// 255 a write of (value - 199) * 256 bytes. What the cuts leave goes in one write.
+/// (20 ms at most) for the client's next command line, as a server answering it would;
+/// 199 stalls until the next command line for up to 6 s, longer than the components'
+/// time-out of 5 s; 1 to 198 is a write of that many bytes; 200 to 255 a write of
+/// (value - 199) * 256 bytes. What the cuts leave goes in one write.
 /// The header is small and fixed in meaning, so mutations of the stream stay mutations
 /// of the stream, and mutations of a cut move one boundary.
 struct Input {
+    static constexpr size_t kWait = 0;
+    static constexpr size_t kStall = static_cast<size_t>(-1);
     uint8_t options = 0;
     std::vector<size_t> cuts;
     std::string_view stream;
@@ -48,7 +52,7 @@ struct Input {
         cuts.clear();
         for (size_t i = 0; i < count; ++i) {
             const size_t v = data[2 + i];
-            cuts.push_back(v < 200 ? v : (v - 199) * 256);
+            cuts.push_back(v < 199 ? v : v == 199 ? kStall : (v - 199) * 256);
         }
         stream = {reinterpret_cast<const char*>(data) + 2 + count, size - 2 - count};
         return true;
@@ -189,10 +193,11 @@ private:
         std::string_view rest = input_.stream;
         bool open = true;
         for (size_t i = 0; open && (!rest.empty() || i < input_.cuts.size()); ++i) {
-            if (i < input_.cuts.size() && input_.cuts[i] == 0) {
-                // Like a server that answers a command: wait (a little) for the next line.
+            if (i < input_.cuts.size() && (input_.cuts[i] == Input::kWait || input_.cuts[i] == Input::kStall)) {
+                // Like a server that answers a command, or one that stalls.
                 const size_t lines = heard_.size();
-                for (auto until = Clock::now() + std::chrono::milliseconds(20);
+                const auto longest = std::chrono::milliseconds(input_.cuts[i] == Input::kWait ? 20 : 6000);
+                for (auto until = Clock::now() + longest;
                      open && heard_.size() == lines && Clock::now() < until;)
                     open = take(fd, 1);
                 continue;
