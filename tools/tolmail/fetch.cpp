@@ -361,7 +361,14 @@ int32_t SaveAttachment(Attachment& attachment, const std::string& name, const Sa
 {
     int32_t result = 0;
     try {
-        result = dir.create(name, [&](const std::string& path) { return attachment.Save(path); }, chosen);
+        result = dir.create(name,
+                            [&](const std::string& path) {
+                                // Any entry, a dangling link included, is taken: so a file
+                                // found after a failed Save is Save's own.
+                                struct stat st {};
+                                return ::lstat(path.c_str(), &st) == 0 ? 1 : attachment.Save(path);
+                            },
+                            chosen);
     } catch (const std::exception& e) {
         // A small part that does not decode arrives here rather than as a code.
         why = Printable(e.what());
