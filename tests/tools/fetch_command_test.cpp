@@ -175,7 +175,7 @@ protected:
         posix_spawnattr_init(&attributes);
         sigset_t defaults;
         sigemptyset(&defaults);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP})
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
             sigaddset(&defaults, signal);
         posix_spawnattr_setsigdefault(&attributes, &defaults);
         posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
@@ -332,7 +332,7 @@ TEST_F(FetchCommand, TerminatingSignalRemovesThePrivateCache)
 {
     const std::string partStarted = "+OK\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
                                     "Content-Type: application/octet-stream; name=\"big.bin\"\r\n\r\nQUJD\r\n";
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
         Pop3Peer peer({{kGood}, {{1, {partStarted, Retr::Stall}}}});
         const Outcome run = Run(SaveAndDelete(peer), "secret", [&](pid_t pid) {
             for (const auto deadline = loopback::after(20000); !peer.heard("RETR 1") && loopback::Clock::now() < deadline;)
