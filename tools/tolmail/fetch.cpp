@@ -232,14 +232,30 @@ constexpr Meaning kSessionMeanings[] = {
     {64, "protocol error"},
 };
 
+// What the file codes of saving mean.
+constexpr Meaning kFileMeanings[] = {
+    {1, "every name of that form is taken"},
+    {2, "disk full"},
+    {4, "permission denied"},
+    {8, "disk not ready"},
+    {9, "permission denied"},
+    {16, "path not found"},
+    {32, "its temporary file is missing"},
+    {64, "file error"},
+};
+
+const char* MeaningOf(int32_t code, std::span<const Meaning> meanings)
+{
+    for (const Meaning& row : meanings)
+        if (row.code == code)
+            return row.text;
+    return "failed";
+}
+
 /// "(code, meaning): server's text" for a failed step of the component.
 std::string Why(int32_t code, const TolvanPOP3& pop3, std::span<const Meaning> meanings = kSessionMeanings)
 {
-    const char* meaning = "failed";
-    for (const Meaning& row : meanings)
-        if (row.code == code)
-            meaning = row.text;
-    std::string why = "(" + std::to_string(code) + ", " + meaning + ")";
+    std::string why = "(" + std::to_string(code) + ", " + MeaningOf(code, meanings) + ")";
     const std::string error = pop3.POP3Error();
     if (!error.empty() && error != kNoError)
         why += ": " + Printable(error);
@@ -381,7 +397,7 @@ int32_t SaveAttachment(Attachment& attachment, const std::string& name, const Sa
     if (result != 1)
         dir.discard(chosen);
     if (why.empty())
-        why = result == 1 ? "too many files of that name" : "file error";
+        why = MeaningOf(result, kFileMeanings);
     return result;
 }
 
@@ -393,7 +409,8 @@ int32_t SaveMessage(Message& message, int number, const SaveDir& dir, ProgressSi
     std::string chosen;
     const std::optional<std::string> text = TextToCompare(message);
     if (int32_t result = SaveText(message, number, dir, chosen); result != 0) {
-        Complain("message " + std::to_string(number) + ": writing its text failed (" + std::to_string(result) + ")");
+        Complain("message " + std::to_string(number) + ": writing its text failed (" + std::to_string(result) +
+                 "): " + MeaningOf(result, kFileMeanings));
         firstFailure = result;
     }
     int part = 0;
