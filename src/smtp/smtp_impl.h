@@ -68,9 +68,9 @@ private:
     /// Sends the end-of-data line and judges the reply: 0, kRefused (SMTPError the
     /// reply, or why none came) or kDataNotSent.
     int32_t endData(smtp::DataWriter& out, bool closeOnRefusal);
-    /// The reply to the end of data; `stalled` when the server stopped taking the data
-    /// still queued for it.
-    std::string awaitDataReply(bool& stalled);
+    /// The reply to the end of data; empty with `broken` when the data did not all
+    /// arrive (the server stopped taking it, or the connection closed before).
+    std::string awaitDataReply(bool& broken);
     /// Leaves an unfinished DATA section by closing the connection; kDataNotSent.
     int32_t abandonData(const std::string& why);
     std::string transferFailureText() const;

@@ -77,8 +77,13 @@ int32_t TolvanSMTP::Impl::sendMime()
         return rc;
     raise("TRANSACTION: Sending Mailbody & Attachments (if any)", 11);
     command("DATA");
-    if (!CheckReply(3, smtp::ReadReply(*socket, FirstRead::Line)))
+    if (const std::string reply = smtp::ReadReply(*socket, FirstRead::Line); !CheckReply(3, reply)) {
+        // A refusal leaves the session in step; a reply that never came may still come
+        // as "354", and the next commands would then be taken as message text.
+        if (reply.empty())
+            socket->CloseSocket();
         return kRefused;
+    }
 
     smtp::DataWriter out(*socket);
     out.sendText(smtp::ComposeHeaders(message));
@@ -126,7 +131,10 @@ int32_t TolvanSMTP::Impl::sendPlain()
             out.sendText(kCrLf + message.MailBody + kCrLf);
         } else {
             const smtp::PendingAttachment& a = message.attachments[pass - 1];
-            out.sendText(kCrLf + ("begin 777 " + a.ShortName) + kCrLf);
+            // A line break in the name would start lines of its own inside the data.
+            std::string name = a.ShortName;
+            std::erase_if(name, [](char c) { return c == '\r' || c == '\n'; });
+            out.sendText(kCrLf + ("begin 777 " + name) + kCrLf);
             if (out.failure() == 0)
                 rc = smtp::SendAttachmentData(out, a.Filename, smtp::EncodingUuencode, progress);
             out.sendText(std::string("end") + kCrLf);
@@ -175,16 +183,18 @@ int32_t TolvanSMTP::Impl::endData(smtp::DataWriter& out, bool closeOnRefusal)
     // The end-of-data line goes straight to the socket: the writer would stuff its dot.
     if (out.flush() != 0 || socket->senddta(Variant(std::string(".") + kCrLf)).toNumber() != 0)
         return abandonData(transferFailureText());
-    bool stalled = false;
-    const std::string reply = awaitDataReply(stalled);
+    bool broken = false;
+    const std::string reply = awaitDataReply(broken);
     if (reply.empty()) {
-        if (stalled)
+        if (broken)
             return abandonData(transferFailureText());
         // Whether the message was taken is unknown; a late reply must not be read as
         // the answer to a later command.
+        smtpError = socket->Connected() ? "No reply from the server after the data within " +
+                                              std::to_string(timeOut) + " seconds"
+                                        : std::string("The server closed the connection after the data without a reply");
+        smtpError += "; the message may or may not have been accepted";
         socket->CloseSocket();
-        smtpError = "No reply from the server after the data within " + std::to_string(timeOut) +
-                    " seconds; the message may or may not have been accepted";
         return kRefused;
     }
     if (!CheckReply(2, reply)) {
@@ -196,20 +206,23 @@ int32_t TolvanSMTP::Impl::endData(smtp::DataWriter& out, bool closeOnRefusal)
     return kOk;
 }
 
-std::string TolvanSMTP::Impl::awaitDataReply(bool& stalled)
+std::string TolvanSMTP::Impl::awaitDataReply(bool& broken)
 {
     // senddta returns once the kernel holds the data, which may be megabytes ahead of
     // a slow server. The time-out for the reply counts from the moment the data has
     // gone out: while the server keeps taking it, the wait goes on.
-    stalled = false;
+    broken = false;
     long unsent = smtp::UnsentBytes(socket->SocketHandle());
     for (;;) {
         std::string reply = smtp::ReadReply(*socket, FirstRead::Block);
-        if (!reply.empty() || !socket->Connected() || unsent <= 0 || timeOut <= 0)
+        if (!reply.empty() || unsent <= 0 || timeOut <= 0)
             return reply;
-        const long now = smtp::UnsentBytes(socket->SocketHandle());
+        // Closed with data still on its way (the last look is the best we have: the
+        // queue of a closed socket cannot be read), or a whole time-out without a byte
+        // taken: the data did not arrive.
+        const long now = socket->Connected() ? smtp::UnsentBytes(socket->SocketHandle()) : unsent;
         if (now >= unsent) {
-            stalled = true;  // a whole time-out without a byte taken
+            broken = true;
             return reply;
         }
         unsent = now;

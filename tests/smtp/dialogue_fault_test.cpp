@@ -98,20 +98,25 @@ TEST(SmtpDialogueFaults, SecondOfThreeRecipientsRefused)
     EXPECT_EQ(smtp->Disconnect(), 6);  // the socket was closed
 }
 
-TEST(SmtpDialogueFaults, RefusedDataKeepsConnectionOpen)
+TEST(SmtpDialogueFaults, RefusedDataKeepsConnectionOpenUnansweredDataClosesIt)
 {
-    auto script = upToData();
-    script.push_back(Say("554 no data today\r\n"));
-    script.push_back(Hear());
-    script.push_back(Say("221 bye\r\n"));
-    ScriptedPeer peer({script});
-    auto smtp = makeSmtp(peer);
-    smtp->AddRecipients("To", "to@example.test", 1);
-    EXPECT_EQ(smtp->Send(), 64);
-    EXPECT_EQ(smtp->SMTPError(), "554 no data today\r\n");
-    EXPECT_EQ(smtp->Disconnect(), 0);
-    const auto got = peer.finish();
-    EXPECT_NE(got[0].find("DATA\r\nQUIT\r\n"), std::string::npos);
+    for (const bool answered : {true, false}) {
+        auto script = upToData();
+        if (answered) {
+            for (Step step : {Say("554 no data today\r\n"), Hear(), Say("221 bye\r\n")})
+                script.push_back(step);
+        } else {
+            script.push_back(Listen(3000));  // a "354" that came late would make commands data
+        }
+        ScriptedPeer peer({script});
+        auto smtp = makeSmtp(peer, 1);
+        smtp->AddRecipients("To", "to@example.test", 1);
+        EXPECT_EQ(smtp->Send(), 64);
+        EXPECT_EQ(smtp->SMTPError(), answered ? "554 no data today\r\n" : "");
+        EXPECT_EQ(smtp->Disconnect(), answered ? 0 : 6);
+        const auto got = peer.finish();
+        EXPECT_EQ(got[0].find("DATA\r\nQUIT\r\n") != std::string::npos, answered);
+    }
 }
 
 TEST(SmtpDialogueFaults, ServerClosingInTheMiddleOfAnAttachment)
