@@ -166,7 +166,7 @@ std::string TolvanSMTP::Impl::transferFailureText() const
     if (!socket->Connected())
         return "Connection lost while sending the data; the message was not sent";
     return "Time-out while sending the data: the server took none of it for " + std::to_string(timeOut) +
-           " seconds; the message was not sent";
+           " s; the message was not sent";
 }
 
 std::string TolvanSMTP::Impl::attachmentFailureText(int32_t rc)
@@ -191,7 +191,7 @@ int32_t TolvanSMTP::Impl::endData(smtp::DataWriter& out, bool closeOnRefusal)
         // Whether the message was taken is unknown; a late reply must not be read as
         // the answer to a later command.
         smtpError = socket->Connected() ? "No reply from the server after the data within " +
-                                              std::to_string(timeOut) + " seconds"
+                                              std::to_string(timeOut) + " s"
                                         : std::string("The server closed the connection after the data without a reply");
         smtpError += "; the message may or may not have been accepted";
         socket->CloseSocket();
