@@ -3,6 +3,7 @@
 #include "smtp/mime_body.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <random>
@@ -57,10 +58,22 @@ std::string MakeBoundary()
     // sent can hold its boundary. The counter keeps the boundaries of one process
     // apart even if that source repeats itself.
     static std::atomic<uint32_t> counter{0};
-    std::random_device random;
+    const uint32_t count = counter.fetch_add(1) + 1;
+    uint32_t bits[4];
+    try {
+        std::random_device random;
+        for (uint32_t& b : bits)
+            b = random();
+    } catch (const std::exception&) {
+        // No system source: the clock to the nanosecond still makes it hard to guess.
+        const auto now = std::chrono::high_resolution_clock::now().time_since_epoch().count();
+        std::seed_seq seed{static_cast<uint32_t>(now), static_cast<uint32_t>(now >> 32), count};
+        std::mt19937 random(seed);
+        for (uint32_t& b : bits)
+            b = random();
+    }
     char text[48];
-    std::snprintf(text, sizeof text, "%08x%08x%08x%08x.%x", random(), random(), random(), random(),
-                  counter.fetch_add(1) + 1);
+    std::snprintf(text, sizeof text, "%08x%08x%08x%08x.%x", bits[0], bits[1], bits[2], bits[3], count);
     // The prefix holds "=", which quoted-printable always escapes, and lower-case
     // letters, which uuencode never writes: no encoded line can hold the boundary.
     return std::string("----= _NextPart_") + text;
