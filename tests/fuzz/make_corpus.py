@@ -132,6 +132,7 @@ def pop3_seeds():
     header = m1.split(b"\r\n\r\n")[0] + b"\r\n"
     top = [b"+OK 1 %d\r\n" % len(m1), b"+OK\r\n" + header + b"\r\n.\r\n"]
     yield "headers-then-retr", seed(headers | erase, login + [stat(1)] + top + [retr(m1), b"+OK\r\n"] + quit_)
+    yield "text-on-disk", seed(32 | erase, login + [stat(2), retr(m4), b"+OK\r\n", retr(m1), b"+OK\r\n"] + quit_)
     yield "errors", seed(erase, login + [stat(2), b"-ERR no such message\r\n"] + quit_)
     yield "login-refused", seed(0, login[:2] + [b"-ERR [AUTH] Authentication failed.\r\n"])
     # Writes of a few bytes around the line ends of a message's last lines.

@@ -61,7 +61,7 @@ size_t Terminators(std::string_view stream, size_t served)
 struct Options {
     explicit Options(uint8_t bits)
         : headersFirst((bits & 1) != 0), erase((bits & 2) != 0), maxMem(kMaxMem[(bits >> 2) & 3]),
-          html((bits & 16) != 0)
+          html((bits & 16) != 0), onDisk((bits & 32) != 0)
     {
     }
     static constexpr int32_t kMaxMem[4] = {16384, 0, 64, 1 << 20};
@@ -69,6 +69,7 @@ struct Options {
     bool erase;         // the delete bit of GetMessage(s)
     int32_t maxMem;
     bool html;
+    bool onDisk;        // GetMessage's "keep the message text on disk" bit
 };
 
 void SaveAll(const Ref<Messages>& messages, const std::string& directory)
@@ -115,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         pop3->CachedDirectory(setup.cache);
         pop3->MaxMemAttachment(options.maxMem);
         pop3->AlternativeType(options.html ? "HTML" : "PLAIN");
-        const uint8_t param = options.erase ? 2 : 0;
+        const uint8_t param = (options.erase ? 2 : 0) | (options.onDisk ? 4 : 0);
         if (pop3->Connect() == 0) {
             if (options.headersFirst) {
                 (void)pop3->GetMessageHeader();
