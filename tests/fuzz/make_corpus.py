@@ -105,15 +105,17 @@ def pieces(length: int):
     return cuts
 
 
-def seed(options: int, replies, paced: bool = False, cuts=None) -> bytes:
-    """Header and stream; paced: each reply waits for its command, as a server does."""
+def seed(options: int, replies, paced: bool = True, cuts=None, bytewise_last: bool = False) -> bytes:
+    """Header and stream; paced: each reply waits for its command, as a server does;
+    bytewise_last: the last reply goes out a byte at a time."""
     stream = b"".join(replies)
     if paced:
         cuts = []
         for i, reply in enumerate(replies):
             if i:
                 cuts.append(0)
-            cuts += pieces(len(reply))
+            last = bytewise_last and i == len(replies) - 1
+            cuts += [1] * len(reply) if last else pieces(len(reply))
         cuts = cuts[:31]
     cuts = cuts or []
     return bytes([options, len(cuts)]) + bytes(cuts) + stream
@@ -126,7 +128,9 @@ def pop3_seeds():
     erase, headers = 2, 1
     stat = lambda n: b"+OK %d %d\r\n" % (n, 4000 * n)
     yield "two-deleted", seed(erase, login + [stat(2), retr(m1), b"+OK\r\n", retr(m2), b"+OK\r\n"] + quit_)
-    yield "two-kept-paced", seed(0, login + [stat(2), retr(m3), retr(m4)] + quit_, paced=True)
+    yield "two-deleted-at-once", seed(erase, login + [stat(2), retr(m1), b"+OK\r\n", retr(m2), b"+OK\r\n"] + quit_,
+                                      paced=False)
+    yield "two-kept-paced", seed(0, login + [stat(2), retr(m3), retr(m4)] + quit_)
     yield "digest-small-memory", seed(4 | 8, login + [stat(1), retr(digest())] + quit_)
     yield "html-no-memory", seed(4 | 16 | erase, login + [stat(1), retr(m3), b"+OK\r\n"] + quit_)
     header = m1.split(b"\r\n\r\n")[0] + b"\r\n"
@@ -137,7 +141,7 @@ def pop3_seeds():
     yield "login-refused", seed(0, login[:2] + [b"-ERR [AUTH] Authentication failed.\r\n"])
     # Writes of a few bytes around the line ends of a message's last lines.
     small = retr(m4)
-    yield "cut-at-terminator", seed(erase, login + [stat(1), small, b"+OK\r\n"] + quit_,
+    yield "cut-at-terminator", seed(erase, login + [stat(1), small, b"+OK\r\n"] + quit_, paced=False,
                                     cuts=[len(b"".join(login)) + 10, 0, 198, 198, 198, 1, 1, 1, 1, 2, 3])
 
 
@@ -147,16 +151,17 @@ def smtp_seeds():
                    b"250 2.0.0 Ok: queued as 4F3A\r\n"]
     quit_ = [b"221 2.0.0 Bye\r\n"]
     yield "mime-base64", seed(4, greeting + transaction + quit_)
-    yield "mime-paced", seed(2, greeting + transaction + quit_, paced=True)
+    yield "mime-quoted-printable", seed(2, greeting + transaction + quit_)
     multi = [b"220-mail.example.org ESMTP\r\n220-second line\r\n220 last line\r\n",
              b"250-mail.example.org\r\n250-PIPELINING\r\n250 8BITMIME\r\n"]
     rcpt3 = transaction[:2] + [transaction[1]] * 2 + transaction[2:]
     yield "multiline-cc-bcc", seed(8 | 6, multi + rcpt3 + quit_)
-    yield "plain-two-transactions", seed(1 | 6, greeting + transaction * 2 + quit_, paced=True)
+    yield "plain-two-transactions", seed(1 | 6, greeting + transaction * 2 + quit_)
     yield "rcpt-refused", seed(2, greeting + transaction[:1] + [b"550 5.1.1 No such user\r\n"] + quit_)
     yield "data-refused", seed(0, greeting + transaction[:2] + [b"554 5.5.1 No valid recipients\r\n"] + quit_)
     yield "greeting-refused", seed(0, [b"554 5.7.1 Go away\r\n"])
-    yield "bytewise-end", seed(4, greeting + transaction + quit_, cuts=[90, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1])
+    yield "bytewise-end", seed(4, greeting + transaction, bytewise_last=True)
+    yield "all-at-once", seed(4, greeting + transaction + quit_, paced=False)
 
 
 def function_seeds():

@@ -121,6 +121,7 @@ public:
     /// Waits until the client closed (the component must be released first).
     void finish()
     {
+        stop_ = true;
         if (thread_.joinable())
             thread_.join();
     }
@@ -139,9 +140,12 @@ private:
     }
 
     /// Takes what the client sent, without waiting unless `waitMs`; false once it closed.
-    bool take(int fd, int waitMs)
+    /// `quiet` tells whether nothing came.
+    bool take(int fd, int waitMs, bool* quiet = nullptr)
     {
         char buffer[4096];
+        if (quiet)
+            *quiet = true;
         if (waitMs > 0 && !readable(fd, waitMs))
             return true;
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
@@ -149,6 +153,12 @@ private:
             return false;
         if (n < 0)
             return true;
+        if (quiet)
+            *quiet = false;
+        // Acknowledge at once: a delayed acknowledgement holds the client's next small
+        // write back (Nagle) for tens of milliseconds.
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
         const size_t from = received_.size();
         received_.append(buffer, static_cast<size_t>(n));
         for (size_t at = from; (at = received_.find('\n', at)) != std::string::npos; ++at) {
@@ -180,42 +190,62 @@ private:
         return true;
     }
 
+    /// Accepts the execution's client and serves it; a component that connects again
+    /// (after the server closed) finds its connection closed at once, not left waiting.
     void serve()
     {
-        // A client that gave up before connecting leaves nothing to serve.
-        if (!readable(listener_, 5000))
-            return;
-        const int fd = ::accept(listener_, nullptr, nullptr);
-        if (fd < 0)
-            return;
+        for (bool first = true; !stop_;) {
+            if (!readable(listener_, 10))
+                continue;
+            const int fd = ::accept(listener_, nullptr, nullptr);
+            if (fd >= 0 && first)
+                serve(fd);
+            first = false;
+            ::close(fd);
+        }
+    }
+
+    void serve(int fd)
+    {
         int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
         std::string_view rest = input_.stream;
+        size_t linesBeforeWrite = 0;
         bool open = true;
         for (size_t i = 0; open && (!rest.empty() || i < input_.cuts.size()); ++i) {
             if (i < input_.cuts.size() && (input_.cuts[i] == Input::kWait || input_.cuts[i] == Input::kStall)) {
-                // Like a server that answers a command, or one that stalls.
-                const size_t lines = heard_.size();
+                // Like a server that answers a command (or stalls before it does): wait for
+                // a line sent after the last write, then for the rest of what comes with it
+                // (the lines of a message's data).
                 const auto longest = std::chrono::milliseconds(input_.cuts[i] == Input::kWait ? 20 : 6000);
                 for (auto until = Clock::now() + longest;
-                     open && heard_.size() == lines && Clock::now() < until;)
+                     open && heard_.size() == linesBeforeWrite && Clock::now() < until;)
                     open = take(fd, 1);
+                for (bool quiet = false; open && !quiet;)
+                    open = take(fd, 1, &quiet);
                 continue;
             }
             const size_t size = i < input_.cuts.size() ? input_.cuts[i] : rest.size();
+            linesBeforeWrite = heard_.size();
             open = write(fd, rest.substr(0, size)) && take(fd, 0);
             rest.remove_prefix(std::min(size, rest.size()));
         }
-        // The stream is over: the client sees the close and should stop waiting for more.
+        // The stream is over. The client may still be sending commands to be answered
+        // from what it already has (after the close it could not); once it has been
+        // quiet for a moment it sees the close and should stop waiting for more.
+        for (bool quiet = false; open && !quiet;)
+            open = take(fd, kQuietMs, &quiet);
         ::shutdown(fd, SHUT_WR);
         for (auto until = Clock::now() + std::chrono::seconds(60); open && Clock::now() < until;)
             open = take(fd, 100);
-        ::close(fd);
     }
+
+    static constexpr int kQuietMs = 5;
 
     int listener_;
     Input input_;
     std::atomic<size_t> served_{0};
+    std::atomic<bool> stop_{false};
     std::string received_;
     size_t lineStart_ = 0;
     std::vector<Heard> heard_;
