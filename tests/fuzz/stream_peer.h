@@ -28,7 +28,7 @@ namespace fuzzpeer {
 
 /// An execution's input: byte 0 holds the target's options, byte 1 the number of cuts
 /// (modulo 32), then one byte per cut, then the server's stream. A cut byte of 0 waits
-/// (20 ms at most) for the client's next command line, as a server answering it would;
+/// (5 ms at most) for the client's next command line, as a server answering it would;
 /// 199 stalls until the next command line for up to 6 s, longer than the components'
 /// time-out of 5 s; 1 to 198 is a write of that many bytes; 200 to 255 a write of
 /// (value - 199) * 256 bytes. What the cuts leave goes in one write.
@@ -133,20 +133,21 @@ public:
     const std::vector<Heard>& heard() const { return heard_; }
 
 private:
-    static bool readable(int fd, int millis)
+    static bool readable(int fd, long micros)
     {
         pollfd p{fd, POLLIN, 0};
-        return ::poll(&p, 1, millis) > 0;
+        const timespec wait{micros / 1000000, (micros % 1000000) * 1000};
+        return ::ppoll(&p, 1, &wait, nullptr) > 0;
     }
 
-    /// Takes what the client sent, without waiting unless `waitMs`; false once it closed.
+    /// Takes what the client sent, without waiting unless `waitUs`; false once it closed.
     /// `quiet` tells whether nothing came.
-    bool take(int fd, int waitMs, bool* quiet = nullptr)
+    bool take(int fd, long waitUs, bool* quiet = nullptr)
     {
         char buffer[4096];
         if (quiet)
             *quiet = true;
-        if (waitMs > 0 && !readable(fd, waitMs))
+        if (waitUs > 0 && !readable(fd, waitUs))
             return true;
         const ssize_t n = ::recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
         if (n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK))
@@ -195,7 +196,7 @@ private:
     void serve()
     {
         for (bool first = true; !stop_;) {
-            if (!readable(listener_, 10))
+            if (!readable(listener_, 1000))
                 continue;
             const int fd = ::accept(listener_, nullptr, nullptr);
             if (fd >= 0 && first)
@@ -217,12 +218,12 @@ private:
                 // Like a server that answers a command (or stalls before it does): wait for
                 // a line sent after the last write, then for the rest of what comes with it
                 // (the lines of a message's data).
-                const auto longest = std::chrono::milliseconds(input_.cuts[i] == Input::kWait ? 20 : 6000);
+                const auto longest = std::chrono::milliseconds(input_.cuts[i] == Input::kWait ? 5 : 6000);
                 for (auto until = Clock::now() + longest;
                      open && heard_.size() == linesBeforeWrite && Clock::now() < until;)
-                    open = take(fd, 1);
+                    open = take(fd, 200);
                 for (bool quiet = false; open && !quiet;)
-                    open = take(fd, 1, &quiet);
+                    open = take(fd, 300, &quiet);
                 continue;
             }
             const size_t size = i < input_.cuts.size() ? input_.cuts[i] : rest.size();
@@ -234,13 +235,13 @@ private:
         // from what it already has (after the close it could not); once it has been
         // quiet for a moment it sees the close and should stop waiting for more.
         for (bool quiet = false; open && !quiet;)
-            open = take(fd, kQuietMs, &quiet);
+            open = take(fd, kQuietUs, &quiet);
         ::shutdown(fd, SHUT_WR);
         for (auto until = Clock::now() + std::chrono::seconds(60); open && Clock::now() < until;)
-            open = take(fd, 100);
+            open = take(fd, 100000);
     }
 
-    static constexpr int kQuietMs = 5;
+    static constexpr long kQuietUs = 2000;
 
     int listener_;
     Input input_;
