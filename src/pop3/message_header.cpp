@@ -187,6 +187,7 @@ int32_t Message::Impl::FetchHeader()
     if (!pop3::StartsWith(line, "+OK")) {
         if (pop3::StartsWith(line, "-ERR"))
             return Fail(Failure::RetrRefused);
+        failure = Failure::BadReply;
         return 2;  // a reply that is neither: the server is not answering this dialogue
     }
     Size = codec::GetWord(line, 3);

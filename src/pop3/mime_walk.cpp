@@ -139,11 +139,12 @@ private:
     /// Drops the first n bytes, noting whether what remains begins a line.
     void consume(size_t n);
     void startPart(const std::string& header, std::unique_ptr<OpenPart>& part);
-    /// A part's file could not be created or written.
-    int32_t fileFailed() { return message_.Fail(pop3::Failure::TempFile); }
-    /// A read brought nothing: the open part is cut short and removed, so that nothing
-    /// looks complete that is not.
+    /// A part's file could not be created or written: the part is removed, like one
+    /// cut short by a failed read, so that nothing looks stored that is not.
+    int32_t fileFailed(std::unique_ptr<OpenPart>& part);
+    /// A read brought nothing: the open part is cut short and removed.
     int32_t readFailed(std::unique_ptr<OpenPart>& part);
+    void removeOpenPart(std::unique_ptr<OpenPart>& part);
 
     Message::Impl& message_;
     pop3::DotReader& body_;
@@ -159,7 +160,9 @@ Delimiter Walker::classify(size_t at, const std::string& boundary) const
 {
     // A delimiter line: "--" boundary, then "--" (the closing one) or blanks and CR LF.
     const std::string_view buf = buffer_;
-    const bool finished = body_.finished();
+    // Only a message that ended settles a line cut at the end of the buffer; after a
+    // failed read it stays undecided, and the part it would close is cut short.
+    const bool finished = body_.ended();
     Delimiter undecided;
     undecided.keepFrom = at;
     Delimiter none;
@@ -267,7 +270,7 @@ int32_t Walker::walk(const std::string& boundary, int depth)
             // (After a one-byte cut it is unknown whether the rest begins a line.)
             const size_t take = d.keepFrom == 1 ? 0 : d.keepFrom;
             if (part && part->append(std::string_view(buffer_).substr(0, take)) != 0)
-                return fileFailed();
+                return fileFailed(part);
             consume(take);
             if (fill())
                 continue;
@@ -278,7 +281,7 @@ int32_t Walker::walk(const std::string& boundary, int depth)
                 const int32_t code = part->close(buffer_);
                 consume(buffer_.size());
                 if (code != 0)
-                    return fileFailed();
+                    return fileFailed(part);
             }
             return 0;
         }
@@ -291,15 +294,15 @@ int32_t Walker::walk(const std::string& boundary, int depth)
             const int32_t code = part->close(std::string_view(buffer_).substr(0, bodyEnd));
             consume(d.at);
             lineStart_ = true;
-            return code != 0 ? fileFailed() : 0;
+            return code != 0 ? fileFailed(part) : 0;
         }
         if (part) {
             const int32_t code = part->close(std::string_view(buffer_).substr(0, bodyEnd));
+            if (code != 0)
+                return fileFailed(part);
             part.reset();
             consume(d.at);
             lineStart_ = true;
-            if (code != 0)
-                return fileFailed();
             continue;  // the same delimiter now opens the next part
         }
 
@@ -354,12 +357,23 @@ int32_t Walker::walk(const std::string& boundary, int depth)
     }
 }
 
+void Walker::removeOpenPart(std::unique_ptr<OpenPart>& part)
+{
+    if (!part)
+        return;
+    part.reset();
+    message_.Attachments->Remove(Variant(message_.Attachments->Count()));  // the open part is the last
+}
+
+int32_t Walker::fileFailed(std::unique_ptr<OpenPart>& part)
+{
+    removeOpenPart(part);
+    return message_.Fail(pop3::Failure::TempFile);
+}
+
 int32_t Walker::readFailed(std::unique_ptr<OpenPart>& part)
 {
-    if (part) {
-        part.reset();
-        message_.Attachments->Remove(Variant(message_.Attachments->Count()));  // the open part is the last
-    }
+    removeOpenPart(part);
     return message_.Fail(body_.failure() == pop3::kConnectionLost ? pop3::Failure::ConnectionLost
                                                                   : pop3::Failure::BodyTimedOut);
 }

@@ -52,10 +52,11 @@ std::string LongLine(size_t length)
 class RetrievalFaults : public BodyFixture {
 protected:
     /// A fresh component logs in to the peer and retrieves every message.
-    int32_t Run(loopback::ScriptedPeer& peer, int32_t param)
+    int32_t Run(loopback::ScriptedPeer& peer, int32_t param, const std::string& cache = {}, int32_t maxMem = 16384)
     {
         pop3_ = TolvanPOP3::Create();
-        pop3_->CachedDirectory(dir_);
+        pop3_->CachedDirectory(cache.empty() ? dir_ : cache);
+        pop3_->MaxMemAttachment(maxMem);
         pop3_->Host("127.0.0.1");
         pop3_->Port(static_cast<int16_t>(peer.port()));
         pop3_->Login("user");
@@ -72,24 +73,29 @@ TEST_F(RetrievalFaults, NothingIsDeletedAfterAFailureAndALostPlaceEndsWithoutQui
         const char* name;
         Script script;
         int32_t result;
-        bool inStep;  // the session can go on: NOOP and QUIT are answered in order
+        bool inStep;  // the session can go on: the next message is read in order
+        int32_t param = 2;
+        std::string cache;  // a directory that cannot take files, or empty for the test's own
     };
+    const std::string noCache = dir_ + "missing/";
+    const std::string single = "+OK\r\nSubject: s\r\n\r\ntext\r\n.\r\n";
     const size_t mid = kMultipart.find("QQQ") + 50;
     const Case cases[] = {
         {"close inside a part", Then(LogInAndRetr(2), {Say("+OK\r\n" + kMultipart.substr(0, mid)), Hangup()}), 2,
-         false},
+         false, 2, {}},
         {"close before the terminator", Then(LogInAndRetr(2), {Say("+OK\r\n" + kMultipart.substr(0, kMultipart.size() - 3)), Hangup()}),
-         2, false},
-        {"stall inside a part", Then(LogInAndRetr(2), {Say("+OK\r\n" + kMultipart.substr(0, mid)), Hold()}), 1, false},
+         2, false, 2, {}},
+        {"stall inside a part", Then(LogInAndRetr(2), {Say("+OK\r\n" + kMultipart.substr(0, mid)), Hold()}), 1, false, 2, {}},
         {"header line over 1 MiB ending in a dot",
          Then(LogInAndRetr(2), {Say("+OK\r\nSubject: a\r\n" + LongLine(oneMiB.size() + 1) + "Subject: b\r\n\r\n.\r\n")}),
-         64, true},
+         64, true, 2, {}},
         {"header line of 1 MiB",
          Then(LogInAndRetr(2), {Say("+OK\r\nSubject: a\r\n" + LongLine(oneMiB.size()) + "\r\nbody\r\n.\r\n")}),
-         64, true},
-        {"reply that is neither +OK nor -ERR", Then(LogInAndRetr(2), {Say("hello\r\n"), Hold()}), 64, false},
-        {"refused", Then(LogInAndRetr(2), {Say("-ERR no such message\r\n")}),
-         16, true},
+         64, true, 2, {}},
+        {"reply that is neither +OK nor -ERR", Then(LogInAndRetr(2), {Say("hello\r\n"), Hold()}), 64, false, 2, {}},
+        {"refused", Then(LogInAndRetr(2), {Say("-ERR no such message\r\n")}), 16, true, 2, {}},
+        {"part file cannot be created", Then(LogInAndRetr(2), {Say("+OK\r\n" + kMultipart)}), 4, true, 2, noCache},
+        {"text file cannot be created", Then(LogInAndRetr(2), {Say(single)}), 8, true, 6, noCache},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -97,7 +103,7 @@ TEST_F(RetrievalFaults, NothingIsDeletedAfterAFailureAndALostPlaceEndsWithoutQui
         if (c.inStep)
             script.insert(script.end(), kSecondMessage);
         loopback::ScriptedPeer peer({script});
-        EXPECT_EQ(Run(peer, 2), c.result);
+        EXPECT_EQ(Run(peer, c.param, c.cache, 100), c.result);
         EXPECT_NE(pop3_->POP3Error(), "No Error");
         if (c.inStep) {
             const auto caller = detail::libraryCaller();
@@ -123,6 +129,25 @@ TEST_F(RetrievalFaults, NothingIsDeletedAfterAFailureAndALostPlaceEndsWithoutQui
             }
         }
     }
+}
+
+TEST_F(RetrievalFaults, AHeaderLineOverTheLimitAfterTopKeepsTheSessionInStep)
+{
+    Script script = {Say("+OK ready\r\n"), Hear(), Say("+OK\r\n"), Hear(), Say("+OK\r\n"), Hear(),
+                     Say("+OK 1 999\r\n"), Hear(), Say("+OK 1 999\r\n"), Hear(),
+                     Say("+OK\r\nSubject: a\r\n" + LongLine((1 << 20) + 1) + "Subject: b\r\n.\r\n"),
+                     Hear(), Say("+OK 1 999\r\n"), Hear(), Say("+OK\r\nSubject: again\r\n.\r\n"),
+                     Hear(), Say("+OK bye\r\n")};
+    loopback::ScriptedPeer peer({script});
+    pop3_->Host("127.0.0.1");
+    pop3_->Port(static_cast<int16_t>(peer.port()));
+    pop3_->Login("user");
+    ASSERT_EQ(pop3_->Connect(), 0);
+    EXPECT_EQ(pop3_->GetMessageHeader(), 64);
+    EXPECT_EQ(pop3_->POP3Error(), "Protocol error: line longer than 1 MiB");
+    EXPECT_EQ(pop3_->GetMessageHeader(), 0);
+    EXPECT_EQ(pop3_->Messages()->Item(Variant(1))->Subject(), "again");
+    EXPECT_EQ(pop3_->Disconnect(), 0);
 }
 
 TEST_F(RetrievalFaults, AMessageFollowedAtOnceByACloseIsKept)
@@ -170,7 +195,9 @@ protected:
 TEST_F(CutBody, AWalkCutShortAnywhereFailsAndKeepsOnlyWholeParts)
 {
     pop3_->MaxMemAttachment(64);  // the second part goes to a file
-    const std::string wire = kMultipart.substr(kMultipart.find("\r\n\r\n") + 4);
+    // A line of the first part that begins like its delimiter.
+    std::string wire = kMultipart.substr(kMultipart.find("\r\n\r\n") + 4);
+    wire.insert(wire.find("hello\r\n") + 7, "--bogus\r\n");
     for (size_t cut = 0; cut <= wire.size(); ++cut) {
         SCOPED_TRACE("cut at " + std::to_string(cut));
         Ref<Message> message = NewMessage();
@@ -187,7 +214,7 @@ TEST_F(CutBody, AWalkCutShortAnywhereFailsAndKeepsOnlyWholeParts)
         // The second part counts only once its closing delimiter is in.
         ASSERT_LE(parts.size(), cut >= wire.find("\r\n--b--") + 7 ? 2u : 1u);
         if (!parts.empty()) {
-            EXPECT_EQ(BodyOf(parts[0]), "hello\r\n. stuffed");
+            EXPECT_EQ(BodyOf(parts[0]), "hello\r\n--bogus\r\n. stuffed");
         }
         if (parts.size() == 2) {
             EXPECT_EQ(BodyOf(parts[1]), std::string(200, 'Q'));
