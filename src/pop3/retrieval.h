@@ -39,7 +39,7 @@ struct FailureRow {
 
 inline constexpr FailureRow kFailures[] = {
     {Failure::None, kRetrieved, "No Error"},
-    {Failure::RetrTimedOut, kTimedOut, "Timeout: no reply to RETR"},
+    {Failure::RetrTimedOut, kTimedOut, "Timeout: no reply to the command"},
     {Failure::BodyTimedOut, kTimedOut, "Timeout: the message stopped before its end"},
     {Failure::NotConnected, kConnectionLost, "Not connected"},
     {Failure::ConnectionLost, kConnectionLost, "Connection lost before the end of the message"},
