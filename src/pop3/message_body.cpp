@@ -203,6 +203,9 @@ public:
                     const std::string whole = std::exchange(partial_, std::string());
                     line(whole);
                 } else if (partial_.size() > kLongestScannedLine) {
+                    // Too long for a "begin" line, but it is the first that looks like one.
+                    if (state_ == State::Seeking && StartsWithNoCase(partial_, "BEGIN "))
+                        state_ = State::Done;
                     emit(std::exchange(partial_, std::string()));
                     midLine_ = true;
                 }
