@@ -9,6 +9,7 @@
 #include "pop3/message_impl.h"
 #include "pop3/progress.h"
 #include "pop3/retrieval.h"
+#include "socket/result_codes.h"
 #include "pop3/session.h"
 
 namespace tolmail {
@@ -132,7 +133,7 @@ void Message::Impl::DrainLines()
         const int32_t code = pop3::ReadLine(*Socket, line);
         if (line == ".\r\n")
             return;
-        if (line.empty() && code != pop3::kLineTooLong) {
+        if (line.empty() && code != socket::kLineTooLong) {
             Abandon();
             return;
         }

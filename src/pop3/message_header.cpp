@@ -28,7 +28,7 @@ Failure ReadHeaderLine(TolvanSocket& socket, std::string& line)
     const int32_t code = pop3::ReadLine(socket, line);
     if (!line.empty())
         return Failure::None;
-    if (code == pop3::kLineTooLong)
+    if (code == socket::kLineTooLong)
         return Failure::LineTooLong;
     return code == socket::kNotConnected ? Failure::ConnectionLost : Failure::BodyTimedOut;
 }
@@ -70,7 +70,7 @@ Failure ReadReply(Message::Impl& message, std::string& line)
     if (code == socket::kNotConnected)
         return Failure::ConnectionLost;
     message.Abandon();
-    return code == pop3::kLineTooLong ? Failure::BadReply : Failure::RetrTimedOut;
+    return code == socket::kLineTooLong ? Failure::BadReply : Failure::RetrTimedOut;
 }
 
 /// A body that has already ended (the message ended inside its header).

@@ -12,10 +12,6 @@ class TolvanSocket;
 
 namespace tolmail::pop3 {
 
-/// The socket's read code for a line longer than it hands out: the line was consumed
-/// and dropped, and the next read returns the line after it.
-inline constexpr int32_t kLineTooLong = 12;
-
 /// Sends the command with CR LF as one piece; nothing is pipelined. The socket's code:
 /// non-zero when the command may not have reached the server whole.
 int32_t SendCommand(TolvanSocket& socket, std::string_view command);
