@@ -28,7 +28,7 @@ namespace fuzzpeer {
 
 /// An execution's input: byte 0 holds the target's options, byte 1 the number of cuts
 /// (modulo 32), then one byte per cut, then the server's stream. A cut byte of 0 waits
-/// (5 ms at most) for the client's next command line, as a server answering it would;
+/// (2 ms at most) for the client's next command line, as a server answering it would;
 /// 199 stalls until the next command line for up to 6 s, longer than the components'
 /// time-out of 5 s; 1 to 198 is a write of that many bytes; 200 to 255 a write of
 /// (value - 199) * 256 bytes. What the cuts leave goes in one write.
@@ -218,7 +218,7 @@ private:
                 // Like a server that answers a command (or stalls before it does): wait for
                 // a line sent after the last write, then for the rest of what comes with it
                 // (the lines of a message's data).
-                const auto longest = std::chrono::milliseconds(input_.cuts[i] == Input::kWait ? 5 : 6000);
+                const auto longest = std::chrono::milliseconds(input_.cuts[i] == Input::kWait ? 2 : 6000);
                 for (auto until = Clock::now() + longest;
                      open && heard_.size() == linesBeforeWrite && Clock::now() < until;)
                     open = take(fd, 200);
