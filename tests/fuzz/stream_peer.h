@@ -199,7 +199,9 @@ private:
             if (!readable(listener_, 1000))
                 continue;
             const int fd = ::accept(listener_, nullptr, nullptr);
-            if (fd >= 0 && first)
+            if (fd < 0)
+                continue;
+            if (first)
                 serve(fd);
             first = false;
             ::close(fd);
