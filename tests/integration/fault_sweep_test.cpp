@@ -10,6 +10,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstring>
 #include <chrono>
@@ -329,7 +330,8 @@ protected:
 };
 
 /// Offsets worth cutting at: every one near the start, a few around each landmark
-/// (header end, boundaries, terminator), and a stride through the rest.
+/// (header end, boundaries, terminator), and a stride through the rest; in a fixed
+/// shuffled order, so that a sweep cut short by its time budget still samples them all.
 std::vector<size_t> Offsets(const std::string& stream, const std::vector<std::string>& landmarks, size_t stride)
 {
     std::set<size_t> offsets;
@@ -346,7 +348,17 @@ std::vector<size_t> Offsets(const std::string& stream, const std::vector<std::st
     std::vector<size_t> sorted(offsets.begin(), offsets.end());
     while (!sorted.empty() && sorted.back() > stream.size())
         sorted.pop_back();
+    std::shuffle(sorted.begin(), sorted.end(), std::mt19937(7));
     return sorted;
+}
+
+/// " code×count ..." for the sweep's closing line.
+std::string Tally(const std::map<int32_t, int>& results)
+{
+    std::string text;
+    for (const auto& [code, count] : results)
+        text += " " + std::to_string(code) + "x" + std::to_string(count);
+    return text;
 }
 
 TEST_F(FaultSweep, Pop3CutOrResetAnywhereInRetrDeletesNothingUnsaved)
@@ -357,24 +369,27 @@ TEST_F(FaultSweep, Pop3CutOrResetAnywhereInRetrDeletesNothingUnsaved)
     const auto offsets = Offsets(stream, {"\r\n\r\n", std::string("\r\n--") + kBoundary}, 1499);
     const auto start = Clock::now();
     size_t done = 0;
-    for (size_t i = 0; i < offsets.size(); ++i, ++done) {
+    std::map<int32_t, int> results;
+    for (size_t i = 0; i < offsets.size(); ++i) {
         const Fetch fetch = i % 2 ? Fetch::kOne : Fetch::kAll;
         const Action action = (i / 2) % 2 ? Action::kReset : Action::kCut;
         const Pop3Run run = RunPop3(faultproxy::At(action, offsets[i]), fetch);
+        ++results[run.result];
         const std::string where = std::string(action == Action::kCut ? "cut" : "reset") + " at " +
                                   std::to_string(offsets[i]) + " of " + std::to_string(stream.size()) +
                                   (fetch == Fetch::kAll ? ", GetMessages" : ", GetMessage");
         EXPECT_EQ(run.fired, 1) << where;
         ExpectSafe(run, fetch, where);
         EXPECT_TRUE(offsets[i] >= stream.size() || run.result != 0) << where << ": success for a message cut short";
+        done = i + 1;
         if (Clock::now() - start > kSweepBudget) {
-            ADD_FAILURE() << "sweep over its time budget after " << done + 1 << " of " << offsets.size()
+            ADD_FAILURE() << "sweep over its time budget after " << done << " of " << offsets.size()
                           << " offsets: a closed connection is not noticed at once";
             break;
         }
     }
-    std::printf("[ sweep    ] %zu offsets of a %zu-byte RETR in %.1f s\n", done, stream.size(),
-                std::chrono::duration<double>(Clock::now() - start).count());
+    std::printf("[ sweep    ] %zu offsets of a %zu-byte RETR in %.1f s; results%s\n", done, stream.size(),
+                std::chrono::duration<double>(Clock::now() - start).count(), Tally(results).c_str());
 }
 
 TEST_F(FaultSweep, Pop3StallsAndSlowOrSplitStreams)
@@ -520,11 +535,13 @@ TEST_F(SmtpFaultSweep, CutOrResetAnywhereInDataIsNeverReportedSent)
     const auto offsets = Offsets(stream, {"\r\n\r\n", "\r\n--"}, 701);
     const auto start = Clock::now();
     size_t done = 0;
-    for (size_t i = 0; i < offsets.size(); ++i, ++done) {
+    std::map<int32_t, int> results;
+    for (size_t i = 0; i < offsets.size(); ++i) {
         char tag[24];
         std::snprintf(tag, sizeof tag, "%05zu", i + 1);
         const Action action = i % 2 ? Action::kReset : Action::kCut;
         const SmtpRun run = RunSmtp(faultproxy::At(action, offsets[i]), faultproxy::Pass(), tag, file, 3);
+        ++results[run.result];
         const std::string where = std::string(action == Action::kCut ? "cut" : "reset") + " at " +
                                   std::to_string(offsets[i]) + " of " + std::to_string(stream.size());
         EXPECT_EQ(run.fired, 1) << where;
@@ -532,13 +549,14 @@ TEST_F(SmtpFaultSweep, CutOrResetAnywhereInDataIsNeverReportedSent)
         if (run.result == 0) {
             EXPECT_EQ(AttachmentOf(Delivered(tag, 5s)), file) << where << ": reported sent but not delivered whole";
         }
+        done = i + 1;
         if (Clock::now() - start > kSweepBudget) {
-            ADD_FAILURE() << "sweep over its time budget after " << done + 1 << " of " << offsets.size() << " offsets";
+            ADD_FAILURE() << "sweep over its time budget after " << done << " of " << offsets.size() << " offsets";
             break;
         }
     }
-    std::printf("[ sweep    ] %zu offsets of a %zu-byte DATA transfer in %.1f s\n", done, stream.size(),
-                std::chrono::duration<double>(Clock::now() - start).count());
+    std::printf("[ sweep    ] %zu offsets of a %zu-byte DATA transfer in %.1f s; results%s\n", done, stream.size(),
+                std::chrono::duration<double>(Clock::now() - start).count(), Tally(results).c_str());
 }
 
 TEST_F(SmtpFaultSweep, SplitOrSlowTransfersDeliverIntact)

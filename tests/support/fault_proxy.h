@@ -238,6 +238,8 @@ private:
         s.down.plan = toClient_;
         s.down.from = server, s.down.to = client, s.down.counter = &bytesToClient_;
         s.down.record = s.down.plan.record ? &recorded_[0] : nullptr;
+        for (Flow* f : {&s.up, &s.down})
+            f->armAt = f->plan.marker.empty() ? 0 : -1;
         ++accepted_;
         ++open_;
     }
