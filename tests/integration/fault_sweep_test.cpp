@@ -559,23 +559,29 @@ TEST_F(SmtpFaultSweep, CutOrResetAnywhereInDataIsNeverReportedSent)
                 std::chrono::duration<double>(Clock::now() - start).count(), Tally(results).c_str());
 }
 
-TEST_F(SmtpFaultSweep, SplitOrSlowTransfersDeliverIntact)
+TEST_F(SmtpFaultSweep, SplitSlowAndBrokenTransfers)
 {
     TOLMAIL_NEED_ENV("TOLMAIL_SMTP_PORT");
     TOLMAIL_NEED_ENV("TOLMAIL_MAIL_ROOT");
+    // A reset while the client is still inside one long send: it must not be reported sent.
+    Plan resetMidSend = faultproxy::At(Action::kReset, size_t{2} << 20);
+    resetMidSend.piece = 16384;
+    resetMidSend.pause = 1000us;
     struct Case {
         const char* name;
         Plan toServer, toClient;
         size_t size;
         int32_t timeOut;
         int receiveBuffer;
+        bool delivers;
     };
     const Case cases[] = {
-        {"byte by byte", faultproxy::Split(1, 20us), faultproxy::Pass(), 6000, 5, 0},
-        {"every reply late", faultproxy::Pass(), faultproxy::Delayed(600ms), 6000, 1, 0},
-        // About 300 KB read at 200 KB/s with a small window: longer than the time-out,
+        {"byte by byte", faultproxy::Split(1, 20us), faultproxy::Pass(), 6000, 5, 0, true},
+        {"every reply late", faultproxy::Pass(), faultproxy::Delayed(600ms), 6000, 1, 0, true},
+        // About 300 KB read at 200 KB/s through a small window: longer than the time-out,
         // but the server takes bytes all the time.
-        {"slow reader", faultproxy::Split(1024, 5000us), faultproxy::Pass(), 220000, 1, 4096},
+        {"slow reader", faultproxy::Split(1024, 5000us), faultproxy::Pass(), 220000, 1, 4096, true},
+        {"reset in the middle of an 8 MB send", resetMidSend, faultproxy::Pass(), size_t{8} << 20, 5, 16384, false},
     };
     int n = 0;
     for (const Case& c : cases) {
@@ -583,8 +589,14 @@ TEST_F(SmtpFaultSweep, SplitOrSlowTransfersDeliverIntact)
         const std::string file = RandomBytes(c.size, static_cast<unsigned>(10 + n));
         const auto start = Clock::now();
         const SmtpRun run = RunSmtp(c.toServer, c.toClient, tag, file, c.timeOut, c.receiveBuffer);
-        EXPECT_EQ(run.result, 0) << c.name << ": " << run.error;
-        EXPECT_EQ(AttachmentOf(Delivered(tag, 15s)), file) << c.name;
+        if (c.delivers) {
+            EXPECT_EQ(run.result, 0) << c.name << ": " << run.error;
+            EXPECT_EQ(AttachmentOf(Delivered(tag, 15s)), file) << c.name;
+        } else {
+            EXPECT_EQ(run.fired, 1) << c.name;
+            EXPECT_NE(run.result, 0) << c.name << ": reported sent";
+            EXPECT_LT(Clock::now() - start, std::chrono::seconds(c.timeOut)) << c.name << ": the reset was noticed late";
+        }
         std::printf("[ case     ] %s: result %d in %.1f s\n", c.name, run.result,
                     std::chrono::duration<double>(Clock::now() - start).count());
     }
