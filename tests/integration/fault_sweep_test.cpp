@@ -161,7 +161,8 @@ public:
     std::set<std::string> Held()
     {
         std::set<std::string> ids;
-        const int count = std::atoi(Reply("STAT").substr(4).c_str());
+        const std::string status = Reply("STAT");
+        const int count = status.starts_with("+OK ") ? std::atoi(status.c_str() + 4) : 0;
         for (int i = 1; i <= count; ++i) {
             const std::string header = Reply("TOP " + std::to_string(i) + " 0", true);
             for (const char* id : {kMultipartId, kPlainId})

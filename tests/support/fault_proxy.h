@@ -399,7 +399,7 @@ private:
         auto next = Clock::now() + milliseconds(kIdlePollMs);
         for (const Session& s : sessions_)
             for (const Flow* f : {&s.up, &s.down}) {
-                if (!f->queue.empty() && !f->stalled)
+                if (!f->queue.empty() && !f->stalled && !f->blocked)  // a blocked one waits for POLLOUT
                     next = std::min(next, std::max(f->queue.front().due, f->nextWrite));
                 next = std::min(next, f->resumeAt);
             }
