@@ -213,7 +213,9 @@ std::string MultipartMessage()
 const std::string kPlainMessage = std::string("From: sweep@tolmail.test\nTo: faults@tolmail.test\nSubject: plain\n") +
                                   "Message-ID: " + kPlainId + "\n\nThe second message.\n";
 
-enum class Fetch { kOne, kAll };  // Message.GetMessage(2) after the headers, or GetMessages(2)
+/// Message.GetMessage(2) after the headers, the same keeping the text on disk (6), or GetMessages(2).
+enum class Fetch { kOne, kOneToDisk, kAll };
+const char* const kFetchNames[] = {"GetMessage(2)", "GetMessage(6)", "GetMessages(2)"};
 
 struct Pop3Run {
     int32_t result = -1;
@@ -281,7 +283,7 @@ protected:
             if (fetch == Fetch::kAll) {
                 run.result = pop->GetMessages(2);
             } else if (pop->GetMessageHeader() == 0 && pop->Messages()->Count() >= 1) {
-                run.result = pop->Messages()->Item(Variant(int32_t{1}))->GetMessage(2);
+                run.result = pop->Messages()->Item(Variant(int32_t{1}))->GetMessage(fetch == Fetch::kOne ? 2 : 6);
             }
             run.what = pop->POP3Error();
             pop->Disconnect();
@@ -372,13 +374,13 @@ TEST_F(FaultSweep, Pop3CutOrResetAnywhereInRetrDeletesNothingUnsaved)
     size_t done = 0;
     std::map<int32_t, int> results;
     for (size_t i = 0; i < offsets.size(); ++i) {
-        const Fetch fetch = i % 2 ? Fetch::kOne : Fetch::kAll;
-        const Action action = (i / 2) % 2 ? Action::kReset : Action::kCut;
+        const Fetch fetch = static_cast<Fetch>(i % 3);
+        const Action action = (i / 3) % 2 ? Action::kReset : Action::kCut;
         const Pop3Run run = RunPop3(faultproxy::At(action, offsets[i]), fetch);
         ++results[run.result];
         const std::string where = std::string(action == Action::kCut ? "cut" : "reset") + " at " +
                                   std::to_string(offsets[i]) + " of " + std::to_string(stream.size()) +
-                                  (fetch == Fetch::kAll ? ", GetMessages" : ", GetMessage");
+                                  ", " + kFetchNames[static_cast<int>(fetch)];
         EXPECT_EQ(run.fired, 1) << where;
         ExpectSafe(run, fetch, where);
         EXPECT_TRUE(offsets[i] >= stream.size() || run.result != 0) << where << ": success for a message cut short";
@@ -413,9 +415,10 @@ TEST_F(FaultSweep, Pop3StallsAndSlowOrSplitStreams)
     const Case cases[] = {
         {"stall for good in the first file", stall(stream.size() / 3, 0ms), Fetch::kAll, false},
         {"stall past the time-out in the second file, then resume", stall(second + 3000, 6500ms), Fetch::kAll, false},
-        {"stall past the time-out before the terminator, then resume", stall(stream.size() - 3, 6500ms), Fetch::kOne, false},
+        {"stall past the time-out before the terminator, then resume", stall(stream.size() - 3, 6500ms), Fetch::kOneToDisk, false},
         {"byte by byte", faultproxy::Split(1, 20us), Fetch::kAll, true},
         {"in odd pieces", faultproxy::Split(7, 0us), Fetch::kOne, true},
+        {"in odd pieces, text kept on disk", faultproxy::Split(5, 0us), Fetch::kOneToDisk, true},
         {"slow server", faultproxy::Delayed(300ms), Fetch::kAll, true},
     };
     for (const Case& c : cases) {
