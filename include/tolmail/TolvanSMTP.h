@@ -93,10 +93,22 @@ public:
     /// 0 counts as 7.
     void Clear(int32_t Clearflag = 0);
     int32_t CountRecipients() const;
-    /// 0 when added, 5 when refused. RecipientType: 1 To, 2 Cc, 3 Bcc, others no header
-    /// line; outside 0..255 throws Error(errc::Overflow).
+    /// 0 when added, 5 when refused (a name outside the allowed characters, more than 64
+    /// characters, or an address holding a line break, a blank inside, "<", ">" or a
+    /// control character). RecipientType: 1 To, 2 Cc, 3 Bcc (offered to the server, never
+    /// written into the message), others no header line; outside 0..255 throws
+    /// Error(errc::Overflow).
     int32_t AddRecipients(const std::string& Name, const std::string& Email, const int32_t& RecipientType);
+    /// Tries the hosts of the list in order until one greets with "220", passing over
+    /// hosts that refuse the connection. 0, 3 already connected, 4 empty list, 6 no host
+    /// greeted, 32 HELO refused, or the socket's code when the last host refused.
     int32_t Connect();
+    /// 0 only when the server accepted the end of data with "250". Failures: the codes of
+    /// Connect, 5 recipient refused, 6 not connected, 8 FromEmail empty or unusable as an
+    /// address, 9 attachment unreadable, 10 attachment missing, 16 no recipient, 64 MAIL,
+    /// DATA or the end of data refused or unanswered, 128 the data transfer broke off
+    /// (connection lost, or the server stopped taking data for TimeOut seconds). After
+    /// 9, 10 and 128 the connection is closed, so the server drops the partial message.
     int32_t Send();
     int32_t Disconnect();
     /// 0 when the line was added, 5 when an argument is empty or the name holds a

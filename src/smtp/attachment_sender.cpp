@@ -7,6 +7,7 @@
 
 #include "platform/files.h"
 #include "platform/message_loop.h"
+#include "smtp/binary_lines.h"
 #include "smtp/chunk_encoders.h"
 #include "smtp/chunk_reader.h"
 #include "smtp/data_writer.h"
@@ -16,8 +17,6 @@ namespace tolmail::smtp {
 
 namespace {
 
-constexpr int32_t kMissingOrNotSent = 32;
-
 /// Event numbers are 32-bit; larger files report the largest value.
 int32_t clamp32(long long n)
 {
@@ -26,7 +25,8 @@ int32_t clamp32(long long n)
 
 } // namespace
 
-int32_t SendAttachmentData(DataWriter& out, const std::string& filename, int32_t encoding, const RaiseEvent& raise)
+int32_t SendAttachmentData(DataWriter& out, const std::string& filename, int32_t encoding, const RaiseEvent& raise,
+                           BinaryLineCheck* check)
 {
     if (!platform::IsNormalFile(filename))
         return kMissingOrNotSent;
@@ -56,12 +56,16 @@ int32_t SendAttachmentData(DataWriter& out, const std::string& filename, int32_t
         if (rule.encode != nullptr) {
             rule.encode(chunk, encoded);
             piece = encoded;
+        } else if (check != nullptr && !check->feed(chunk)) {
+            return kChangedWhileSent;
         }
         if (out.sendData(piece) != 0)
             return kMissingOrNotSent;
     }
     if (encoding == EncodingUuencode)
         out.sendData("`\r\n");
+    if (rule.encode == nullptr && check != nullptr && !check->finish())
+        return kChangedWhileSent;
     // Everything read is on its way before the end is reported.
     if (out.flush() != 0)
         return kMissingOrNotSent;

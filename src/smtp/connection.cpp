@@ -73,13 +73,22 @@ int32_t TolvanSMTP::Impl::Connect()
         smtpError = "SMTPHost properties cannot be blank";
         return kNoHost;
     }
+    // The result of the last candidate's failure: the socket's code when its TCP
+    // connection failed, kHostDown when it did not greet. A list of one host thus
+    // fails as that host did.
+    int32_t lastFailure = kHostDown;
     for (const std::string& candidate : smtp::SplitHostList(hostList)) {
         socket->Host(candidate);
         socket->Port(static_cast<uint16_t>(port));  // the socket takes the low 16 bits
         socket->TimeOut(timeOut);
         raise("CONNECT: Connecting to destination host (" + socket->Host() + ")", 1);
-        if (const int32_t rc = socket->Connect(); rc != 0)
-            return rc;
+        // A host that refuses the connection is passed over like one that does not
+        // greet: the list exists for the hosts that are down.
+        if (const int32_t rc = socket->Connect(); rc != 0) {
+            lastFailure = rc;
+            continue;
+        }
+        lastFailure = kHostDown;
         if (!socket->Connected())
             continue;
         raise("CONNECT: Connected to " + socket->Host(), 2);
@@ -90,6 +99,8 @@ int32_t TolvanSMTP::Impl::Connect()
         raise("CONNECT: Invalid Respond (" + greeting + ")", 3);
     }
     if (!socket->Connected()) {
+        if (lastFailure != kHostDown)
+            return lastFailure;
         smtpError = hostDownText();
         return kHostDown;
     }

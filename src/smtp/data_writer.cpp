@@ -17,6 +17,8 @@ int32_t DataWriter::sendText(std::string_view text)
 
 int32_t DataWriter::sendData(std::string_view data)
 {
+    if (failure_ != 0)
+        return failure_;
     batch_ += stuffer_.filter(data, scratch_);
     return batch_.size() >= kBatchSize ? flush() : 0;
 }
@@ -33,8 +35,11 @@ int32_t DataWriter::flush()
 
 int32_t DataWriter::send(std::string&& piece)
 {
+    if (failure_ != 0)
+        return failure_;
     const Variant result = socket_.senddta(Variant(std::move(piece)));
-    return static_cast<int32_t>(result.toNumber());
+    failure_ = static_cast<int32_t>(result.toNumber());
+    return failure_;
 }
 
 } // namespace tolmail::smtp

@@ -29,6 +29,9 @@ public:
     int32_t sendData(std::string_view data);
     /// Sends the gathered data; 0 when sent (or nothing was gathered).
     int32_t flush();
+    /// The first failed senddta result, 0 while every piece went out. After a failure
+    /// nothing more is sent: the server must never see a message with a gap in it.
+    int32_t failure() const noexcept { return failure_; }
 
     static constexpr size_t kBatchSize = 128 * 1024;
 
@@ -39,6 +42,7 @@ private:
     DotStuffer stuffer_;
     std::string scratch_;
     std::string batch_;
+    int32_t failure_ = 0;
 };
 
 } // namespace tolmail::smtp

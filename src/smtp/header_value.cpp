@@ -30,4 +30,18 @@ std::string FoldHeaderValue(std::string_view value)
     return out;
 }
 
+std::string QuotedStringContent(std::string_view value)
+{
+    std::string out;
+    out.reserve(value.size() + 2);
+    for (const char c : value) {
+        if (c == '\r' || c == '\n')
+            continue;
+        if (c == '"' || c == '\\')
+            out.push_back('\\');
+        out.push_back(c);
+    }
+    return out;
+}
+
 } // namespace tolmail::smtp

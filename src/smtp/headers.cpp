@@ -56,7 +56,9 @@ std::string ComposeHeaders(const MessageFields& m, const platform::LocalTime& no
     std::string block;
     block.reserve(512 + m.CustomHeaders.size());
     block += "From: " + FoldHeaderValue(m.FromName) + " <" + m.FromEmail + ">" + kCrLf;
-    for (uint8_t type = 1; type <= 3; ++type)
+    // Bcc recipients travel in the envelope alone: a header line would show them to
+    // every recipient of the message.
+    for (uint8_t type = 1; type <= 2; ++type)
         block += BuildRecipientLine(m, type);
     block += "Subject: " + FoldHeaderValue(m.Subject) + kCrLf;
     block += "Date: " + FoldHeaderValue(BuildDateValue(m.DateTime, now)) + kCrLf;

@@ -11,7 +11,8 @@
 namespace tolmail::smtp {
 
 /// The whole header block, every line ended by CR LF, no blank line. Host-given values
-/// are folded; the clock is read once so that the date and its zone agree.
+/// are folded; the clock is read once so that the date and its zone agree. Bcc
+/// recipients get no line.
 std::string ComposeHeaders(const MessageFields& m, const platform::LocalTime& now);
 std::string ComposeHeaders(const MessageFields& m);
 

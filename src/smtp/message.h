@@ -52,4 +52,19 @@ inline bool HasLineBreak(const std::string& text)
     return text.find_first_of("\r\n") != std::string::npos;
 }
 
+/// True when an envelope address, once the blanks around it are trimmed, holds a
+/// blank, an angle bracket or a control character: after "<" any of them would end the
+/// address and let the rest pass as ESMTP parameters ("> NOTIFY=NEVER") or commands.
+inline bool HasAddressBreak(const std::string& address)
+{
+    const size_t first = address.find_first_not_of(' ');
+    const size_t last = address.find_last_not_of(' ');
+    for (size_t i = first; i != std::string::npos && i <= last; ++i) {
+        const auto c = static_cast<unsigned char>(address[i]);
+        if (c <= ' ' || c == 0x7F || c == '<' || c == '>')
+            return true;
+    }
+    return false;
+}
+
 } // namespace tolmail::smtp

@@ -2,7 +2,14 @@
 // parts (RFC 2045, RFC 2046 5.1, RFC 2183 Content-Disposition).
 #include "smtp/mime_body.h"
 
-#include "codec/base64.h"
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <random>
+
+#include "platform/files.h"
+#include "smtp/binary_lines.h"
 #include "smtp/chunk_encoders.h"
 #include "smtp/data_writer.h"
 #include "smtp/header_value.h"
@@ -14,30 +21,66 @@ namespace {
 
 constexpr const char* kCrLf = "\r\n";
 
-std::string attachmentHeaders(const std::string& boundary, const PendingAttachment& a)
+std::string attachmentHeaders(const std::string& boundary, const PendingAttachment& a, const char* token)
 {
-    const std::string name = FoldHeaderValue(a.ShortName);
+    const std::string name = QuotedStringContent(a.ShortName);
     std::string piece = "--" + boundary + kCrLf;
     piece += "Content-Type: application/octet-stream; name=\"" + name + "\"" + kCrLf;
-    piece += std::string("Content-Transfer-Encoding: ") + EncodingRuleOf(a.Encoding).token + kCrLf;
+    piece += std::string("Content-Transfer-Encoding: ") + token + kCrLf;
     piece += "Content-Disposition: attachment; filename=\"" + name + "\"" + kCrLf;
     piece += kCrLf;
     return piece;
 }
 
+/// True when any text of the message that is sent as it is holds `boundary`.
+bool textHolds(const MessageFields& m, const std::string& boundary)
+{
+    const auto holds = [&](const std::string& text) { return text.find(boundary) != std::string::npos; };
+    if (holds(m.MailBody) || holds(m.Subject) || holds(m.FromName) || holds(m.FromEmail) || holds(m.ReplyTo) ||
+        holds(m.DateTime) || holds(m.CustomHeaders) || holds(m.ContentType) || holds(m.CustomCharset))
+        return true;
+    for (const auto& r : m.recipients) {
+        if (holds(r.Name) || holds(r.Email))
+            return true;
+    }
+    for (const auto& a : m.attachments) {
+        if (holds(a.ShortName))
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
-std::string MakeBoundary(const platform::LocalTime& now)
+std::string MakeBoundary()
 {
-    std::string encoded = codec::Base64Encode(platform::MailDateText(now));
-    if (encoded.size() >= 2)
-        encoded.resize(encoded.size() - 2);
-    return "----= _NextPart_" + encoded;
+    // 128 bits from the system's random source: no text written before the message is
+    // sent can hold its boundary. The counter keeps the boundaries of one process
+    // apart even if that source repeats itself.
+    static std::atomic<uint32_t> counter{0};
+    const uint32_t count = counter.fetch_add(1) + 1;
+    uint32_t bits[4];
+    try {
+        std::random_device random;
+        for (uint32_t& b : bits)
+            b = random();
+    } catch (const std::exception&) {
+        // No system source: the clock to the nanosecond still makes it hard to guess.
+        const auto now = std::chrono::high_resolution_clock::now().time_since_epoch().count();
+        std::seed_seq seed{static_cast<uint32_t>(now), static_cast<uint32_t>(now >> 32), count};
+        std::mt19937 random(seed);
+        for (uint32_t& b : bits)
+            b = random();
+    }
+    char text[48];
+    std::snprintf(text, sizeof text, "%08x%08x%08x%08x.%x", bits[0], bits[1], bits[2], bits[3], count);
+    // The prefix holds "=", which quoted-printable always escapes, and lower-case
+    // letters, which uuencode never writes: no encoded line can hold the boundary.
+    return std::string("----= _NextPart_") + text;
 }
 
 int32_t SendBodyAndAttachments(const MessageFields& m, DataWriter& out, const RaiseEvent& raise)
 {
-    const std::string boundary = MakeBoundary(platform::LocalNow());
     if (m.attachments.empty()) {
         std::string piece;
         if (!m.ContentType.empty()) {
@@ -46,9 +89,12 @@ int32_t SendBodyAndAttachments(const MessageFields& m, DataWriter& out, const Ra
                      kCrLf;
         }
         piece += kCrLf + m.MailBody + kCrLf;
-        out.sendText(piece);
-        return 0;
+        return out.sendText(piece) == 0 ? 0 : kMissingOrNotSent;
     }
+
+    std::string boundary = MakeBoundary();
+    while (textHolds(m, boundary))
+        boundary = MakeBoundary();
 
     std::string first = std::string("MIME-Version: 1.0") + kCrLf;
     first += std::string("Content-Type: multipart/mixed;") + kCrLf;
@@ -61,16 +107,33 @@ int32_t SendBodyAndAttachments(const MessageFields& m, DataWriter& out, const Ra
     first += std::string("Content-Type: text/plain; charset=\"ISO-8859-1\"") + kCrLf;
     first += kCrLf;
     first += m.MailBody + kCrLf + kCrLf;
-    out.sendText(first);
+    if (out.sendText(first) != 0)
+        return kMissingOrNotSent;
 
     for (const auto& a : m.attachments) {
-        out.sendText(attachmentHeaders(boundary, a));
-        if (const int32_t rc = SendAttachmentData(out, a.Filename, a.Encoding, raise); rc != 0)
+        int32_t encoding = a.Encoding;
+        std::unique_ptr<BinaryLineCheck> check;
+        if (EncodingRuleOf(encoding).encode == nullptr) {
+            // Bytes that SMTP cannot carry as they are (lone CR or LF, long lines) or that
+            // hold the boundary go in base64 instead of arriving changed.
+            if (!platform::IsNormalFile(a.Filename))
+                return kMissingOrNotSent;
+            bool sendable = false;
+            if (const int32_t rc = CheckBinaryFile(a.Filename, boundary, sendable); rc != 0)
+                return rc;
+            if (sendable)
+                check = std::make_unique<BinaryLineCheck>(boundary);
+            else
+                encoding = EncodingBase64;
+        }
+        if (out.sendText(attachmentHeaders(boundary, a, EncodingRuleOf(encoding).token)) != 0)
+            return kMissingOrNotSent;
+        if (const int32_t rc = SendAttachmentData(out, a.Filename, encoding, raise, check.get()); rc != 0)
             return rc;
-        out.sendText(kCrLf);
+        if (out.sendText(kCrLf) != 0)
+            return kMissingOrNotSent;
     }
-    out.sendText("--" + boundary + "--" + kCrLf + kCrLf);
-    return 0;
+    return out.sendText("--" + boundary + "--" + kCrLf + kCrLf) == 0 ? 0 : kMissingOrNotSent;
 }
 
 } // namespace tolmail::smtp

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/local_time.h"
 #include "smtp/attachment_sender.h"
 #include "smtp/message.h"
 
@@ -13,12 +12,15 @@ namespace tolmail::smtp {
 
 class DataWriter;
 
-/// "----= _NextPart_" + the base64 of the local date and time of `now`: messages sent
-/// within the same second share it.
-std::string MakeBoundary(const platform::LocalTime& now);
+/// "----= _NextPart_" + 32 random hexadecimal digits + "." + a count of the boundaries
+/// made in this process: unique, and unknown until the message is sent.
+std::string MakeBoundary();
 
 /// Sends the MIME header lines, the blank line, the body and every attachment part.
-/// 0, or the first non-zero result of SendAttachmentData (the rest is then not sent).
+/// The boundary is made anew until no text of the message holds it. A "binary"
+/// attachment whose bytes SMTP cannot carry as they are goes in base64 instead.
+/// 0, or the first non-zero result of SendAttachmentData (the rest is then not sent);
+/// 32 also when a piece could not be sent (the writer then knows why).
 int32_t SendBodyAndAttachments(const MessageFields& m, DataWriter& out, const RaiseEvent& raise);
 
 } // namespace tolmail::smtp

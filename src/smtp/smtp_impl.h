@@ -11,6 +11,10 @@
 
 namespace tolmail {
 
+namespace smtp {
+class DataWriter;
+}
+
 namespace smtp::result {
 
 /// Result codes of the dialogue.
@@ -26,6 +30,7 @@ enum : int32_t {
     kNoRecipient = 16,
     kHeloRefused = 32,
     kRefused = 64,
+    kDataNotSent = 128,  // the DATA transfer broke off; the connection was closed
 };
 
 } // namespace smtp::result
@@ -60,6 +65,16 @@ private:
     /// MAIL FROM and every RCPT TO; 0, or the result that Send returns.
     int32_t sendEnvelope(const std::string& mailFrom);
     void command(const std::string& line);
+    /// Sends the end-of-data line and judges the reply: 0, kRefused (SMTPError the
+    /// reply, or why none came) or kDataNotSent.
+    int32_t endData(smtp::DataWriter& out, bool closeOnRefusal);
+    /// The reply to the end of data; empty with `broken` when the data did not all
+    /// arrive (the server stopped taking it, or the connection closed before).
+    std::string awaitDataReply(bool& broken);
+    /// Leaves an unfinished DATA section by closing the connection; kDataNotSent.
+    int32_t abandonData(const std::string& why);
+    std::string transferFailureText() const;
+    static std::string attachmentFailureText(int32_t rc);
 };
 
 } // namespace tolmail

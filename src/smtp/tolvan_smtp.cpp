@@ -117,8 +117,9 @@ int32_t TolvanSMTP::AddRecipients(const std::string& Name, const std::string& Em
 {
     if (!isAcceptableName(Name) || Name.size() > kMaxNameOrAddress || Email.size() > kMaxNameOrAddress)
         return kRefused;
-    // An address with a line break could end the RCPT TO command and smuggle another.
-    if (smtp::HasLineBreak(Email))
+    // An address with a line break could end the RCPT TO command and smuggle another;
+    // one with a blank or ">" could close the address and add ESMTP parameters.
+    if (smtp::HasLineBreak(Email) || smtp::HasAddressBreak(Email))
         return kRefused;
     if (RecipientType < 0 || RecipientType > 255)
         throw Error(errc::Overflow, "Overflow: RecipientType " + std::to_string(RecipientType) + " is outside 0 to 255");
@@ -126,9 +127,24 @@ int32_t TolvanSMTP::AddRecipients(const std::string& Name, const std::string& Em
     return 0;
 }
 
-int32_t TolvanSMTP::Connect() { return impl_->Connect(); }
-int32_t TolvanSMTP::Send() { return impl_->Send(); }
-int32_t TolvanSMTP::Disconnect() { return impl_->Disconnect(); }
+// Each of these raises events, and a handler may drop the host's last reference.
+int32_t TolvanSMTP::Connect()
+{
+    const Ref<TolvanSMTP> keepAlive = shared_from_this();
+    return impl_->Connect();
+}
+
+int32_t TolvanSMTP::Send()
+{
+    const Ref<TolvanSMTP> keepAlive = shared_from_this();
+    return impl_->Send();
+}
+
+int32_t TolvanSMTP::Disconnect()
+{
+    const Ref<TolvanSMTP> keepAlive = shared_from_this();
+    return impl_->Disconnect();
+}
 
 int32_t TolvanSMTP::AddCustomHeader(const std::string& NameOfHeader, const std::string& Value)
 {

@@ -6,6 +6,7 @@
 #include "smtp/headers.h"
 #include "smtp/mime_body.h"
 #include "smtp/reply_reader.h"
+#include "smtp/send_queue.h"
 #include "smtp/smtp_impl.h"
 
 namespace tolmail {
@@ -25,6 +26,12 @@ int32_t TolvanSMTP::Impl::Send()
     // MAIL FROM command and let the rest pass as commands of their own.
     if (smtp::HasLineBreak(message.FromEmail)) {
         smtpError = "FromEmail properties cannot contain line breaks";
+        return kNoSender;
+    }
+    // Likewise a blank, "<" or ">" inside it would close the address and pass the rest
+    // as parameters of MAIL FROM.
+    if (smtp::HasAddressBreak(message.FromEmail)) {
+        smtpError = "FromEmail properties cannot contain blanks, angle brackets or control characters";
         return kNoSender;
     }
     if (!socket->Connected()) {
@@ -70,20 +77,28 @@ int32_t TolvanSMTP::Impl::sendMime()
         return rc;
     raise("TRANSACTION: Sending Mailbody & Attachments (if any)", 11);
     command("DATA");
-    if (!CheckReply(3, smtp::ReadReply(*socket, FirstRead::Line)))
+    if (const std::string reply = smtp::ReadReply(*socket, FirstRead::Line); !CheckReply(3, reply)) {
+        // A refusal leaves the session in step; a reply that never came may still come
+        // as "354", and the next commands would then be taken as message text.
+        if (reply.empty())
+            socket->CloseSocket();
         return kRefused;
+    }
 
     smtp::DataWriter out(*socket);
     out.sendText(smtp::ComposeHeaders(message));
     const smtp::RaiseEvent progress = [this](const std::string& t, int32_t task, int32_t p1, int32_t p2) {
         raise(t, task, p1, p2);
     };
-    if (const int32_t rc = smtp::SendBodyAndAttachments(message, out, progress); rc != 0)
-        return rc == 32 ? kAttachmentMissing : kAttachmentFailed;
-
-    command(".");
-    if (!CheckReply(2, smtp::ReadReply(*socket, FirstRead::Block)))
-        return kRefused;
+    const int32_t rc = out.failure() == 0 ? smtp::SendBodyAndAttachments(message, out, progress) : 0;
+    if (out.failure() != 0)
+        return abandonData(transferFailureText());
+    if (rc != 0) {
+        abandonData(attachmentFailureText(rc));
+        return rc == smtp::kMissingOrNotSent ? kAttachmentMissing : kAttachmentFailed;
+    }
+    if (const int32_t end = endData(out, false); end != kOk)
+        return end;
     raise("TRANSACTION: Mailbody sent", 12);
     return kOk;
 }
@@ -111,24 +126,107 @@ int32_t TolvanSMTP::Impl::sendPlain()
 
         smtp::DataWriter out(*socket);
         out.sendText(smtp::ComposeHeaders(message));
+        int32_t rc = 0;
         if (pass == 0) {
             out.sendText(kCrLf + message.MailBody + kCrLf);
         } else {
             const smtp::PendingAttachment& a = message.attachments[pass - 1];
-            out.sendText(kCrLf + ("begin 777 " + a.ShortName) + kCrLf);
-            if (smtp::SendAttachmentData(out, a.Filename, smtp::EncodingUuencode, progress) != 0)
-                return kAttachmentFailed;
+            // A line break in the name would start lines of its own inside the data.
+            std::string name = a.ShortName;
+            std::erase_if(name, [](char c) { return c == '\r' || c == '\n'; });
+            out.sendText(kCrLf + ("begin 777 " + name) + kCrLf);
+            if (out.failure() == 0)
+                rc = smtp::SendAttachmentData(out, a.Filename, smtp::EncodingUuencode, progress);
             out.sendText(std::string("end") + kCrLf);
         }
-
-        command(".");
-        if (!CheckReply(2, smtp::ReadReply(*socket, FirstRead::Block))) {
-            socket->CloseSocket();
-            return kRefused;
+        if (out.failure() != 0)
+            return abandonData(transferFailureText());
+        if (rc != 0) {
+            abandonData(attachmentFailureText(rc));
+            return kAttachmentFailed;
         }
+        if (const int32_t end = endData(out, true); end != kOk)
+            return end;
         raise("TRANSACTION: Mailbody sent", 12);
     }
     return kOk;
+}
+
+int32_t TolvanSMTP::Impl::abandonData(const std::string& why)
+{
+    // Without the end-of-data line the server drops what it received; were the
+    // connection kept, the next commands would be read as part of this message.
+    smtpError = why;
+    socket->CloseSocket();
+    return kDataNotSent;
+}
+
+std::string TolvanSMTP::Impl::transferFailureText() const
+{
+    if (!socket->Connected())
+        return "Connection lost while sending the data; the message was not sent";
+    return "Time-out while sending the data: the server took none of it for " + std::to_string(timeOut) +
+           " s; the message was not sent";
+}
+
+std::string TolvanSMTP::Impl::attachmentFailureText(int32_t rc)
+{
+    if (rc == smtp::kMissingOrNotSent)
+        return "An attachment file is missing; the message was not sent";
+    if (rc == smtp::kChangedWhileSent)
+        return "A binary attachment changed while it was sent; the message was not sent";
+    return "An attachment file could not be read; the message was not sent";
+}
+
+int32_t TolvanSMTP::Impl::endData(smtp::DataWriter& out, bool closeOnRefusal)
+{
+    // The end-of-data line goes straight to the socket: the writer would stuff its dot.
+    if (out.flush() != 0 || socket->senddta(Variant(std::string(".") + kCrLf)).toNumber() != 0)
+        return abandonData(transferFailureText());
+    bool broken = false;
+    const std::string reply = awaitDataReply(broken);
+    if (reply.empty()) {
+        if (broken)
+            return abandonData(transferFailureText());
+        // Whether the message was taken is unknown; a late reply must not be read as
+        // the answer to a later command.
+        smtpError = socket->Connected() ? "No reply from the server after the data within " +
+                                              std::to_string(timeOut) + " s"
+                                        : std::string("The server closed the connection after the data without a reply");
+        smtpError += "; the message may or may not have been accepted";
+        socket->CloseSocket();
+        return kRefused;
+    }
+    if (!CheckReply(2, reply)) {
+        // The server's own text says why it did not accept the data.
+        if (closeOnRefusal)
+            socket->CloseSocket();
+        return kRefused;
+    }
+    return kOk;
+}
+
+std::string TolvanSMTP::Impl::awaitDataReply(bool& broken)
+{
+    // senddta returns once the kernel holds the data, which may be megabytes ahead of
+    // a slow server. The time-out for the reply counts from the moment the data has
+    // gone out: while the server keeps taking it, the wait goes on.
+    broken = false;
+    long unsent = smtp::UnsentBytes(socket->SocketHandle());
+    for (;;) {
+        std::string reply = smtp::ReadReply(*socket, FirstRead::Block);
+        if (!reply.empty() || unsent <= 0 || timeOut <= 0)
+            return reply;
+        // Closed with data still on its way (the last look is the best we have: the
+        // queue of a closed socket cannot be read), or a whole time-out without a byte
+        // taken: the data did not arrive.
+        const long now = socket->Connected() ? smtp::UnsentBytes(socket->SocketHandle()) : unsent;
+        if (now >= unsent) {
+            broken = true;
+            return reply;
+        }
+        unsent = now;
+    }
 }
 
 } // namespace tolmail

@@ -116,8 +116,14 @@ TEST(SmtpPostfixDelivery, EveryEncodingArrivesIntact)
         checks.push_back(text + "=" + (dir / text).string());
     }
     spit(dir / "lines.bin", eightBitCrLfLines(rng));
-    args.insert(args.end(), {"--attach-encoding", "binary", "--attach", (dir / "lines.bin").string()});
+    // Lone line ends and dots after them, which binary cannot carry, under a name with
+    // a quotation mark and a backslash.
+    const std::string loose = "loose \"dotted\\\".bin";
+    spit(dir / loose, dottedText() + "\r" + std::string(1200, 'w'));
+    args.insert(args.end(), {"--attach-encoding", "binary", "--attach", (dir / "lines.bin").string(), "--attach",
+                             (dir / loose).string()});
     checks.push_back("lines.bin=" + (dir / "lines.bin").string());
+    checks.push_back(loose + "=" + (dir / loose).string());
 
     ASSERT_EQ(run(args), 0);
 

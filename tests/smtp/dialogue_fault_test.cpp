@@ -2,15 +2,20 @@
 // refusals, a server that hangs up, and the host list.
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+
 #include <chrono>
 #include <cstdio>
 #include <fstream>
+#include <random>
 #include <thread>
 
 #include "smtp/event_log.h"
 #include "platform/message_loop.h"
 #include "support/loopback_peer.h"
 #include "tolmail/TolvanSMTP.h"
+#include "tolmail/TolvanSocket.h"
 
 using namespace loopback;
 using namespace smtptest;
@@ -93,20 +98,25 @@ TEST(SmtpDialogueFaults, SecondOfThreeRecipientsRefused)
     EXPECT_EQ(smtp->Disconnect(), 6);  // the socket was closed
 }
 
-TEST(SmtpDialogueFaults, RefusedDataKeepsConnectionOpen)
+TEST(SmtpDialogueFaults, RefusedDataKeepsConnectionOpenUnansweredDataClosesIt)
 {
-    auto script = upToData();
-    script.push_back(Say("554 no data today\r\n"));
-    script.push_back(Hear());
-    script.push_back(Say("221 bye\r\n"));
-    ScriptedPeer peer({script});
-    auto smtp = makeSmtp(peer);
-    smtp->AddRecipients("To", "to@example.test", 1);
-    EXPECT_EQ(smtp->Send(), 64);
-    EXPECT_EQ(smtp->SMTPError(), "554 no data today\r\n");
-    EXPECT_EQ(smtp->Disconnect(), 0);
-    const auto got = peer.finish();
-    EXPECT_NE(got[0].find("DATA\r\nQUIT\r\n"), std::string::npos);
+    for (const bool answered : {true, false}) {
+        auto script = upToData();
+        if (answered) {
+            for (Step step : {Say("554 no data today\r\n"), Hear(), Say("221 bye\r\n")})
+                script.push_back(step);
+        } else {
+            script.push_back(Listen(3000));  // a "354" that came late would make commands data
+        }
+        ScriptedPeer peer({script});
+        auto smtp = makeSmtp(peer, 1);
+        smtp->AddRecipients("To", "to@example.test", 1);
+        EXPECT_EQ(smtp->Send(), 64);
+        EXPECT_EQ(smtp->SMTPError(), answered ? "554 no data today\r\n" : "");
+        EXPECT_EQ(smtp->Disconnect(), answered ? 0 : 6);
+        const auto got = peer.finish();
+        EXPECT_EQ(got[0].find("DATA\r\nQUIT\r\n") != std::string::npos, answered);
+    }
 }
 
 TEST(SmtpDialogueFaults, ServerClosingInTheMiddleOfAnAttachment)
@@ -123,7 +133,8 @@ TEST(SmtpDialogueFaults, ServerClosingInTheMiddleOfAnAttachment)
     auto smtp = makeSmtp(peer, 2);
     smtp->AddRecipients("To", "to@example.test", 1);
     ASSERT_EQ(smtp->AddAttachment(path, 2), 0);
-    EXPECT_EQ(smtp->Send(), 10);  // a chunk could not be sent
+    EXPECT_EQ(smtp->Send(), 128);  // the transfer broke off
+    EXPECT_EQ(smtp->Disconnect(), 6);  // the unfinished message was dropped with the connection
     peer.finish();
     std::remove(path.c_str());
 }
@@ -198,5 +209,195 @@ TEST(SmtpDialogueFaults, PlainModeFindingConnectionClosedReturnsHostDown)
     EXPECT_EQ(log->tasks(), (std::vector<int32_t>{1, 2, 10, 11, 12}));
     const auto got = peer.finish();
     EXPECT_EQ(got[0].find("begin 777"), std::string::npos);
+    std::remove(path.c_str());
+}
+
+namespace {
+
+std::string attachmentFile(const std::string& name, size_t size)
+{
+    const std::string path = ::testing::TempDir() + name;
+    std::mt19937 rng(static_cast<unsigned>(size));
+    std::string data(size, '\0');
+    for (char& c : data)
+        c = static_cast<char>(rng());
+    std::ofstream(path, std::ios::binary) << data;
+    return path;
+}
+
+/// How the server takes the DATA section.
+enum class AtData {
+    Slow,    // reads it in small pieces, never pausing for long, then accepts it
+    Stop,    // reads the first 64 KiB, then reads no more
+    Close,   // reads the first 64 KiB, then hangs up
+    Silent,  // reads it all and never answers
+    Refuse,  // reads it all and refuses it
+};
+
+/// A server on a plain socket: accepts HELO, MAIL, RCPT and DATA, then takes the data
+/// as `mode` says. `done` ends its waits once the client's call has returned.
+void serveData(int fd, AtData mode, const std::atomic<bool>& done)
+{
+    std::string got;
+    size_t consumed = 0;
+    const auto line = [&](const std::string& marker) {
+        // The end-of-data marker starts with the CR LF that ended the line before.
+        const size_t from = marker.size() > 2 && consumed >= 2 ? consumed - 2 : consumed;
+        const size_t end = readUntil(fd, got, marker, from, after(kWaitMs), &done);
+        consumed = end == std::string::npos ? got.size() : end;
+        return end != std::string::npos;
+    };
+    sendAll(fd, kGreeting);
+    for (const char* reply : {"250 hello\r\n", "250 sender ok\r\n", "250 rcpt ok\r\n", "354 go ahead\r\n"}) {
+        if (!line("\r\n") || !sendAll(fd, reply))
+            return;
+    }
+    if (mode == AtData::Slow) {
+        const int small = 16 * 1024;
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        char buffer[8 * 1024];
+        for (const auto deadline = after(kWaitMs); got.find("\r\n.\r\n", consumed - 2) == std::string::npos;) {
+            pause(25);
+            const ssize_t n = readable(fd, deadline, &done) ? ::recv(fd, buffer, sizeof buffer, 0) : 0;
+            if (n <= 0)
+                return;
+            got.append(buffer, static_cast<size_t>(n));
+        }
+        consumed = got.size();
+    } else if (mode == AtData::Stop || mode == AtData::Close) {
+        while (got.size() < consumed + 64 * 1024 && readSome(fd, got, after(kWaitMs), &done)) {
+        }
+        for (int i = 0; mode == AtData::Stop && i < 2000 && !done; ++i)
+            pause(10);
+        return;
+    } else if (!line("\r\n.\r\n")) {
+        return;
+    }
+    if (mode == AtData::Silent) {
+        while (readSome(fd, got, after(kWaitMs), &done)) {
+        }
+        return;
+    }
+    sendAll(fd, mode == AtData::Slow ? "250 queued\r\n" : "554 5.6.0 no thanks\r\n");
+    if (line("\r\n"))
+        sendAll(fd, "221 bye\r\n");
+}
+
+} // namespace
+
+TEST(SmtpDialogueFaults, DataTransferEndsInSuccessOnlyWhenTheServerAcceptedIt)
+{
+    struct Case {
+        AtData mode;
+        int32_t result;
+        std::string error;  // SMTPError starts with it
+        int32_t disconnect;
+    };
+    const Case cases[] = {
+        {AtData::Slow, 0, "No Error", 0},
+        {AtData::Stop, 128, "Time-out while sending the data", 6},
+        {AtData::Close, 128, "", 6},
+        {AtData::Silent, 64, "No reply from the server after the data", 6},
+        {AtData::Refuse, 64, "554 5.6.0 no thanks\r\n", 0},
+    };
+    // About 800 KiB on the wire: the kernel takes it all at once, and the slow server
+    // needs some 2.5 seconds to read it, well over the time-out.
+    const std::string path = attachmentFile("smtp_data_faults.bin", 600 * 1024);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(static_cast<int>(c.mode));
+        std::atomic<bool> done{false};
+        Peer peer([&](int fd) { serveData(fd, c.mode, done); });
+        auto smtp = TolvanSMTP::Create();
+        smtp->Host("127.0.0.1");
+        smtp->Port(static_cast<int16_t>(peer.port()));
+        smtp->TimeOut(1);
+        smtp->FromEmail("sender@example.test");
+        smtp->AddRecipients("To", "to@example.test", 1);
+        ASSERT_EQ(smtp->AddAttachment(path, 2), 0);
+        const auto started = Clock::now();
+        EXPECT_EQ(smtp->Send(), c.result);
+        EXPECT_EQ(smtp->SMTPError().rfind(c.error, 0), 0u) << smtp->SMTPError();
+        if (c.result == 128) {
+            EXPECT_NE(smtp->SMTPError().find("the message was not sent"), std::string::npos) << smtp->SMTPError();
+        }
+        EXPECT_LT(Clock::now() - started, std::chrono::seconds(15));
+        EXPECT_EQ(smtp->Disconnect(), c.disconnect);
+        done = true;
+    }
+    std::remove(path.c_str());
+}
+
+TEST(SmtpDialogueFaults, HostListMovesPastHostsThatRefuseTheConnection)
+{
+    // Nothing listens on 127.0.0.2 and .3 at the peer's port; the peer is on 127.0.0.1.
+    auto probe = tolmail::TolvanSocket::Create();
+    struct Case {
+        std::string hosts;
+        bool reached;
+        size_t attempts;
+    };
+    const Case cases[] = {
+        {"127.0.0.2;127.0.0.1", true, 2},
+        {"127.0.0.2;127.0.0.3;127.0.0.1", true, 3},
+        {"127.0.0.2", false, 1},
+        {"127.0.0.2;127.0.0.3", false, 2},
+    };
+    for (const Case& c : cases) {
+        ScriptedPeer peer({Replies({kGreeting, "250 hello\r\n", "221 bye\r\n"})});
+        probe->Host("127.0.0.2");
+        probe->Port(peer.port());
+        const int32_t refused = probe->Connect();  // what the socket says for a refusal
+        ASSERT_NE(refused, 0);
+        auto smtp = makeSmtp(peer);
+        smtp->Host(c.hosts);
+        auto log = Record(*smtp);
+        EXPECT_EQ(smtp->Connect(), c.reached ? 0 : refused) << c.hosts;
+        std::vector<int32_t> tasks(c.attempts, 1);
+        if (c.reached)
+            tasks.push_back(2);
+        EXPECT_EQ(log->tasks(), tasks) << c.hosts;
+        EXPECT_EQ(smtp->Disconnect(), c.reached ? 0 : 6);
+    }
+}
+
+namespace {
+
+/// A host that lets go of its component from inside one of its events.
+struct ReleaseOnTask : EventLog {
+    ReleaseOnTask(tolmail::Ref<TolvanSMTP>& owner, int32_t task) : owner(owner), task(task) {}
+    void OnSMTPEvent(const std::string& text, int32_t t, int32_t p1, int32_t p2) override
+    {
+        EventLog::OnSMTPEvent(text, t, p1, p2);
+        if (t == task)
+            owner.reset();
+    }
+    tolmail::Ref<TolvanSMTP>& owner;
+    int32_t task;
+};
+
+} // namespace
+
+TEST(SmtpDialogueFaults, ReleasingTheComponentInsideItsOwnEventIsSafe)
+{
+    const std::string path = attachmentFile("smtp_release.bin", 3000);
+    for (const int32_t task : {1, 2, 10, 11, 20, 21, 12, 4, 6}) {
+        SCOPED_TRACE(task);
+        auto script = upToData();
+        for (Step step : {Say("354 go ahead\r\n"), HearData(), Say("250 queued\r\n"), Hear(), Say("221 bye\r\n")})
+            script.push_back(step);
+        ScriptedPeer peer({script});
+        auto smtp = makeSmtp(peer);
+        smtp->AddRecipients("To", "to@example.test", 1);
+        ASSERT_EQ(smtp->AddAttachment(path, 2), 0);
+        TolvanSMTP* raw = smtp.get();
+        auto host = std::make_shared<ReleaseOnTask>(smtp, task);
+        raw->Advise(host);
+        EXPECT_EQ(raw->Send(), 0);
+        if (task >= 4 && task <= 7) {
+            EXPECT_EQ(raw->Disconnect(), 0);  // the component lives until the call returns
+        }
+        EXPECT_EQ(smtp, nullptr);
+        EXPECT_EQ(host->tasks().back(), task < 4 || task > 7 ? 12 : 6);
+    }
     std::remove(path.c_str());
 }

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <set>
 
+#include "smtp/header_value.h"
 #include "smtp/headers.h"
 #include "smtp/mime_body.h"
 #include "tolmail/TolvanSMTP.h"
@@ -46,7 +48,6 @@ TEST(SmtpHeaders, BlockInOrderWithAllOptionalLines)
               "From: Ann Sender <ann@example.test>\r\n"
               "To: Bob <bob@example.test>,Di <di@example.test>\r\n"
               "Cc: Cy <cy@example.test>\r\n"
-              "Bcc: Ed <ed@example.test>\r\n"
               "Subject: Hello\r\n"
               "Date: Sun, 06 Dec 2026 09:04:05 +0100\r\n"
               "Return-Receipt-To: ann@example.test\r\n"
@@ -121,8 +122,31 @@ TEST(SmtpHeaders, CharsetNameAndBoundary)
     }
     m.CustomCharset = "UTF-8";
     EXPECT_EQ(CharsetName(m), "UTF-8");
-    // base64 of "Sun, 06 Dec 2026 09:04:05"
-    EXPECT_EQ(MakeBoundary(fixedTime()), "----= _NextPart_U3VuLCAwNiBEZWMgMjAyNiAwOTowNDowNQ==");
+}
+
+TEST(SmtpHeaders, BoundariesAreUniqueAndOfOneShape)
+{
+    std::set<std::string> seen;
+    for (int i = 0; i < 1000; ++i) {
+        const std::string b = MakeBoundary();
+        ASSERT_EQ(b.rfind("----= _NextPart_", 0), 0u) << b;
+        ASSERT_LE(b.size(), 70u);  // the longest boundary MIME allows
+        EXPECT_EQ(b.find_first_not_of("0123456789abcdef.", 16), std::string::npos) << b;
+        EXPECT_TRUE(seen.insert(b).second) << b;
+    }
+}
+
+TEST(SmtpHeaders, QuotedStringContent)
+{
+    const std::pair<const char*, const char*> cases[] = {
+        {"plain.txt", "plain.txt"},
+        {"a\"b.txt", "a\\\"b.txt"},
+        {"back\\slash", "back\\\\slash"},
+        {"two\r\nlines", "twolines"},
+        {"\"; x=\"y", "\\\"; x=\\\"y"},
+    };
+    for (auto [in, out] : cases)
+        EXPECT_EQ(QuotedStringContent(in), out) << in;
 }
 
 TEST(SmtpSurface, SetterRules)
@@ -159,13 +183,17 @@ TEST(SmtpSurface, RecipientRules)
     for (const char* bad : {"O'Neil", "say \"hi\"", "Jos\xE9"})
         EXPECT_EQ(smtp->AddRecipients(bad, "x", 1), 5) << bad;
     EXPECT_EQ(smtp->AddRecipients("a@b, c. d-!#%*+=", "", 7), 0);
-    // A line break in an address would end the RCPT TO command.
-    EXPECT_EQ(smtp->AddRecipients("Evil", "a@b\r\nRCPT TO: <c@d>", 1), 5);
-    EXPECT_EQ(smtp->AddRecipients("Evil", "a@b\n", 1), 5);
-    EXPECT_EQ(smtp->CountRecipients(), 2);
+    // A line break would end the RCPT TO command; a blank, an angle bracket or a
+    // control character would end the address and add parameters.
+    for (const char* bad : {"a@b\r\nRCPT TO: <c@d>", "a@b\n", "x@y> NOTIFY=NEVER", "x@y NOTIFY=NEVER", "x@y\tA",
+                            "<x@y>", "x@y>", "x\x7f@y"})
+        EXPECT_EQ(smtp->AddRecipients("Evil", bad, 1), 5) << bad;
+    EXPECT_EQ(smtp->AddRecipients("Evil", std::string("x\0@y", 4), 1), 5);
+    EXPECT_EQ(smtp->AddRecipients("Blanks", "  x@y  ", 1), 0);  // trimmed when sent
+    EXPECT_EQ(smtp->CountRecipients(), 3);
     EXPECT_THROW(smtp->AddRecipients("Big", "x", 256), tolmail::Error);
     EXPECT_THROW(smtp->AddRecipients("Neg", "x", -1), tolmail::Error);
-    EXPECT_EQ(smtp->CountRecipients(), 2);
+    EXPECT_EQ(smtp->CountRecipients(), 3);
 }
 
 TEST(SmtpSurface, CustomHeadersAttachmentsAndClear)
@@ -202,14 +230,21 @@ TEST(SmtpSurface, CustomHeadersAttachmentsAndClear)
     std::remove(self.c_str());
 }
 
-TEST(SmtpSurface, SendRefusesSenderWithLineBreakBeforeAnythingGoesOut)
+TEST(SmtpSurface, SendRefusesBrokenSenderBeforeAnythingGoesOut)
 {
-    auto smtp = TolvanSMTP::Create();
-    smtp->Host("127.0.0.1");
-    smtp->Port(1);  // nothing listens: a connection attempt would give 4
-    smtp->FromEmail("a@b\r\nRCPT TO: <victim@x>");
-    EXPECT_EQ(smtp->AddRecipients("Bob", "b@x", 1), 0);
-    EXPECT_EQ(smtp->Send(), 8);
-    EXPECT_EQ(smtp->SMTPError(), "FromEmail properties cannot contain line breaks");
-    EXPECT_EQ(smtp->Disconnect(), 6);
+    const std::pair<std::string, const char*> cases[] = {
+        {"a@b\r\nRCPT TO: <victim@x>", "FromEmail properties cannot contain line breaks"},
+        {"a@b> NOTIFY=NEVER", "FromEmail properties cannot contain blanks, angle brackets or control characters"},
+        {" a@b SIZE=1 ", "FromEmail properties cannot contain blanks, angle brackets or control characters"},
+    };
+    for (const auto& [from, text] : cases) {
+        auto smtp = TolvanSMTP::Create();
+        smtp->Host("127.0.0.1");
+        smtp->Port(1);  // nothing listens: a connection attempt would give another code
+        smtp->FromEmail(from);
+        EXPECT_EQ(smtp->AddRecipients("Bob", "b@x", 1), 0);
+        EXPECT_EQ(smtp->Send(), 8) << from;
+        EXPECT_EQ(smtp->SMTPError(), text);
+        EXPECT_EQ(smtp->Disconnect(), 6);
+    }
 }

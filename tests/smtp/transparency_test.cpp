@@ -5,6 +5,7 @@
 #include <random>
 
 #include "codec/quoted_printable.h"
+#include "smtp/binary_lines.h"
 #include "smtp/chunk_encoders.h"
 #include "smtp/dot_stuffing.h"
 #include "smtp/header_value.h"
@@ -131,3 +132,35 @@ TEST(SmtpQpChunks, SoftEndNeverCutsAnEscapeNorPassesTheLineLimit)
     EXPECT_EQ(shortLine, "abc=\r\n");
 }
 
+
+TEST(SmtpBinaryCheck, OnlyShortCrLfLinesWithoutTheBoundaryPass)
+{
+    const std::string b = "----= _NextPart_0f.1";
+    const std::pair<std::string, bool> cases[] = {
+        {"", true},
+        {"a\r\n.b\r\n", true},
+        {"no line end", true},
+        {std::string("\0\xff\r\n", 4), true},
+        {std::string(998, 'x') + "\r\nshort", true},
+        {std::string(999, 'x') + "\r\n", false},
+        {"a\nb", false},
+        {"a\rb", false},
+        {"ends in CR\r", false},
+        {"x\n.\n", false},
+        {"x\r\n--" + b + "\r\n", false},
+        {"anywhere " + b + " at all", false},
+        {"----= _NextPart_0f.2", true},
+    };
+    for (const auto& [data, sendable] : cases) {
+        // Every cut, and byte by byte: a fault straddling pieces is still seen.
+        for (size_t cut = 0; cut <= data.size(); ++cut) {
+            BinaryLineCheck check(b);
+            const bool fed = check.feed(data.substr(0, cut)) & check.feed(data.substr(cut));
+            EXPECT_EQ(fed && check.finish(), sendable) << ::testing::PrintToString(data) << " cut " << cut;
+        }
+        BinaryLineCheck bytes(b);
+        for (char c : data)
+            bytes.feed(std::string_view(&c, 1));
+        EXPECT_EQ(bytes.finish(), sendable) << ::testing::PrintToString(data);
+    }
+}

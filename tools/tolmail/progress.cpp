@@ -21,7 +21,13 @@ int scaled(int64_t done, int64_t total, int scale)
 std::string shortLabel(const std::string& label)
 {
     constexpr size_t kMax = 40;
-    return label.size() <= kMax ? label : "..." + label.substr(label.size() - (kMax - 3));
+    if (label.size() <= kMax)
+        return label;
+    // The end is kept, from the start of a UTF-8 character.
+    size_t from = label.size() - (kMax - 3);
+    while (from < label.size() && (static_cast<unsigned char>(label[from]) & 0xC0) == 0x80)
+        ++from;
+    return "..." + label.substr(from);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <vector>
 
 namespace tolmail::cli {
 
@@ -13,6 +14,27 @@ namespace {
 
 constexpr size_t kLongestName = 200;
 constexpr int kMostClashes = 10000;
+constexpr size_t kCopyPiece = 1024 * 1024;
+
+/// The file code of a failed write: 2 for a full disk, else 64.
+int WriteFailure(int error)
+{
+    return error == ENOSPC || error == EDQUOT ? 2 : 64;
+}
+
+/// Writes all of `data`; 0 or errno.
+int WriteAll(int fd, const char* data, size_t size)
+{
+    for (size_t done = 0; done < size;) {
+        const ssize_t put = ::write(fd, data + done, size - done);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return put < 0 ? errno : EIO;
+        done += static_cast<size_t>(put);
+    }
+    return 0;
+}
 
 } // namespace
 
@@ -25,13 +47,19 @@ std::string SafeFileName(const std::string& raw, const std::string& fallback)
         if (byte >= 0x20 && byte != 0x7F)
             name += c;
     }
+    // Cut first: the dot rule below must judge the name that is actually used. The end
+    // is kept (it holds the extension), from the start of a UTF-8 character.
+    if (name.size() > kLongestName) {
+        size_t from = name.size() - kLongestName;
+        while (from < name.size() && (static_cast<unsigned char>(name[from]) & 0xC0) == 0x80)
+            ++from;
+        name.erase(0, from);
+    }
     // No hidden files, no "." or ".."; blanks at the ends are invisible.
     const size_t first = name.find_first_not_of(". ");
     name = first == std::string::npos ? "" : name.substr(first);
     while (!name.empty() && name.back() == ' ')
         name.pop_back();
-    if (name.size() > kLongestName)
-        name = name.substr(name.size() - kLongestName);
     return name.empty() ? fallback : name;
 }
 
@@ -78,18 +106,67 @@ int SaveDir::writeNew(const std::string& name, const std::string& data) const
     const int fd = ::openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
         return errno == EEXIST || errno == ELOOP ? 1 : 64;
-    size_t done = 0;
-    while (done < data.size()) {
-        const ssize_t put = ::write(fd, data.data() + done, data.size() - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0) {
+    const int error = WriteAll(fd, data.data(), data.size());
+    if (error != 0 || ::close(fd) != 0) {
+        if (error != 0)
             ::close(fd);
-            return errno == ENOSPC ? 2 : 64;
-        }
-        done += static_cast<size_t>(put);
+        discard(name);  // a short file must not pass for the whole text
+        return error != 0 ? WriteFailure(error) : 64;
     }
-    return ::close(fd) == 0 ? 0 : 64;
+    return 0;
+}
+
+int SaveDir::adopt(const std::string& name, const std::string& source) const
+{
+    // A hard link never replaces an existing name and never follows a link there.
+    if (::linkat(AT_FDCWD, source.c_str(), fd_, name.c_str(), 0) == 0) {
+        ::unlink(source.c_str());
+        return 0;
+    }
+    if (errno == EEXIST)
+        return 1;
+    if (errno == ENOENT && ::access(source.c_str(), F_OK) != 0)
+        return 32;
+    return copyIn(name, source);  // another file system, or one without hard links
+}
+
+int SaveDir::copyIn(const std::string& name, const std::string& source) const
+{
+    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0)
+        return errno == ENOENT ? 32 : 64;
+    const int out = ::openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (out < 0) {
+        const int error = errno;
+        ::close(in);
+        return error == EEXIST || error == ELOOP ? 1 : 64;
+    }
+    std::vector<char> piece(kCopyPiece);
+    int result = 0;
+    for (;;) {
+        const ssize_t got = ::read(in, piece.data(), piece.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            result = 64;
+        if (got <= 0)
+            break;
+        if (const int error = WriteAll(out, piece.data(), static_cast<size_t>(got)); error != 0) {
+            result = WriteFailure(error);
+            break;
+        }
+    }
+    ::close(in);
+    if (::close(out) != 0 && result == 0)
+        result = 64;
+    if (result != 0)
+        discard(name);
+    return result;
+}
+
+void SaveDir::discard(const std::string& name) const
+{
+    ::unlinkat(fd_, name.c_str(), 0);
 }
 
 } // namespace tolmail::cli

@@ -34,8 +34,17 @@ public:
     /// Writes a new file (owner-only, exclusive, no link followed); 0, 1 when the name
     /// is taken, or another file code.
     int writeNew(const std::string& name, const std::string& data) const;
+    /// Brings the finished file `source` in as a new file `name`: moved when it lies on
+    /// the same file system, else copied (exclusive, no link followed; a failed copy
+    /// leaves nothing behind). 0, 1 when the name is taken, 32 when `source` is missing,
+    /// or another file code.
+    int adopt(const std::string& name, const std::string& source) const;
+    /// Removes `name` (a file this command created and could not finish).
+    void discard(const std::string& name) const;
 
 private:
+    int copyIn(const std::string& name, const std::string& source) const;
+
     int fd_ = -1;
     std::string path_;
     bool viaProc_ = false;

@@ -1,5 +1,9 @@
 // tolmail send: composes a message with the TolvanSMTP component and delivers it to an
 // SMTP server (RFC 5321), showing attachment progress on standard error.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,6 +16,7 @@
 
 #include "commands.h"
 #include "progress.h"
+#include "terminal_text.h"
 #include "tolmail/TolvanSMTP.h"
 
 namespace tolmail::cli {
@@ -238,7 +243,7 @@ public:
     void OnSMTPEvent(const std::string& text, int32_t task, int32_t param1, int32_t param2) override
     {
         if (task == 20) {
-            current_ = label(text);
+            current_ = Printable(label(text));
             progress_.update(current_, param2, param1);
         } else if (task == 21) {
             progress_.finish(current_.empty() ? "attachment" : current_, param2, param1);
@@ -263,6 +268,28 @@ private:
     Progress progress_;
     std::string current_;
 };
+
+/// Why `path` cannot be attached, or "" when it can.
+std::string AttachRefusal(const std::string& path)
+{
+    const std::string shown = Printable(path);
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno == ENOENT)
+            return "no such file: " + shown;
+        return "cannot reach " + shown + ": " + std::strerror(errno);
+    }
+    if (S_ISDIR(st.st_mode))
+        return "cannot attach " + shown + ": it is a directory";
+    if (!S_ISREG(st.st_mode))
+        return "cannot attach " + shown + ": not a regular file";
+    const size_t slash = path.find_last_of('/');
+    if (path[slash == std::string::npos ? 0 : slash + 1] == '.')
+        return "cannot attach " + shown + ": hidden files (names starting with '.') are not attached";
+    if (::access(path.c_str(), R_OK) != 0)
+        return "cannot read " + shown + ": " + std::strerror(errno);
+    return {};
+}
 
 int fail(const std::string& text, int code)
 {
@@ -329,21 +356,23 @@ int RunSend(int argc, char** argv)
             return fail("header refused: " + name, 5);
     }
     for (const auto& [path, encoding] : o.attachments) {
+        if (std::string why = AttachRefusal(path); !why.empty())
+            return fail(why, 5);
         if (smtp->AddAttachment(path, encoding) != 0)
-            return fail("no such file: " + path, 5);
+            return fail("cannot attach " + Printable(path), 5);
     }
 
     smtp->Advise(std::make_shared<ProgressSink>(Progress::StyleFor(stderr, o.quiet)));
     const int32_t sent = smtp->Send();
     if (sent != 0) {
-        std::string why = trim(smtp->SMTPError());
+        std::string why = Printable(trim(smtp->SMTPError()));
         if (why.empty() || why == "No Error")
             why = sent == 4 ? "cannot connect to " + o.server : "no reply from the server";
         return fail("not sent (" + std::to_string(sent) + "): " + why, sent);
     }
     const int32_t closed = smtp->Disconnect();
     if (closed != 0)
-        return fail("sent, but QUIT failed: " + trim(smtp->SMTPError()), closed);
+        return fail("sent, but QUIT failed: " + Printable(trim(smtp->SMTPError())), closed);
     return 0;
 }
 

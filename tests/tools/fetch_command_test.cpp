@@ -1,0 +1,370 @@
+// The tolmail command run whole against a loopback POP3 peer: what it saves, deletes,
+// prints and leaves behind when the mail, the server or the caller is hostile.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <sstream>
+
+#include "support/loopback_peer.h"
+
+extern char** environ;
+
+namespace tolmail::cli {
+namespace {
+
+namespace fs = std::filesystem;
+
+/// How the peer answers "RETR n" for a message listed in Mailbox::retr.
+struct Retr {
+    std::string bytes;  // sent as they are
+    enum Then { Answer, HangUp, Stall } then = Answer;
+};
+
+/// A mailbox served to one client; RETR of message n sends it whole with its
+/// terminator unless `retr` says otherwise.
+struct Mailbox {
+    std::vector<std::string> messages;
+    std::map<int, Retr> retr = {};
+    std::string passReply = "+OK logged in\r\n";
+};
+
+/// A POP3 server on loopback that answers by command and keeps every command line.
+class Pop3Peer {
+public:
+    explicit Pop3Peer(Mailbox box) : box_(std::move(box)), peer_([this](int fd) { serve(fd); }) {}
+
+    uint16_t port() const { return peer_.port(); }
+    size_t accepted() const { return peer_.accepted(); }
+    bool heard(const std::string& command) const
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return std::find(commands_.begin(), commands_.end(), command) != commands_.end();
+    }
+
+private:
+    void serve(int fd)
+    {
+        using namespace loopback;
+        std::string got;
+        sendAll(fd, "+OK ready\r\n");
+        for (size_t at = 0, end; (end = readUntil(fd, got, "\r\n", at, after(kWaitMs), peer_.stop())) != std::string::npos;
+             at = end) {
+            const std::string line = got.substr(at, end - 2 - at);
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                commands_.push_back(line);
+            }
+            const std::string verb = line.substr(0, line.find(' '));
+            const int n = std::atoi(line.c_str() + verb.size());
+            const bool exists = n >= 1 && n <= static_cast<int>(box_.messages.size());
+            const std::string message = exists ? box_.messages[n - 1] : "";
+            std::string reply = "+OK\r\n";
+            if (verb == "PASS")
+                reply = box_.passReply;
+            else if (verb == "STAT")
+                reply = "+OK " + std::to_string(box_.messages.size()) + " 1000\r\n";
+            else if (verb == "LIST" && exists)
+                reply = "+OK " + std::to_string(n) + " " + std::to_string(message.size()) + "\r\n";
+            else if (verb == "TOP" && exists)
+                reply = "+OK\r\n" + message.substr(0, message.find("\r\n\r\n") + 2) + ".\r\n";
+            else if (verb == "RETR" && exists && !box_.retr.count(n))
+                reply = "+OK\r\n" + message + ".\r\n";
+            else if (verb == "RETR" && exists)
+                reply = box_.retr[n].bytes;
+            else if (verb != "USER" && verb != "DELE" && verb != "NOOP" && verb != "RSET" && verb != "QUIT")
+                reply = "-ERR unknown\r\n";
+            if (!sendAll(fd, reply) || verb == "QUIT")
+                return;
+            if (verb == "RETR" && box_.retr.count(n) && box_.retr[n].then == Retr::HangUp)
+                return;
+            if (verb == "RETR" && box_.retr.count(n) && box_.retr[n].then == Retr::Stall)
+                for (const auto deadline = after(kWaitMs); readSome(fd, got, deadline, peer_.stop());) {
+                }
+        }
+    }
+
+    Mailbox box_;
+    mutable std::mutex mutex_;
+    std::vector<std::string> commands_;
+    loopback::Peer peer_;  // last: its thread ends before the members above go
+};
+
+std::string Multipart(const std::string& name, const std::string& base64)
+{
+    return "From: Ann <ann@example.net>\r\nSubject: parts\r\nMIME-Version: 1.0\r\n"
+           "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+           "--b\r\nContent-Type: text/plain\r\n\r\nSee the attachment.\r\n"
+           "--b\r\nContent-Type: application/octet-stream; name=\"" +
+           name + "\"\r\nContent-Transfer-Encoding: base64\r\n\r\n" + base64 + "\r\n--b--\r\n";
+}
+
+const std::string kGood = Multipart("good.txt", "aGVsbG8=");
+
+struct Outcome {
+    int exitCode = -1;  // -1 when a signal ended the command
+    int signal = 0;
+    std::string out, err;
+};
+
+std::string Contents(const fs::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+/// Nothing a terminal would obey, and no flood: plain lines of bounded length.
+void ExpectTerminalSafe(const std::string& text)
+{
+    for (char c : text)
+        ASSERT_TRUE(c == '\n' || (static_cast<unsigned char>(c) >= 0x20 && c != 0x7F)) << "raw byte " << int(c);
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
+        EXPECT_LT(end - at, 1000u);
+}
+
+class FetchCommand : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string base = (fs::temp_directory_path() / "tolmail-command-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(base.data()), nullptr);
+        root_ = base;
+        fs::create_directory(save_ = root_ / "save");
+        fs::create_directory(tmp_ = root_ / "tmp");
+    }
+    void TearDown() override { fs::remove_all(root_); }
+
+    /// Runs the command with TMPDIR in the test's own directory; `during` runs while it does.
+    Outcome Run(const std::vector<std::string>& args, const std::string& password = "secret",
+                const std::function<void(pid_t)>& during = {})
+    {
+        std::vector<std::string> env{"TMPDIR=" + tmp_.string(), "TOLMAIL_PASSWORD=" + password};
+        for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
+            if (const char* value = std::getenv(keep))
+                env.push_back(std::string(keep) + "=" + value);
+        std::vector<std::string> argv{TOLMAIL_COMMAND};
+        argv.insert(argv.end(), args.begin(), args.end());
+        const auto pointers = [](std::vector<std::string>& from) {
+            std::vector<char*> to;
+            for (std::string& s : from)
+                to.push_back(s.data());
+            to.push_back(nullptr);
+            return to;
+        };
+        std::vector<char*> argp = pointers(argv), envp = pointers(env);
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&files, 1, (root_ / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawn_file_actions_addopen(&files, 2, (root_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        // The signals under test reach the command even when the test runner ignores them.
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
+            sigaddset(&defaults, signal);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+        pid_t pid = -1;
+        const int spawned = posix_spawn(&pid, argv[0].c_str(), &files, &attributes, argp.data(), envp.data());
+        posix_spawn_file_actions_destroy(&files);
+        posix_spawnattr_destroy(&attributes);
+        Outcome outcome;
+        if (spawned != 0) {
+            ADD_FAILURE() << "cannot start " << argv[0];
+            return outcome;
+        }
+        if (during)
+            during(pid);
+        int status = 0;
+        for (const auto deadline = loopback::after(60000); ::waitpid(pid, &status, WNOHANG) == 0;) {
+            if (loopback::Clock::now() > deadline) {
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                ADD_FAILURE() << "the command did not end";
+                break;
+            }
+            loopback::pause(10);
+        }
+        outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        outcome.out = Contents(root_ / "out");
+        outcome.err = Contents(root_ / "err");
+        ExpectTerminalSafe(outcome.out);
+        ExpectTerminalSafe(outcome.err);
+        return outcome;
+    }
+
+    std::vector<std::string> Fetch(const Pop3Peer& peer, std::vector<std::string> more) const
+    {
+        std::vector<std::string> args{"fetch",  "--server", "127.0.0.1", "--port", std::to_string(peer.port()),
+                                      "--user", "demo",     "--timeout", "5",      "--quiet"};
+        args.insert(args.end(), more.begin(), more.end());
+        return args;
+    }
+    std::vector<std::string> SaveAndDelete(const Pop3Peer& peer) const
+    {
+        return Fetch(peer, {"--save-dir", save_.string(), "--delete"});
+    }
+    /// What the command left in its TMPDIR (its private cache must be gone).
+    size_t LeftInTmp() const { return std::distance(fs::directory_iterator(tmp_), fs::directory_iterator()); }
+
+    fs::path root_, save_, tmp_;
+};
+
+TEST_F(FetchCommand, UndecodablePartFailsItsMessageOnly)
+{
+    std::string large;  // over the memory limit: decoded from its temporary file
+    for (int line = 0; line < 20000; ++line)
+        large += std::string(76, 'Q') + "\r\n";
+    const struct {
+        const char* name;
+        std::string base64;
+    } cases[] = {
+        {"small", "QUJD!ERF"},
+        {"large", large + "QUJD!ERF"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(save_);
+        fs::create_directory(save_);
+        Pop3Peer peer({{Multipart("bad.bin", c.base64), kGood}});
+        const Outcome run = Run(SaveAndDelete(peer));
+        EXPECT_EQ(run.exitCode, 64) << run.err;
+        EXPECT_NE(run.err.find("message 1: saving 'BAD.BIN' failed (64)"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("message 1: not every file was saved: left at the server"), std::string::npos);
+        EXPECT_FALSE(fs::exists(save_ / "BAD.BIN")) << "a partial file passes for a saved one";
+        EXPECT_EQ(Contents(save_ / "GOOD.TXT"), "hello");
+        EXPECT_EQ(Contents(save_ / "message-2.txt"), "See the attachment.");
+        EXPECT_FALSE(peer.heard("DELE 1"));
+        EXPECT_TRUE(peer.heard("DELE 2"));
+        EXPECT_TRUE(peer.heard("QUIT"));
+        EXPECT_EQ(LeftInTmp(), 0u);
+    }
+}
+
+TEST_F(FetchCommand, FailedRetrievalIsReportedAndNeverDeleted)
+{
+    const std::string hostile = "-ERR \x1b]0;owned\x07" + std::string(100000, 'E') + "\r\n";
+    const struct {
+        const char* name;
+        Retr first;
+        int exitCode;
+        bool goesOn;  // the session still answers, so message 2 is fetched
+        const char* says;
+    } cases[] = {
+        {"refused", {hostile}, 16, true, "message 1: retrieval failed (16"},
+        {"cut short", {"+OK\r\nSubject: x\r\n\r\nhalf a bo", Retr::HangUp}, 0, false, "the session with the server is lost"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(save_);
+        fs::create_directory(save_);
+        Pop3Peer peer({{kGood, kGood}, {{1, c.first}}});
+        const Outcome run = Run(SaveAndDelete(peer));
+        if (c.exitCode != 0) {
+            EXPECT_EQ(run.exitCode, c.exitCode);
+        }
+        EXPECT_NE(run.exitCode, 0);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_FALSE(peer.heard("DELE 1"));
+        EXPECT_EQ(peer.heard("DELE 2"), c.goesOn);
+        EXPECT_EQ(fs::exists(save_ / "GOOD.TXT"), c.goesOn);
+        EXPECT_EQ(LeftInTmp(), 0u);
+    }
+}
+
+TEST_F(FetchCommand, HostileServerTextIsEscapedAndCapped)
+{
+    const std::string hostile = "\x1b[2J\xe2\x80\xae\x9b" + std::string(20000, 'S');
+    Mailbox refused{{kGood}};
+    refused.passReply = "-ERR " + hostile + "\r\n";
+    Pop3Peer login(refused);
+    EXPECT_EQ(Run(Fetch(login, {"--list"})).exitCode, 5);
+
+    Pop3Peer listing({{"From: " + hostile + " <a@b>\r\nSubject: " + hostile + "\r\nDate: " + hostile + "\r\n\r\nx\r\n"}});
+    const Outcome run = Run(Fetch(listing, {"--list"}));
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("\\x1b[2J\\u{202e}\\x9bSSS"), std::string::npos) << run.out;
+}
+
+TEST_F(FetchCommand, PasswordRefusedBeforeConnecting)
+{
+    fs::create_directory(root_ / "dir");
+    std::ofstream(root_ / "empty") << "\nsecond line";
+    ::mkfifo((root_ / "fifo").c_str(), 0600);
+    const struct {
+        std::string file, environment, says;
+    } cases[] = {
+        {(root_ / "dir").string(), "secret", "is a directory"},
+        {(root_ / "fifo").string(), "secret", "is not a regular file"},
+        {(root_ / "empty").string(), "secret", "is empty (no password)"},
+        {(root_ / "missing").string(), "secret", "No such file or directory"},
+        {"", "", "TOLMAIL_PASSWORD is empty"},
+    };
+    for (const auto& c : cases) {
+        Pop3Peer peer({{kGood}});
+        std::vector<std::string> more{"--list"};
+        if (!c.file.empty())
+            more = {"--password-file", c.file};
+        const Outcome run = Run(Fetch(peer, more), c.environment);
+        EXPECT_EQ(run.exitCode, 2) << c.says;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_EQ(peer.accepted(), 0u) << c.says;
+    }
+}
+
+TEST_F(FetchCommand, TerminatingSignalRemovesThePrivateCache)
+{
+    const std::string partStarted = "+OK\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n--b\r\n"
+                                    "Content-Type: application/octet-stream; name=\"big.bin\"\r\n\r\nQUJD\r\n";
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        Pop3Peer peer({{kGood}, {{1, {partStarted, Retr::Stall}}}});
+        const Outcome run = Run(SaveAndDelete(peer), "secret", [&](pid_t pid) {
+            for (const auto deadline = loopback::after(20000); !peer.heard("RETR 1") && loopback::Clock::now() < deadline;)
+                loopback::pause(10);
+            loopback::pause(300);  // the part's temporary file is there by now
+            ::kill(pid, signal);
+        });
+        EXPECT_EQ(run.signal, signal) << run.err;
+        EXPECT_EQ(LeftInTmp(), 0u) << "signal " << signal;
+    }
+}
+
+TEST_F(FetchCommand, SendSaysWhyAnAttachmentIsRefused)
+{
+    fs::create_directory(root_ / "dir");
+    std::ofstream(root_ / ".hidden") << "x";
+    ::mkfifo((root_ / "fifo").c_str(), 0600);
+    const struct {
+        std::string path, says;
+    } cases[] = {
+        {(root_ / "missing").string(), "no such file"},
+        {(root_ / "dir").string(), "it is a directory"},
+        {(root_ / ".hidden").string(), "hidden files"},
+        {(root_ / "fifo").string(), "not a regular file"},
+    };
+    for (const auto& c : cases) {
+        const Outcome run = Run({"send", "--server", "127.0.0.1", "--port", std::to_string(loopback::freePort()), "--from",
+                                 "a@example.net", "--to", "b@example.net", "--attach", c.path, "--quiet"});
+        EXPECT_EQ(run.exitCode, 5);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+}
+
+} // namespace
+} // namespace tolmail::cli
