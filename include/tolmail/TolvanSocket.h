@@ -72,11 +72,24 @@ public:
     void CloseSocket();
     int32_t Listen();
     int32_t Accept(int32_t socketID);
+    /// Text that has arrived (DataLen > 0: waits up to 15 seconds for that many
+    /// characters). 0 with the text; 1 nothing arrived within TimeOut; 6 not
+    /// connected, once nothing is left of what arrived before the peer closed.
     int32_t GetData(std::string& DataBuff, int32_t DataLen = 0);
-    /// One line with its CR LF; a line longer than 1 MiB comes in pieces of 1 MiB.
+    /// One whole line with its CR LF, never part of one. 0 with the line; 1 no
+    /// complete line within TimeOut (the part that came stays for the next call);
+    /// 6 not connected, once no complete line is left of what arrived before the peer
+    /// closed; 12 a line longer than 1 MiB (without its CR LF) was read to its end and
+    /// dropped, DataBuff empty: the next call returns the line after it.
+    /// Reads take buffered text without waiting and end at once when the peer closes.
+    /// Called from this socket's own OnRecvData, a read takes only what is buffered
+    /// and does not wait: the rest comes with the next OnRecvData.
     int32_t GetlnData(std::string& DataBuff);
     /// Sends a string, a byte array, or the string form of any other value; returns a
-    /// Variant holding a 16-bit integer result.
+    /// Variant holding a 16-bit integer result: 0 every byte went out; 6 not connected,
+    /// or the connection closed during the send; 9 not sent: the peer took nothing for
+    /// TimeOut seconds, or the connection failed (a slow reader that keeps taking
+    /// bytes never times a send out).
     Variant senddta(const Variant& DataBuff);
 
     // Event sinks.

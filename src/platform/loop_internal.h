@@ -5,6 +5,7 @@
 #include <deque>
 #include <functional>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/message_loop.h"
 
@@ -47,13 +48,18 @@ public:
 
     int descriptor() const noexcept { return epollFd_; }
 
-    /// One pass; `heldSocket` (when not -1) is neither polled nor delivered.
-    void dispatch(int heldSocket = -1);
+    /// One pass: poll the sockets, deliver what is queued and not held.
+    void dispatch();
     void wait(double seconds);
     void post(Posted item);
-    /// Drops queued notifications of a socket that is being closed, so that a new
-    /// socket reusing its number never sees them.
+    /// Drops queued notifications and holds of a socket that is being closed, so that
+    /// a new socket reusing its number never sees them.
     void purgeSocket(int fd);
+
+    /// Holds a socket's read and close notifications back; returns the slot to release.
+    size_t hold(int fd);
+    void release(size_t slot);
+    bool isHeld(int fd) const;
 
     Watch* findWatch(int fd);
     Watch& addWatch(int fd);
@@ -65,7 +71,7 @@ public:
     /// read-notify-receive cycle free of registration calls.
     void growInterest(Watch& watch);
 
-    /// Leaves the descriptor readable exactly when something is queued.
+    /// Leaves the descriptor readable exactly when something deliverable is queued.
     void syncSignal();
     /// Queues a notification of the watch's socket, when its mask asks for the event.
     void postSocket(const Watch& watch, int32_t event, int32_t error);
@@ -73,9 +79,11 @@ public:
     WindowProc windowProc = nullptr;
 
 private:
-    void pollSockets(int heldSocket);
+    void pollSockets();
     void onReady(Watch& watch, uint32_t events);
-    void deliver(int heldSocket);
+    void deliver();
+    bool isHeld(const Posted& item) const;
+    bool hasDue() const;
     void signal();
     void unsignal();
 
@@ -84,6 +92,7 @@ private:
     bool signaled_ = false;
     int depth_ = 0;
     std::deque<Posted> queue_;
+    std::vector<int> held_;  // one entry per live hold; -1 once released or closed
     std::unordered_map<int, Watch> watches_;
 };
 

@@ -1,12 +1,14 @@
 // The per-thread message loop: poll the watched sockets, turn their readiness into
 // notifications, deliver queued notifications and host tasks.
 #include "platform/loop_internal.h"
+#include "platform/net.h"
 
 #include <poll.h>
 #include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -111,43 +113,82 @@ void Loop::post(Posted item)
 void Loop::purgeSocket(int fd)
 {
     std::erase_if(queue_, [fd](const Posted& p) { return p.fromSocket && p.wParam == fd; });
+    std::replace(held_.begin(), held_.end(), fd, -1);
 }
 
-void Loop::dispatch(int heldSocket)
+size_t Loop::hold(int fd)
+{
+    held_.push_back(fd);
+    return held_.size() - 1;
+}
+
+void Loop::release(size_t slot)
+{
+    if (slot < held_.size())
+        held_[slot] = -1;
+    while (!held_.empty() && held_.back() == -1)
+        held_.pop_back();
+    // What was held is due now; inside a dispatch its end looks.
+    if (depth_ == 0)
+        syncSignal();
+}
+
+bool Loop::isHeld(int fd) const
+{
+    return fd >= 0 && std::find(held_.begin(), held_.end(), fd) != held_.end();
+}
+
+bool Loop::isHeld(const Posted& item) const
+{
+    if (!item.fromSocket || held_.empty())
+        return false;
+    int32_t event = item.lParam & 0xFFFF;
+    return (event == FdRead || event == FdClose) && isHeld(item.wParam);
+}
+
+bool Loop::hasDue() const
+{
+    return std::any_of(queue_.begin(), queue_.end(), [this](const Posted& p) { return !isHeld(p); });
+}
+
+void Loop::dispatch()
 {
     DispatchScope scope(*this, depth_);
-    pollSockets(heldSocket);
-    deliver(heldSocket);
+    pollSockets();
+    deliver();
 }
 
 void Loop::syncSignal()
 {
-    if (queue_.empty())
-        unsignal();
-    else
+    if (hasDue())
         signal();
+    else
+        unsignal();
 }
 
 void Loop::wait(double seconds)
 {
-    if (seconds <= 0 || !queue_.empty())
+    if (seconds <= 0 || hasDue())
         return;
+    // A wait inside a handler runs in the middle of a dispatch whose end has not
+    // cleared the signal yet, and what is queued may all be held: neither may wake it.
+    unsignal();
     double ms = std::ceil(seconds * 1000.0);
     int timeout = ms > 2'000'000'000.0 ? 2'000'000'000 : static_cast<int>(ms);
     pollfd p{epollFd_, POLLIN, 0};
     ::poll(&p, 1, timeout);
 }
 
-void Loop::pollSockets(int heldSocket)
+void Loop::pollSockets()
 {
-    // Nothing to ask the kernel when no socket is watched, or the only one is held.
-    if (watches_.empty() || (watches_.size() == 1 && watches_.begin()->first == heldSocket))
+    if (watches_.empty())
         return;
     epoll_event events[kMaxEventsPerPass];
     int n = ::epoll_wait(epollFd_, events, kMaxEventsPerPass, 0);
     for (int i = 0; i < n; ++i) {
-        // A held socket's readiness stays pending: the descriptor is level-triggered.
-        if (events[i].data.fd == eventFd_ || events[i].data.fd == heldSocket)
+        // A held socket's readiness is noted too: its notifications wait in the queue,
+        // and the flags keep the kernel from reporting it again meanwhile.
+        if (events[i].data.fd == eventFd_)
             continue;
         if (Watch* watch = findWatch(events[i].data.fd))
             onReady(*watch, events[i].events);
@@ -156,13 +197,13 @@ void Loop::pollSockets(int heldSocket)
 
 // Delivers what was queued when delivery began; what handlers post meanwhile waits
 // for the next pass, so a task that re-posts itself cannot hold a wait forever.
-void Loop::deliver(int heldSocket)
+void Loop::deliver()
 {
     std::deque<Posted> held;
     for (size_t n = queue_.size(); n > 0 && !queue_.empty(); --n) {
         Posted item = std::move(queue_.front());
         queue_.pop_front();
-        if (item.fromSocket && item.wParam == heldSocket) {
+        if (isHeld(item)) {
             held.push_back(std::move(item));
             continue;
         }
@@ -271,7 +312,22 @@ void dispatchPending()
 
 void dispatchPendingExcept(int32_t socketHandle)
 {
-    detail::loop().dispatch(socketHandle);
+    SocketHold hold(socketHandle);
+    detail::loop().dispatch();
+}
+
+SocketHold::SocketHold(int32_t socketHandle) : slot_(detail::loop().hold(socketHandle)) {}
+
+SocketHold::~SocketHold()
+{
+    if (detail::Loop* loop = detail::loopIfAny())
+        loop->release(slot_);
+}
+
+bool SocketHeld(int32_t socketHandle)
+{
+    detail::Loop* loop = detail::loopIfAny();
+    return loop && loop->isHeld(socketHandle);
 }
 
 void yieldPoint()

@@ -2,6 +2,7 @@
 // the thread's window-message queue.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 
@@ -11,10 +12,30 @@ namespace tolmail::platform {
 /// readiness into notifications, delivers queued notifications and host tasks.
 void dispatchPending();
 
-/// The same pass, leaving one socket's notifications for a later pass: a socket's
-/// handler that lets messages be dispatched must not have that socket's next
-/// notifications overtake the one it is handling.
+/// The same pass under a SocketHold of one socket: a socket's handler that lets
+/// messages be dispatched must not have that socket's next notifications overtake
+/// the one it is handling.
 void dispatchPendingExcept(int32_t socketHandle);
+
+/// Holds back one socket's read and close notifications while it lives: dispatches
+/// meanwhile deliver everything else (that socket's write notifications included),
+/// and the held ones follow in their order once the last hold of the socket ends.
+/// A socket's read handler runs under one, so it is never re-entered by its own
+/// socket's next read, however long it keeps the loop turning. Closing the socket
+/// ends its holds, so a new socket that gets the same number is not held.
+class SocketHold {
+public:
+    explicit SocketHold(int32_t socketHandle);
+    ~SocketHold();
+    SocketHold(const SocketHold&) = delete;
+    SocketHold& operator=(const SocketHold&) = delete;
+
+private:
+    size_t slot_;
+};
+
+/// True while a SocketHold holds this socket's notifications back.
+bool SocketHeld(int32_t socketHandle);
 
 /// "Let the host's pending window messages be dispatched once" inside codec and
 /// file loops. Costs a few nanoseconds when nothing is due: it only dispatches when

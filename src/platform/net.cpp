@@ -168,6 +168,14 @@ int32_t CloseSocketHandle(int32_t s)
 
 int32_t Bind(int32_t s, const SockAddrIn& address)
 {
+    // A server that closed a connection it served leaves it in TIME_WAIT on its port
+    // for a minute; listening there again must still work. A port with a live
+    // listener stays refused. Datagram sockets keep the plain rule: a second socket
+    // bound to the port would share its datagrams.
+    if (!isDatagram(s)) {
+        int one = 1;
+        ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    }
     sockaddr_in a = toPosix(address);
     if (::bind(s, reinterpret_cast<const sockaddr*>(&a), sizeof a) != 0)
         return fail(errno);

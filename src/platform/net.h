@@ -55,6 +55,8 @@ int32_t LastError();
 /// Creates a non-blocking socket; kInvalidSocket on failure.
 int32_t Socket(int32_t family, int32_t type, int32_t protocol);
 int32_t CloseSocketHandle(int32_t s);
+/// Binds a socket for listening or receiving datagrams; a stream socket may take a
+/// port whose earlier connections still linger in TIME_WAIT.
 int32_t Bind(int32_t s, const SockAddrIn& address);
 int32_t GetSockName(int32_t s, SockAddrIn& address);
 int32_t ListenOn(int32_t s, int32_t backlog);

@@ -12,15 +12,17 @@ void onRead(TolvanSocket::Impl& s)
     int32_t handle = info->intSocket();
     bool datagram = s.SocketType == IPPROTO_UDP;
     int32_t capacity = datagram ? socket::MaxDatagramSize() : socket::kStreamReceiveSize;
-    // The dispatches in here hold this socket's own notifications back: its next read
-    // or its close must not overtake this read's event (nor recurse into it for as
-    // long as data keeps coming).
+    // This socket's next read and its close wait until the event's handler returns:
+    // they must not overtake this read's event, and a handler that reads (and so keeps
+    // the loop turning) is never re-entered by its own socket's next read, which bounds
+    // the nesting of event-driven reads to one level per socket.
+    platform::SocketHold hold(handle);
     int32_t count = info->ReceiveAppend(capacity, [&](char* destination, int32_t room) {
         return datagram ? platform::RecvFrom(handle, destination, room, &s.LastSender)
                         : platform::Recv(handle, destination, room);
     });
     if (count >= 0) {
-        platform::dispatchPendingExcept(handle);
+        platform::dispatchPending();
         int32_t port = s.Port;
         std::string address = s.Host;
         if (datagram) {

@@ -45,6 +45,18 @@ public:
         return front;
     }
 
+    /// Drops everything but a CR at the very end, which may still pair with the next LF.
+    void dropAllButTrailingCR()
+    {
+        bool cr = !empty() && text_.back() == '\r';
+        text_.clear();
+        start_ = scanned_ = 0;
+        if (cr)
+            text_.push_back('\r');
+    }
+
+    bool endsWithCR() const noexcept { return !empty() && text_.back() == '\r'; }
+
     std::string takeAll()
     {
         std::string all = start_ == 0 ? std::move(text_) : text_.substr(start_);

@@ -10,9 +10,18 @@
 namespace tolmail {
 namespace {
 
-// Attempts in a row that may pass without any byte going out.
-constexpr int kMaxAttempts = 3;
+// Datagram sends that fail outright, in a row, before senddta gives up: one failure
+// may be the report of an earlier datagram's refusal.
+constexpr int kMaxDatagramFailures = 3;
+// How often a blocked stream send offers the rest again without a write notification:
+// the kernel takes bytes as a slow reader frees them, well before it reports the
+// socket writable, and those bytes are the progress that keeps the send alive.
+constexpr double kSendRetrySeconds = 0.1;
 constexpr uint32_t kBroadcastAddress = 0xFFFFFFFFu;
+// Send failures that say "not now" rather than "never".
+constexpr int32_t kWouldBlock = 10035;
+constexpr int32_t kInterrupted = 10004;
+constexpr int32_t kNoBufferSpace = 10055;
 
 /// senddta answers with a 16-bit integer in a Variant.
 Variant Result(int32_t code)
@@ -31,7 +40,12 @@ std::string toBytes(const Variant& value)
     return value.toString();
 }
 
-enum class Outcome { Done, Progress, NoProgress };
+enum class Outcome { Done, Progress, Blocked, Failed };
+
+bool transient(int32_t error)
+{
+    return error == kWouldBlock || error == kInterrupted || error == kNoBufferSpace;
+}
 
 // Hands as much of the rest as the socket takes now. A send that would block arms
 // the next write notification.
@@ -41,13 +55,16 @@ Outcome sendStream(int32_t handle, const std::string& bytes, size_t& sent)
     while (sent < bytes.size()) {
         size_t piece = std::min<size_t>(bytes.size() - sent, INT32_MAX);
         int32_t n = platform::Send(handle, bytes.data() + sent, static_cast<int32_t>(piece));
-        if (n < 0)
+        if (n < 0) {
+            if (!transient(platform::LastError()))
+                return Outcome::Failed;  // reset or shut down: no later attempt can deliver
             break;
+        }
         sent += static_cast<size_t>(n);
     }
     if (sent == bytes.size())
         return Outcome::Done;
-    return sent > before ? Outcome::Progress : Outcome::NoProgress;
+    return sent > before ? Outcome::Progress : Outcome::Blocked;
 }
 
 Outcome sendDatagram(const TolvanSocket::Impl& s, const std::string& bytes)
@@ -59,9 +76,11 @@ Outcome sendDatagram(const TolvanSocket::Impl& s, const std::string& bytes)
     to.port = platform::HostToNetShort(static_cast<uint16_t>(s.Port & 0xFFFF));
     to.addr = s.Broadcast ? kBroadcastAddress : socket::ResolveHost(s.Host);
     if (bytes.size() > INT32_MAX)
-        return Outcome::NoProgress;
+        return Outcome::Failed;
     int32_t n = platform::SendTo(s.SocketHandle, bytes.data(), static_cast<int32_t>(bytes.size()), to);
-    return n < 0 ? Outcome::NoProgress : Outcome::Done;
+    if (n >= 0)
+        return Outcome::Done;
+    return transient(platform::LastError()) ? Outcome::Blocked : Outcome::Failed;
 }
 
 } // namespace
@@ -87,22 +106,41 @@ Variant TolvanSocket::senddta(const Variant& DataBuff)
         }
         platform::SetBroadcast(s.SocketHandle, s.Broadcast);  // a refusal shows in the send
     }
+    Ref<socket::SocketInfo> info = s.ReceiveInfo;
+    int32_t handle = s.SocketHandle;
+    // Renewing the request posts a write notification once the socket can take data.
+    platform::AsyncSelect(handle, socket::kSocketMessage, socket::kSendMask);
     size_t sent = 0;
-    for (int attempts = 0; attempts < kMaxAttempts;) {
-        // Renewing the request posts a write notification once the socket can take data.
-        platform::AsyncSelect(s.SocketHandle, socket::kSocketMessage, socket::kSendMask);
-        bool ready = s.wait([&] { return s.WriteReady; });
-        Outcome outcome = Outcome::NoProgress;
-        if (ready)
-            outcome = datagram ? sendDatagram(s, bytes) : sendStream(s.SocketHandle, bytes, sent);
-        s.WriteReady = false;
-        if (outcome == Outcome::Done)
-            return Result(socket::kOk);
-        // A piece that went out in part starts a fresh count: only attempts in a row
-        // that move nothing give up.
-        attempts = outcome == Outcome::Progress ? 0 : attempts + 1;
+    int failures = 0;
+    // The time-out counts from the last progress: WaitStart moves with every byte the
+    // kernel takes (and, as in every wait, with every read notification).
+    s.WaitStart = platform::SecondsNow();
+    double retryAt = s.WaitStart + kSendRetrySeconds;
+    for (;;) {
+        platform::dispatchPending();
+        // A close notification handled just now zeroed the handle, or a handler replaced
+        // the connection: the rest of the bytes have nowhere to go.
+        if (!s.stillOn(info))
+            return Result(socket::kNotConnected);
+        double now = platform::SecondsNow();
+        if (s.WriteReady || now >= retryAt) {
+            s.WriteReady = false;
+            Outcome outcome = datagram ? sendDatagram(s, bytes) : sendStream(handle, bytes, sent);
+            if (outcome == Outcome::Done)
+                return Result(socket::kOk);
+            if (outcome == Outcome::Progress)
+                s.WaitStart = now;
+            if (outcome == Outcome::Failed && (!datagram || ++failures == kMaxDatagramFailures))
+                return Result(socket::kNotSent);
+            if (outcome == Outcome::Failed)  // a datagram is offered again when writable
+                platform::AsyncSelect(handle, socket::kSocketMessage, socket::kSendMask);
+            retryAt = now + kSendRetrySeconds;
+        }
+        double left = s.WaitStart + static_cast<double>(s.TimeOut) - now;
+        if (left < 0)
+            return Result(socket::kNotSent);
+        platform::waitForActivity(std::min(left, retryAt - now));
     }
-    return Result(socket::kNotSent);
 }
 
 } // namespace tolmail

@@ -38,12 +38,44 @@ public:
     /// True while the component holds an open socket.
     bool isOpen() const noexcept { return SocketHandle != 0 && SocketHandle != -1 && Connected; }
 
-    /// Registers a freshly opened socket under this component.
+    /// True while the line arriving is one over the limit, dropped as it comes.
+    bool DiscardingLine = false;
+
+    /// Registers a freshly opened socket under this component, with empty buffers:
+    /// nothing of an earlier connection is handed out as this one's.
     void registerSocket(int32_t handle, WeakRef<TolvanSocket> owner);
-    /// Moves everything still in the receive buffer into LineBuffer; true when
-    /// LineBuffer then holds text (read after the peer closed).
-    bool takeLeftovers();
     void closeSocket();
+
+    /// True while `info` is still this component's open connection. Every wait asks
+    /// after each dispatch: a notification or a handler may have closed it, or closed
+    /// it and opened another, and its handle must not be used then.
+    bool stillOn(const Ref<socket::SocketInfo>& info) const noexcept
+    {
+        return Connected && ReceiveInfo == info;
+    }
+
+    enum class Line { Partial, Complete, TooLong };
+    /// One pass of a line read: takes buffered text (memory and spill file) until
+    /// LineBuffer holds a whole line, whose length with CR LF goes to `length`. A line
+    /// over the limit is dropped as it comes, across passes and calls, and reported
+    /// once its end was dropped too.
+    Line gatherLine(socket::SocketInfo& info, size_t& length);
+
+    /// Runs a read's passes over `info` until `pass` reports its goal. It waits only
+    /// on an open connection and ends at once when that closes (the pass has taken
+    /// what was buffered by then). Inside this socket's own read event nothing more can
+    /// arrive for it until the handler returns, so there a single pass is made: the
+    /// handler takes what is buffered and the next event brings the rest.
+    template <class Pass>
+    void readPasses(const Ref<socket::SocketInfo>& info, Pass&& pass)
+    {
+        auto step = [&] { return ReceiveInfo != info || pass() || !Connected; };
+        if (!stillOn(info) || platform::SocketHeld(SocketHandle)) {
+            step();
+            return;
+        }
+        wait(step);
+    }
 
     /// Passes of dispatch, work and test until `pass` reports its goal met or TimeOut
     /// seconds go by without incoming data. Between passes it blocks on the loop

@@ -78,7 +78,7 @@ std::string SocketInfo::TakeChars(size_t count)
     return taken;
 }
 
-std::string SocketInfo::GetBufStr(int32_t DataLen)
+std::string SocketInfo::GetBufStr(int32_t DataLen, bool mayWait)
 {
     std::string result;
     if (DataLen <= 0)
@@ -87,8 +87,14 @@ std::string SocketInfo::GetBufStr(int32_t DataLen)
     double start = platform::SecondsNow();
     for (;;) {
         platform::dispatchPending();
+        size_t before = result.size();
         result += TakeChars(wanted - result.size());
         if (result.size() >= wanted)
+            return result;
+        // The spill file's text came; what arrived after it may already be in memory.
+        if (result.size() > before)
+            continue;
+        if (closed_ || !mayWait)
             return result;
         double left = start + kCountedTakeSeconds - platform::SecondsNow();
         if (left < 0)

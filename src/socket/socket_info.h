@@ -56,8 +56,14 @@ public:
 
     /// Takes everything in memory, or the next chunk of the spill file while spilling.
     std::string BufStr();
-    /// Takes DataLen characters, waiting up to 15 seconds for them to arrive.
-    std::string GetBufStr(int32_t DataLen);
+    /// Takes DataLen characters, waiting up to 15 seconds for them to arrive; what is
+    /// already buffered is taken without waiting, and the wait ends once the socket
+    /// closed or when `mayWait` is false.
+    std::string GetBufStr(int32_t DataLen, bool mayWait = true);
+
+    /// Marks the socket closed: nothing more will arrive, so no take waits for more.
+    void markClosed() noexcept { closed_ = true; }
+    bool closed() const noexcept { return closed_; }
 
     bool Spilling() const noexcept { return spilling_; }
     const std::string& SpillFileName() const noexcept { return spillFileName_; }
@@ -75,6 +81,7 @@ private:
     std::string buffer_;
     std::string spillFileName_;
     bool spilling_ = false;
+    bool closed_ = false;
     bool spillWriteFailed_ = false;
     platform::File spillWriter_;
     platform::File spillReader_;

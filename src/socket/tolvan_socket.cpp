@@ -11,9 +11,6 @@ namespace {
 
 constexpr const char* kVersion = "1.10b";
 constexpr int32_t kMaxTimeOut = 120;
-// The longest line GetlnData gathers: a peer that never ends its line gets it handed
-// out in pieces of this length, so memory stays bounded.
-constexpr size_t kLongestLine = 1 << 20;
 
 // ConnectState values.
 constexpr uint8_t kConnectPending = 0;
@@ -87,17 +84,13 @@ void TolvanSocket::Impl::registerSocket(int32_t handle, WeakRef<TolvanSocket> ow
     info->intSocket(handle);
     info->AddrProc(std::move(owner));
     socket::RegisterSocket(info);
+    if (ReceiveInfo)
+        ReceiveInfo->markClosed();
     ReceiveInfo = std::move(info);
     SocketHandle = handle;
-}
-
-bool TolvanSocket::Impl::takeLeftovers()
-{
-    if (ReceiveInfo) {
-        for (std::string more = ReceiveInfo->BufStr(); !more.empty(); more = ReceiveInfo->BufStr())
-            LineBuffer.append(std::move(more));
-    }
-    return !LineBuffer.empty();
+    LineBuffer.takeAll();
+    DiscardingLine = false;
+    WriteReady = false;
 }
 
 void TolvanSocket::Impl::closeSocket()
@@ -107,6 +100,7 @@ void TolvanSocket::Impl::closeSocket()
     int32_t handle = SocketHandle;
     platform::CloseSocketHandle(handle);
     Connected = false;
+    ReceiveInfo->markClosed();
     socket::UnregisterSocket(handle);
     SocketHandle = 0;
     socket::ReleaseWinsockIfIdle();
@@ -129,7 +123,12 @@ int32_t TolvanSocket::Connect()
     s.registerSocket(s.SocketHandle, weak_from_this());
     s.Connected = true;
     s.ConnectState = kConnectPending;
-    s.wait([&] { return s.ConnectState != kConnectPending; });
+    Ref<socket::SocketInfo> info = s.ReceiveInfo;
+    s.wait([&] { return s.ConnectState != kConnectPending || !s.stillOn(info); });
+    // A handler may have closed this connection meanwhile and opened another: that one
+    // is not this Connect's to judge or close.
+    if (s.ReceiveInfo != info)
+        return socket::kOpenFailed;
     if (s.ConnectState == kConnectDone)
         return socket::kOk;
     CloseSocket();
@@ -141,30 +140,54 @@ void TolvanSocket::CloseSocket()
     impl_->closeSocket();
 }
 
+TolvanSocket::Impl::Line TolvanSocket::Impl::gatherLine(socket::SocketInfo& info, size_t& length)
+{
+    // Text taken ahead of need keeps the receive buffer short and out of the spill
+    // file while the caller works through the lines; as much again bounds it.
+    if (LineBuffer.size() < socket::kSpillThreshold)
+        LineBuffer.append(info.BufStr());
+    for (;;) {
+        length = LineBuffer.lineLength();
+        if (length != 0) {
+            if (!DiscardingLine && length - 2 <= socket::kLongestLine)
+                return Line::Complete;
+            LineBuffer.takeFront(length);
+            DiscardingLine = false;
+            return Line::TooLong;
+        }
+        // Without its CR LF yet: a trailing CR may be the start of it.
+        size_t text = LineBuffer.size() - (LineBuffer.endsWithCR() ? 1 : 0);
+        if (DiscardingLine || text > socket::kLongestLine) {
+            DiscardingLine = true;
+            LineBuffer.dropAllButTrailingCR();
+        }
+        std::string more = info.BufStr();
+        if (more.empty())
+            return Line::Partial;
+        LineBuffer.append(std::move(more));
+    }
+}
+
 int32_t TolvanSocket::GetlnData(std::string& DataBuff)
 {
     Impl& s = *impl_;
     DataBuff.clear();
-    if (!s.Connected || !s.ReceiveInfo) {
-        // What the peer sent before it closed is still handed out, line by line.
-        size_t leftover = s.takeLeftovers() ? s.LineBuffer.lineLength() : 0;
-        if ((leftover == 0 && s.LineBuffer.size() >= kLongestLine) || leftover > kLongestLine)
-            leftover = kLongestLine;
-        if (leftover == 0)
-            return socket::kNotConnected;
-        DataBuff = s.LineBuffer.takeFront(leftover);
-        return socket::kOk;
-    }
+    if (!s.ReceiveInfo)
+        return socket::kNotConnected;
+    // After a close, what the peer sent before it is still handed out, line by line.
+    Ref<socket::SocketInfo> info = s.ReceiveInfo;
+    Impl::Line line = Impl::Line::Partial;
     size_t length = 0;
-    s.wait([&] {
-        s.LineBuffer.append(s.ReceiveInfo->BufStr());
-        length = s.LineBuffer.lineLength();
-        if ((length == 0 && s.LineBuffer.size() >= kLongestLine) || length > kLongestLine)
-            length = kLongestLine;
-        return length != 0;
+    s.readPasses(info, [&] {
+        line = s.gatherLine(*info, length);
+        return line != Impl::Line::Partial;
     });
-    if (length == 0)
-        return socket::kNothingArrived;  // a partial line stays for the next call
+    if (s.ReceiveInfo != info)
+        return socket::kNotConnected;
+    if (line == Impl::Line::TooLong)
+        return socket::kLineTooLong;
+    if (line == Impl::Line::Partial)  // a partial line stays for the next call
+        return s.Connected ? socket::kNothingArrived : socket::kNotConnected;
     DataBuff = s.LineBuffer.takeFront(length);
     return socket::kOk;
 }
@@ -173,26 +196,28 @@ int32_t TolvanSocket::GetData(std::string& DataBuff, int32_t DataLen)
 {
     Impl& s = *impl_;
     DataBuff.clear();
-    if (!s.Connected || !s.ReceiveInfo) {
-        // What the peer sent before it closed is still handed out.
-        if (!s.takeLeftovers())
-            return socket::kNotConnected;
-        DataBuff = s.LineBuffer.takeAll();
-        return socket::kOk;
-    }
-    s.wait([&] {
-        if (DataLen > 0)
-            s.LineBuffer.append(s.ReceiveInfo->GetBufStr(DataLen));
-        else
-            s.LineBuffer.append(s.ReceiveInfo->BufStr());
+    if (!s.ReceiveInfo)
+        return socket::kNotConnected;
+    // After a close, what the peer sent before it is still handed out.
+    Ref<socket::SocketInfo> info = s.ReceiveInfo;
+    bool mayWait = !platform::SocketHeld(s.SocketHandle);
+    s.readPasses(info, [&] {
+        std::string more = DataLen > 0 ? info->GetBufStr(DataLen, mayWait) : info->BufStr();
+        // The counted take dispatches: a handler may have replaced the connection.
+        if (s.ReceiveInfo != info)
+            return true;
+        s.LineBuffer.append(std::move(more));
         return !s.LineBuffer.empty();
     });
+    if (s.ReceiveInfo != info)
+        return socket::kNotConnected;
     if (s.LineBuffer.empty())
-        return socket::kNothingArrived;
+        return s.Connected ? socket::kNothingArrived : socket::kNotConnected;
+    DataBuff = s.LineBuffer.takeAll();
     // This socket's own next read waits for the next call: taken now, it would only
     // sit in the buffer and, with the next read on top, push it into the spill file.
-    platform::dispatchPendingExcept(s.SocketHandle);
-    DataBuff = s.LineBuffer.takeAll();
+    if (s.stillOn(info))
+        platform::dispatchPendingExcept(s.SocketHandle);
     return socket::kOk;
 }
 

@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <functional>
 #include <stdexcept>
 #include <thread>
@@ -288,6 +289,31 @@ TEST_F(MessageLoop, ClosingDropsQueuedNotificationsOfThatSocket)
         deliveredToClosed += note.socket == closedNumber;
     EXPECT_EQ(deliveredToClosed, 0);
     EXPECT_EQ(tNotes.size(), 1u);
+}
+
+TEST_F(MessageLoop, AHeldSocketsReadsWaitWithoutWakingAnyWaitWhileItsWritesFlow)
+{
+    Pair pair;
+    pumpFor(100);
+    tNotes.clear();
+    {
+        platform::SocketHold hold(pair.ours);
+        EXPECT_TRUE(platform::SocketHeld(pair.ours));
+        ::send(pair.theirs, "x", 1, 0);
+        platform::AsyncSelect(pair.ours, kMessage, 59);  // asks for a write notification
+        pumpFor(100);
+        EXPECT_EQ(count(platform::FdWrite), 1);
+        EXPECT_EQ(count(platform::FdRead), 0);
+        // The held read is queued, but nothing deliverable is: a wait blocks.
+        EXPECT_FALSE(descriptorReadable());
+        auto start = std::chrono::steady_clock::now();
+        platform::waitForActivity(0.2);
+        EXPECT_GT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
+    }
+    EXPECT_FALSE(platform::SocketHeld(pair.ours));
+    EXPECT_TRUE(descriptorReadable());  // a host loop wakes for what was held
+    platform::dispatchPending();
+    EXPECT_EQ(count(platform::FdRead), 1);
 }
 
 TEST(YieldPoint, DoesNothingOnAThreadWithoutALoop)

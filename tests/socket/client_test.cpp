@@ -2,7 +2,9 @@
 // block reads, deadlines, sends, and closes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <chrono>
 
 #include "platform/message_loop.h"
 #include "recorder.h"
@@ -226,23 +228,124 @@ TEST(SocketRead, AReplyJustBeforeThePeerClosesIsNotLost)
     EXPECT_EQ(s->GetlnData(line), 6);
 }
 
-TEST(SocketRead, AnEndlessLineComesInBoundedPieces)
+TEST(SocketRead, ALineOverTheLimitIsDroppedWholeAndTheNextLineFollows)
 {
-    const std::string longLine(2 * 1024 * 1024 + 10, 'x');
+    const size_t limit = 1 << 20;
+    const auto xs = [](size_t n) { return std::string(n, 'x'); };
+    struct Row {
+        const char* name;
+        std::vector<std::string> segments;  // sent with a pause between
+        int pauseMs;
+        std::vector<std::pair<int, size_t>> reads;  // result and line length of each call
+    };
+    const std::vector<Row> rows = {
+        {"just under", {xs(limit - 1) + "\r\n"}, 0, {{0, limit + 1}}},
+        {"at the limit", {xs(limit) + "\r\n"}, 0, {{0, limit + 2}}},
+        {"CR and LF apart at the limit", {xs(limit) + "\r", "\n"}, 300, {{0, limit + 2}}},
+        {"one over", {xs(limit + 1) + "\r\n"}, 0, {{12, 0}}},
+        {"one over, CR and LF apart", {xs(limit + 1) + "\r", "\n"}, 300, {{12, 0}}},
+        {"three times over", {xs(3 * limit) + "\r\n"}, 0, {{12, 0}}},
+        {"still arriving when a read times out", {xs(limit + limit / 2), xs(10) + "\r\n"}, 1600, {{1, 0}, {12, 0}}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        loopback::Peer server([&](int fd) {
+            for (size_t i = 0; i < row.segments.size(); ++i) {
+                if (i > 0)
+                    loopback::pause(row.pauseMs);
+                loopback::sendAll(fd, row.segments[i]);
+            }
+            loopback::sendAll(fd, "next\r\n");
+            loopback::receive(fd, 1, 5000);  // holds the connection until the reader is done
+        });
+        auto s = connectTo(server.port(), 1);
+        std::string line = "stale";
+        for (const auto& [code, length] : row.reads) {
+            EXPECT_EQ(s->GetlnData(line), code);
+            EXPECT_EQ(line.size(), length);
+            EXPECT_EQ(line, length == 0 ? "" : xs(length - 2) + "\r\n");
+        }
+        EXPECT_EQ(s->GetlnData(line), 0);
+        EXPECT_EQ(line, "next\r\n");
+        s->senddta(Variant("."));
+    }
+}
+
+TEST(SocketRead, APeerCloseEndsAWaitingReadAtOnceAfterWhatWasLeft)
+{
+    struct Row {
+        const char* name;
+        std::string sent;  // before the peer closes
+        int dataLen;       // -1: GetlnData
+        std::vector<std::string> reads;  // "result:text" of each call
+    };
+    const std::vector<Row> rows = {
+        {"line read, half a line left", "half a li", -1, {"6:"}},
+        {"line read, a line and a half left", "one\r\nhalf", -1, {"0:one\r\n", "6:"}},
+        {"block read, nothing left", "", 0, {"6:"}},
+        {"counted read, fewer than asked for", "abcd", 10, {"0:abcd", "6:"}},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        loopback::Peer server([&](int fd) {
+            loopback::sendAll(fd, row.sent);
+            loopback::pause(300);  // the reads are waiting by now
+        });
+        auto s = connectTo(server.port(), 10);
+        auto start = std::chrono::steady_clock::now();
+        std::vector<std::string> got;
+        for (size_t i = 0; i < row.reads.size(); ++i) {
+            std::string text;
+            int code = row.dataLen < 0 ? s->GetlnData(text) : s->GetData(text, row.dataLen);
+            got.push_back(std::to_string(code) + ":" + text);
+        }
+        EXPECT_EQ(got, row.reads);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    }
+}
+
+TEST(SocketEvents, ReadsInsideOnRecvDataNeitherNestNorSitOutTheTimeOut)
+{
+    const int lines = 2000;
     loopback::Peer server([&](int fd) {
-        loopback::sendAll(fd, longLine + "\r\nnext\r\n");
-        loopback::receive(fd, 1, 5000);  // hold the connection until the reader is done
+        std::string text;
+        for (int i = 0; i < lines; ++i)
+            text += "line " + std::to_string(i) + std::string(90, '.') + "\r\n";
+        for (size_t at = 0; at < text.size(); at += 1000)
+            loopback::sendAll(fd, text.substr(at, 1000));
+        loopback::sendAll(fd, "half a line");  // never ends
+        loopback::receive(fd, 1, 10000);
     });
-    auto s = connectTo(server.port());
-    std::string piece;
-    ASSERT_EQ(s->GetlnData(piece), 0);
-    EXPECT_EQ(piece.size(), 1u << 20);
-    ASSERT_EQ(s->GetlnData(piece), 0);
-    EXPECT_EQ(piece.size(), 1u << 20);
-    ASSERT_EQ(s->GetlnData(piece), 0);
-    EXPECT_EQ(piece, std::string(10, 'x') + "\r\n");
-    ASSERT_EQ(s->GetlnData(piece), 0);
-    EXPECT_EQ(piece, "next\r\n");
+    struct Reader : tolmail::TolvanSocketEvents {
+        TolvanSocket* socket = nullptr;
+        int depth = 0;
+        int deepest = 0;
+        int lines = 0;
+        void OnRecvData(int32_t, int32_t, const std::string&) override
+        {
+            deepest = std::max(deepest, ++depth);
+            std::string line;
+            while (socket->GetlnData(line) == 0)
+                ++lines;
+            --depth;
+        }
+    };
+    auto reader = std::make_shared<Reader>();
+    auto s = TolvanSocket::Create();
+    reader->socket = s.get();
+    s->Advise(reader);
+    s->Host("127.0.0.1");
+    s->Port(server.port());
+    s->TimeOut(2);
+    ASSERT_EQ(s->Connect(), 0);
+    auto start = std::chrono::steady_clock::now();
+    while (reader->lines < lines && std::chrono::steady_clock::now() - start < std::chrono::seconds(30)) {
+        tolmail::platform::dispatchPending();
+        tolmail::platform::waitForActivity(0.05);
+    }
+    EXPECT_EQ(reader->lines, lines);
+    EXPECT_EQ(reader->deepest, 1);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
     s->senddta(Variant("."));
 }
 
@@ -291,6 +394,73 @@ TEST(SocketSend, ClosedEmptyAndBinarySends)
     for (int i = 0; i < 256; ++i)
         EXPECT_EQ(static_cast<uint8_t>(received[static_cast<size_t>(i)]), i);
     EXPECT_EQ(received.substr(256), "-12");
+}
+
+TEST(SocketSend, APeerResetDuringALargeSendFailsItAndNothingGoesElsewhere)
+{
+    // Descriptor 0 becomes a socket of the test's: anything written there shows up.
+    int pair[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0, pair), 0);
+    int savedStdin = ::dup(0);
+    ::dup2(pair[0], 0);
+    loopback::Peer server([](int fd) {
+        loopback::receive(fd, 1 << 20, 5000);
+        linger reset{1, 0};
+        ::setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    });
+    auto s = connectTo(server.port(), 2);
+    Variant result = s->senddta(Variant(std::string(32 << 20, 'r')));
+    char c;
+    ssize_t leaked = ::recv(pair[1], &c, 1, MSG_DONTWAIT);
+    ::dup2(savedStdin, 0);
+    ::close(savedStdin);
+    ::close(pair[0]);
+    ::close(pair[1]);
+    ASSERT_TRUE(result.holds<int16_t>());
+    int16_t code = result.get<int16_t>();
+    EXPECT_TRUE(code == 6 || code == 9) << code;
+    EXPECT_EQ(leaked, -1);
+}
+
+TEST(SocketSend, ASendTimesOutOnlyWhenThePeerTakesNothingForTimeOut)
+{
+    const std::string payload(16 << 20, 'p');
+    struct Row {
+        const char* name;
+        int slowMs;  // reads 32 KiB every 100 ms this long, then the rest; -1: reads nothing
+        int result;
+        double minSeconds, maxSeconds;
+    };
+    const std::vector<Row> rows = {
+        {"slow but steady reader", 4000, 0, 4, 30},
+        {"reader that takes nothing", -1, 9, 0.8, 2.5},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        size_t received = 0;
+        loopback::Peer server([&](int fd) {
+            loopback::pause(300);
+            if (row.slowMs < 0) {
+                loopback::pause(1500);
+                return;
+            }
+            for (auto end = loopback::after(row.slowMs); loopback::Clock::now() < end; loopback::pause(100))
+                received += loopback::receive(fd, 32 << 10, 1000).size();
+            received += loopback::receive(fd, payload.size() - received, 5000).size();
+        });
+        auto s = connectTo(server.port(), 1);
+        // A send buffer that a slow reader takes many seconds to drain far enough for
+        // the socket to be reported writable again.
+        int large = 4 << 20;
+        ::setsockopt(s->SocketHandle(), SOL_SOCKET, SO_SNDBUF, &large, sizeof large);
+        auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(s->senddta(Variant(payload)), Variant(int16_t(row.result)));
+        std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+        EXPECT_GT(took.count(), row.minSeconds);
+        EXPECT_LT(took.count(), row.maxSeconds);
+        server.join();  // before closing: a close resets, dropping what is still buffered
+        EXPECT_EQ(received, row.result == 0 ? payload.size() : 0);
+    }
 }
 
 TEST(SocketSend, ALargeSendDeliversEveryByteWhileThePeerReadsSlowly)

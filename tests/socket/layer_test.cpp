@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <chrono>
 #include <thread>
 
 #include "platform/library_caller.h"
@@ -144,6 +145,34 @@ TEST(SocketBuffer, AHundredThousandUnreadCharactersSpillAndReadBackInOrder)
     EXPECT_TRUE(all == payload);
     EXPECT_FALSE(info.Spilling());
     EXPECT_FALSE(exists(spill));
+}
+
+TEST(SocketBuffer, TextAlreadyInTheSpillFileIsTakenWithoutWaiting)
+{
+    const std::string line = std::string(200000, 'L') + "\r\n";
+    for (bool counted : {false, true}) {
+        SCOPED_TRACE(counted ? "GetData with a count" : "GetlnData");
+        loopback::Peer server([&](int fd) {
+            loopback::sendAll(fd, line + "tail");
+            loopback::receive(fd, 1, 5000);
+        });
+        auto s = connectTo(server.port());
+        s->TimeOut(3);
+        // Everything arrives, most of it into the spill file, before anything is read.
+        for (int i = 0; i < 25; ++i) {
+            tolmail::platform::dispatchPending();
+            tolmail::platform::waitForActivity(0.02);
+        }
+        ASSERT_TRUE(infoOf(*s).Spilling());
+        auto start = std::chrono::steady_clock::now();
+        std::string got;
+        EXPECT_EQ(counted ? s->GetData(got, static_cast<int32_t>(line.size())) : s->GetlnData(got), 0);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+        EXPECT_TRUE(got == line) << got.size();
+        EXPECT_EQ(s->GetData(got), 0);
+        EXPECT_TRUE(got == "tail") << got.size();
+        s->senddta(Variant("."));
+    }
 }
 
 TEST(SocketBuffer, ASpillNameThatIsTakenIsNeverWrittenThrough)

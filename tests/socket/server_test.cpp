@@ -1,6 +1,9 @@
 // TolvanSocket as a server: Listen, the accept event, Accept, and datagrams.
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <tuple>
+
 #include "platform/message_loop.h"
 #include "recorder.h"
 #include "socket/socket_layer.h"
@@ -75,6 +78,104 @@ TEST(SocketListen, AcceptHandsTheConnectionToASecondComponent)
     EXPECT_FALSE(accepted->Connected());
     EXPECT_EQ(acceptedEvents->events.back(), "close");
     EXPECT_TRUE(listener->Connected());
+}
+
+TEST(SocketListen, APortWhoseServerClosedAConnectionListensAgainAtOnce)
+{
+    uint16_t port = loopback::freePort();
+    for (int round = 0; round < 2; ++round) {
+        SCOPED_TRACE(round);
+        auto listener = TolvanSocket::Create();
+        listener->LocalPort(port);
+        ASSERT_EQ(listener->Listen(), 0);
+        auto accepted = TolvanSocket::Create();
+        auto events = std::make_shared<Recorder>();
+        events->onAccept = [&](int32_t socketID) { accepted->Accept(socketID); };
+        listener->Advise(events);
+        {
+            loopback::Client client(port);
+            pumpUntil([&] { return accepted->Connected(); });
+            ASSERT_TRUE(accepted->Connected());
+            accepted->CloseSocket();  // the server closes first: its side lingers in TIME_WAIT
+            char c;
+            ASSERT_TRUE(loopback::readable(client.fd(), 5000));
+            EXPECT_EQ(::recv(client.fd(), &c, 1, 0), 0);
+        }
+        listener->CloseSocket();
+    }
+}
+
+TEST(SocketRead, ANewConnectionStartsWithEmptyBuffers)
+{
+    const std::string greeting = "+OK fresh\r\n";
+    using KeepAlive = std::shared_ptr<void>;
+    struct Row {
+        const char* how;
+        std::function<KeepAlive(TolvanSocket&)> open;  // opens anew; the peer sends the greeting
+    };
+    const std::vector<Row> rows = {
+        {"Connect",
+         [&](TolvanSocket& s) -> KeepAlive {
+             auto peer = std::make_shared<loopback::Peer>([&](int fd) {
+                 loopback::sendAll(fd, greeting);
+                 loopback::receive(fd, 1, 3000);
+             });
+             s.Port(peer->port());
+             EXPECT_EQ(s.Connect(), 0);
+             return peer;
+         }},
+        {"Accept",
+         [&](TolvanSocket& s) -> KeepAlive {
+             auto listener = TolvanSocket::Create();
+             uint16_t port = loopback::freePort();
+             listener->LocalPort(port);
+             EXPECT_EQ(listener->Listen(), 0);
+             auto events = std::make_shared<Recorder>();
+             events->onAccept = [&s](int32_t socketID) { EXPECT_EQ(s.Accept(socketID), -1); };
+             listener->Advise(events);
+             auto client = std::make_shared<loopback::Client>(port);
+             pumpUntil([&] { return s.Connected(); });
+             loopback::sendAll(client->fd(), greeting);
+             return std::make_shared<std::tuple<decltype(listener), decltype(events), decltype(client)>>(
+                 listener, events, client);
+         }},
+        {"a datagram socket",
+         [&](TolvanSocket& s) -> KeepAlive {
+             int receiver = ::socket(AF_INET, SOCK_DGRAM, 0);
+             sockaddr_in a = loopback::address(0);
+             ::bind(receiver, reinterpret_cast<sockaddr*>(&a), sizeof a);
+             s.SocketType(tolmail::IPPROTO_UDP);
+             s.Port(loopback::boundPort(receiver));
+             EXPECT_EQ(s.senddta(Variant("?")), Variant(int16_t{0}));
+             char c;
+             sockaddr_in from{};
+             socklen_t len = sizeof from;
+             EXPECT_TRUE(loopback::readable(receiver, 5000));
+             ::recvfrom(receiver, &c, 1, 0, reinterpret_cast<sockaddr*>(&from), &len);
+             ::sendto(receiver, greeting.data(), greeting.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+             return KeepAlive(nullptr, [receiver](void*) { ::close(receiver); });
+         }},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.how);
+        auto s = TolvanSocket::Create();
+        s->Host("127.0.0.1");
+        {
+            // The first connection ends with a line and half of another.
+            loopback::Peer first([](int fd) { loopback::sendAll(fd, "line\r\nhalf a li"); });
+            s->Port(first.port());
+            ASSERT_EQ(s->Connect(), 0);
+            std::string line;
+            EXPECT_EQ(s->GetlnData(line), 0);
+            pumpUntil([&] { return !s->Connected(); });
+            EXPECT_EQ(s->GetlnData(line), 6);  // half a line is no line
+        }
+        KeepAlive peer = row.open(*s);
+        std::string line;
+        EXPECT_EQ(s->GetlnData(line), 0);
+        EXPECT_EQ(line, greeting);
+        s->CloseSocket();
+    }
 }
 
 TEST(SocketListen, RefusedListensAndAccepts)
