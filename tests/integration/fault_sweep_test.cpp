@@ -369,7 +369,7 @@ TEST_F(FaultSweep, Pop3CutOrResetAnywhereInRetrDeletesNothingUnsaved)
     TOLMAIL_NEED_POP3_SERVER();
     const std::string stream = RetrStream();
     ASSERT_TRUE(stream.ends_with("\r\n.\r\n")) << stream.size();
-    const auto offsets = Offsets(stream, {"\r\n\r\n", std::string("\r\n--") + kBoundary}, 1499);
+    const auto offsets = Offsets(stream, {"\r\n\r\n", std::string("\r\n--") + kBoundary}, 397);
     const auto start = Clock::now();
     size_t done = 0;
     std::map<int32_t, int> results;
@@ -449,6 +449,7 @@ struct SmtpRun {
     std::string error;
     int fired = 0;
     std::string recorded;  // the DATA transfer as forwarded
+    std::string replies;   // and the server's side, when its plan counts from a marker
 };
 
 class SmtpFaultSweep : public FaultSweep {
@@ -467,7 +468,7 @@ protected:
         SmtpRun run;
         if (toServer.marker.empty())
             toServer.marker = "DATA\r\n";
-        toServer.record = true;
+        toServer.record = toClient.record = true;
         faultproxy::Proxy proxy(Env("TOLMAIL_SMTP_HOST", "127.0.0.1"),
                                 static_cast<uint16_t>(std::stoi(Env("TOLMAIL_SMTP_PORT"))), toClient, toServer,
                                 receiveBuffer);
@@ -492,6 +493,7 @@ protected:
         EXPECT_TRUE(proxy.WaitIdle());
         run.fired = proxy.Fired();
         run.recorded = proxy.Recorded(true);
+        run.replies = proxy.Recorded(false);
         return run;
     }
 
@@ -525,44 +527,61 @@ protected:
     }
 };
 
-TEST_F(SmtpFaultSweep, CutOrResetAnywhereInDataIsNeverReportedSent)
+TEST_F(SmtpFaultSweep, CutOrResetAnywhereInDataOrItsRepliesIsNeverReportedSent)
 {
     TOLMAIL_NEED_ENV("TOLMAIL_SMTP_PORT");
     TOLMAIL_NEED_ENV("TOLMAIL_MAIL_ROOT");
     const std::string file = RandomBytes(6000, 3);
-    const SmtpRun probe = RunSmtp(faultproxy::Pass(), faultproxy::Pass(), "00000", file, 5);
+    const SmtpRun probe = RunSmtp(faultproxy::Pass(), faultproxy::At(Action::kPass, 0, "DATA\r\n", true), "00000", file, 5);
     ASSERT_EQ(probe.result, 0) << probe.error;
-    const size_t end = probe.recorded.find("\r\n.\r\n");
-    ASSERT_NE(end, std::string::npos);
-    const std::string stream = probe.recorded.substr(0, end + 5);
     ASSERT_EQ(AttachmentOf(Delivered("00000", 15s)), file);
+    const size_t end = probe.recorded.find("\r\n.\r\n");
+    const size_t accepted = probe.replies.find("\r\n250");
+    ASSERT_NE(end, std::string::npos);
+    ASSERT_NE(accepted, std::string::npos) << probe.replies;
+    const std::string stream = probe.recorded.substr(0, end + 5);
+    const size_t replies = probe.replies.find("\r\n", accepted + 2) + 2;  // "354 ..." and "250 ..."
 
-    // Landmarks: the header's end, each boundary line, the attachment's first line.
-    const auto offsets = Offsets(stream, {"\r\n\r\n", "\r\n--"}, 701);
+    // The client's transfer at every landmark (header end, boundary lines) and a
+    // stride; the server's replies to it at every offset.
+    struct Run {
+        Plan toServer, toClient;
+        std::string where;
+        bool neverConfirmed;  // the "250" has not reached the client whole
+    };
+    std::vector<Run> runs;
+    for (size_t offset : Offsets(stream, {"\r\n\r\n", "\r\n--"}, 149)) {
+        const Action action = runs.size() % 2 ? Action::kReset : Action::kCut;
+        runs.push_back({faultproxy::At(action, offset), faultproxy::Pass(),
+                        std::string(action == Action::kCut ? "cut" : "reset") + " at " + std::to_string(offset) +
+                            " of the " + std::to_string(stream.size()) + "-byte transfer",
+                        true});
+    }
+    for (size_t offset = 0; offset <= replies; ++offset)
+        runs.push_back({faultproxy::Pass(), faultproxy::At(Action::kCut, offset, "DATA\r\n", true),
+                        "replies cut at " + std::to_string(offset) + " of " + std::to_string(replies),
+                        offset < accepted + 5});
+
     const auto start = Clock::now();
     size_t done = 0;
     std::map<int32_t, int> results;
-    for (size_t i = 0; i < offsets.size(); ++i) {
+    for (const Run& r : runs) {
         char tag[24];
-        std::snprintf(tag, sizeof tag, "%05zu", i + 1);
-        const Action action = i % 2 ? Action::kReset : Action::kCut;
-        const SmtpRun run = RunSmtp(faultproxy::At(action, offsets[i]), faultproxy::Pass(), tag, file, 3);
+        std::snprintf(tag, sizeof tag, "%05zu", ++done);
+        const SmtpRun run = RunSmtp(r.toServer, r.toClient, tag, file, 3);
         ++results[run.result];
-        const std::string where = std::string(action == Action::kCut ? "cut" : "reset") + " at " +
-                                  std::to_string(offsets[i]) + " of " + std::to_string(stream.size());
-        EXPECT_EQ(run.fired, 1) << where;
-        EXPECT_NE(run.result, 0) << where << ": reported sent, the server never confirmed it";
+        EXPECT_EQ(run.fired, 1) << r.where;
+        EXPECT_TRUE(!r.neverConfirmed || run.result != 0) << r.where << ": reported sent, the server never confirmed it";
         if (run.result == 0) {
-            EXPECT_EQ(AttachmentOf(Delivered(tag, 5s)), file) << where << ": reported sent but not delivered whole";
+            EXPECT_EQ(AttachmentOf(Delivered(tag, 5s)), file) << r.where << ": reported sent but not delivered whole";
         }
-        done = i + 1;
         if (Clock::now() - start > kSweepBudget) {
-            ADD_FAILURE() << "sweep over its time budget after " << done << " of " << offsets.size() << " offsets";
+            ADD_FAILURE() << "sweep over its time budget after " << done << " of " << runs.size() << " runs";
             break;
         }
     }
-    std::printf("[ sweep    ] %zu offsets of a %zu-byte DATA transfer in %.1f s; results%s\n", done, stream.size(),
-                std::chrono::duration<double>(Clock::now() - start).count(), Tally(results).c_str());
+    std::printf("[ sweep    ] %zu runs over a %zu-byte DATA transfer and its replies in %.1f s; results%s\n", done,
+                stream.size(), std::chrono::duration<double>(Clock::now() - start).count(), Tally(results).c_str());
 }
 
 TEST_F(SmtpFaultSweep, SplitSlowAndBrokenTransfers)
