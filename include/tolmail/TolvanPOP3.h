@@ -68,7 +68,7 @@ public:
     std::string Password() const;
     Ref<tolmail::Messages> Messages();
     void Messages(Ref<tolmail::Messages> value);
-    /// The text of the last failed check ("No Error" when a check passed).
+    /// The text of the last failed check or retrieval step ("No Error" when it passed).
     std::string POP3Error() const;
 
     uint32_t Advise(std::shared_ptr<TolvanPOP3Events> sink);
@@ -78,6 +78,8 @@ public:
     Ref<TolvanSocket> SocketOf(const detail::Caller& caller) const;
     void RaiseProgress(const std::string& text, int32_t task, int32_t param1, int32_t param2,
                        const detail::Caller& caller);
+    /// Sets the text POP3Error reads after a message's retrieval step.
+    void ReportError(const std::string& text, const detail::Caller& caller);
 
     class Impl;
 

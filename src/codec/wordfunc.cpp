@@ -93,14 +93,61 @@ std::string StripLeadingJunk(std::string& text)
     return {};
 }
 
+namespace {
+
+/// Where the first entry of an address list ends (its comma, or npos), and where its
+/// address begins (its "<", or npos). A comma or "<" inside a quoted display name
+/// ("Doe, John") belongs to the name; a quote inside <...> opens nothing. A quote that
+/// never closes is taken as an ordinary character, as in a list without quotes.
+struct EntryMarks {
+    size_t comma = std::string_view::npos;
+    size_t open = std::string_view::npos;
+};
+
+EntryMarks MarkEntry(std::string_view list, bool honourQuotes)
+{
+    EntryMarks marks;
+    bool quoted = false;
+    bool angle = false;
+    for (size_t i = 0; i < list.size(); ++i) {
+        const char c = list[i];
+        if (quoted) {
+            if (c == '\\')
+                ++i;
+            else if (c == '"')
+                quoted = false;
+            continue;
+        }
+        if (c == ',') {
+            marks.comma = i;
+            break;
+        }
+        if (c == '"' && honourQuotes && !angle) {
+            quoted = true;
+        } else if (c == '<') {
+            angle = true;
+            if (marks.open == std::string_view::npos)
+                marks.open = i;
+        } else if (c == '>') {
+            angle = false;
+        }
+    }
+    if (quoted)
+        return MarkEntry(list, false);
+    return marks;
+}
+
+} // namespace
+
 AddressEntry SplitAddress(std::string& list)
 {
-    const auto comma = list.find(',');
+    const EntryMarks marks = MarkEntry(list, true);
+    const auto comma = marks.comma;
     const std::string_view whole(list);
     const std::string_view entry = whole.substr(0, comma);
 
     AddressEntry result;
-    const auto open = entry.find('<');
+    const auto open = marks.open;
     if (open == std::string_view::npos) {
         result.Address = TrimBlanks(entry);
     } else {

@@ -25,6 +25,7 @@ std::string BlankOut(std::string_view text, std::string_view pattern);
 /// examined); `text` becomes the result too, "" when nothing was accepted.
 std::string StripLeadingJunk(std::string& text);
 /// Takes the first comma-separated entry off `list` (which becomes the remainder).
+/// Commas and "<" inside a quoted display name belong to the name (its quotes stay).
 /// An entry with "<" and no ">" gives the text after "<", trimmed, as Address.
 AddressEntry SplitAddress(std::string& list);
 /// Splits "type/subtype; params"; assigns nothing for an empty text. A text with no

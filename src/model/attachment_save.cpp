@@ -183,6 +183,25 @@ private:
     bool uuEnded_ = false;
 };
 
+/// Removes a target that Save created unless it was written whole: a file cut short
+/// under the name the caller asked for would pass for the attachment.
+class TargetGuard {
+public:
+    explicit TargetGuard(std::string path) : path_(std::move(path)) {}
+    ~TargetGuard()
+    {
+        if (!kept_)
+            (void)platform::RemoveFile(path_);
+    }
+    TargetGuard(const TargetGuard&) = delete;
+    TargetGuard& operator=(const TargetGuard&) = delete;
+    void keep() { kept_ = true; }
+
+private:
+    std::string path_;
+    bool kept_ = false;
+};
+
 /// Save reports permission denied as 9 where the file routines say 4.
 int32_t SaveCode(FileResult result)
 {
@@ -261,9 +280,21 @@ int32_t Attachment::Save(const std::string& Filename)
 
     if (tempFilename_.empty()) {
         PieceDecoder decoder(road.decoder);
-        // An invalid base64 character reaches the host as an automation error here.
+        // An invalid base64 character reaches the host as an automation error here,
+        // before anything is created.
         const std::string data = decoder.decode(attachmentBody_, true);
-        return codec::WriteFileData(Filename, data, true);
+        if (platform::IsNormalFile(Filename))
+            return platform::FileExists;
+        FileResult result = platform::FileOk;
+        platform::File out = platform::File::CreateNew(Filename, result);
+        if (!out.isOpen())
+            return result;
+        TargetGuard target(Filename);
+        if (!data.empty() && !out.write(data.data(), data.size(), result))
+            return result;
+        out.close();
+        target.keep();
+        return 0;
     }
 
     // An event handler may release this attachment: keep what the loop needs.
@@ -282,6 +313,7 @@ int32_t Attachment::Save(const std::string& Filename)
     platform::File out = platform::File::CreateNew(Filename, result);
     if (!out.isOpen())
         return SaveCode(result);
+    TargetGuard target(Filename);  // also when a handler throws out of an event
     const long long total = in.size();
     if (total < 0)
         return platform::FileOtherFailure;
@@ -293,21 +325,20 @@ int32_t Attachment::Save(const std::string& Filename)
     do {
         Raise(owner, decodingText, 20, total, remaining);
         const size_t n = static_cast<size_t>(std::min<long long>(remaining, static_cast<long long>(road.piece)));
-        if (int32_t code = files.read(piece, n)) {
-            (void)files.flush();  // the target keeps what was decoded before the error
+        if (int32_t code = files.read(piece, n))
             return code;
-        }
         remaining -= static_cast<long long>(n);
         try {
             if (int32_t code = files.write(decoder.decode(piece, remaining == 0)))
                 return code;
         } catch (const Error&) {
-            (void)files.flush();  // the target keeps what was decoded before the error
-            return platform::FileOtherFailure;
+            return platform::FileOtherFailure;  // a character outside the base64 alphabet
         }
     } while (remaining > 0);
     if (int32_t code = files.flush())
         return code;
+    out.close();
+    target.keep();
     Raise(owner, "ATTACHMENT: Decoding Done", 21, total, 0);
     return 0;
 }

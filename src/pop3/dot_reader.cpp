@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "socket/result_codes.h"
 #include "tolmail/TolvanSocket.h"
 
 namespace tolmail::pop3 {
@@ -63,11 +64,24 @@ bool Unstuffer::feed(std::string_view piece, std::string& out)
     return state_ == State::Ended;
 }
 
+DotReader::DotReader(Source source)
+    : source_([plain = std::move(source)](std::string& piece) { return plain(piece) ? 0 : 1; })
+{
+}
+
+DotReader DotReader::WithCodes(CodedSource source)
+{
+    return DotReader(Coded{}, std::move(source));
+}
+
 DotReader DotReader::FromSocket(TolvanSocket& socket)
 {
-    return DotReader([&socket](std::string& piece) {
-        socket.GetData(piece, 0);
-        return !piece.empty();
+    return WithCodes([&socket](std::string& piece) -> int32_t {
+        const int32_t code = socket.GetData(piece, 0);
+        if (!piece.empty())
+            return 0;
+        // A closed connection hands out what arrived before it closed, then this.
+        return code == socket::kNotConnected ? 2 : 1;
     });
 }
 
@@ -76,8 +90,8 @@ bool DotReader::read(std::string& out)
     if (finished())
         return false;
     std::string raw;
-    if (!source_(raw)) {
-        failed_ = true;
+    if (int32_t code = source_(raw); code != 0) {
+        failure_ = code;
         return false;
     }
     unstuffer_.feed(raw, out);

@@ -2,6 +2,7 @@
 // and the terminating "." line found, however the stream is split into reads.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -32,10 +33,15 @@ private:
 /// Unstuffer. A read that brings nothing (time-out, lost connection) ends it.
 class DotReader {
 public:
-    /// Fills the empty `piece` with what one read brought; false when it brought nothing.
+    /// Fills the empty `piece` with what one read brought; false when it brought nothing
+    /// (taken as a time-out).
     using Source = std::function<bool(std::string& piece)>;
+    /// The same with GetMessage's code for a read that brought nothing: 1 the source
+    /// stalled, 2 the connection is gone; 0 when the piece holds data.
+    using CodedSource = std::function<int32_t(std::string& piece)>;
 
-    explicit DotReader(Source source) : source_(std::move(source)) {}
+    explicit DotReader(Source source);
+    static DotReader WithCodes(CodedSource source);
     /// Reads the socket with GetData (everything available, waiting up to its TimeOut).
     static DotReader FromSocket(TolvanSocket& socket);
 
@@ -46,17 +52,22 @@ public:
     /// The terminating line has been read.
     bool ended() const noexcept { return unstuffer_.ended(); }
     /// A read brought nothing before the terminating line.
-    bool failed() const noexcept { return failed_; }
+    bool failed() const noexcept { return failure_ != 0; }
+    /// Why the last read brought nothing: 1 time-out, 2 connection lost; 0 while none failed.
+    int32_t failure() const noexcept { return failure_; }
     /// No further text will come, for either reason.
-    bool finished() const noexcept { return failed_ || ended(); }
+    bool finished() const noexcept { return failed() || ended(); }
     /// Reads and drops the rest of the message, so that the next command's reply is not
     /// mixed with it. Gives up at the first read that brings nothing.
     void drain();
 
 private:
-    Source source_;
+    struct Coded {};
+    DotReader(Coded, CodedSource source) : source_(std::move(source)) {}
+
+    CodedSource source_;
     Unstuffer unstuffer_;
-    bool failed_ = false;
+    int32_t failure_ = 0;
 };
 
 } // namespace tolmail::pop3

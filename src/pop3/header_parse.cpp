@@ -2,6 +2,8 @@
 // the table of fields a Message keeps, recipients and the Content-Type split.
 #include "pop3/header_parse.h"
 
+#include <algorithm>
+
 #include "codec/wordfunc.h"
 #include "platform/library_caller.h"
 #include "pop3/session.h"
@@ -84,19 +86,24 @@ const FieldRule* RuleFor(const std::string& name, HeaderReader reader)
     return nullptr;
 }
 
-/// Splits a content line into the field name it belongs to and its raw value.
-void SplitField(HeaderScan& scan, const std::string& line, std::string& value)
+/// Applies the field read so far, once all its lines are in.
+void ApplyField(Message::Impl& message, HeaderScan& scan)
 {
-    // After "TOP" any colon makes a field line and the value starts two characters
-    // after it; after "RETR" it takes a colon and a blank.
-    size_t marker = line.find(scan.reader == HeaderReader::Top ? ":" : ": ");
-    if (marker == std::string::npos) {
-        value = line;  // a continuation keeps the previous name
+    if (const FieldRule* rule = RuleFor(scan.name, scan.reader))
+        rule->apply(message, scan, TrimBlanks(NormalizeBlanks(scan.value)));
+    scan.name.clear();
+    scan.value.clear();
+}
+
+/// Adds a continuation line to the field's value: the line break goes, the folding
+/// white space stays (a line that does not begin with it is joined with a blank).
+void Unfold(std::string& value, std::string_view line)
+{
+    if (value.size() >= kMaxFieldList)
         return;
-    }
-    scan.name = line.substr(0, line.find(':'));
-    size_t start = marker + (scan.reader == HeaderReader::Top ? 2 : 1);
-    value = start < line.size() ? line.substr(start) : std::string();
+    if (line.empty() || (line[0] != ' ' && line[0] != '\t'))
+        value += ' ';
+    value.append(line.substr(0, kMaxFieldList - std::min(value.size(), kMaxFieldList)));
 }
 
 void AddRecipients(Message::Impl& message, std::string& list, int16_t type)
@@ -122,23 +129,39 @@ HeaderLine TakeHeaderLine(Message::Impl& message, HeaderScan& scan, std::string_
         return HeaderLine::Terminator;
     if (StartsWith(raw, ".."))
         raw.remove_prefix(1);  // the server doubled a leading dot
-    std::string line(raw.substr(0, kMaxHeaderLineKept));
+    if (raw.size() > kMaxHeaderLineKept)
+        scan.dropped = true;
+    const std::string_view line = raw.substr(0, kMaxHeaderLineKept);
 
     if (message.CompleteHeader.size() + line.size() + 2 <= kMaxCompleteHeader) {
         message.CompleteHeader += line;
         message.CompleteHeader += "\r\n";
+    } else {
+        scan.dropped = true;
     }
 
-    std::string value;
-    SplitField(scan, line, value);
-    const FieldRule* rule = RuleFor(scan.name, scan.reader);
-    if (rule)
-        rule->apply(message, scan, TrimBlanks(NormalizeBlanks(value)));
+    const size_t nameLength = FieldNameLength(line);
+    if (nameLength == 0) {
+        Unfold(scan.value, line);  // before the first field line this is dropped with no name
+        return HeaderLine::Content;
+    }
+    ApplyField(message, scan);
+    scan.name = line.substr(0, nameLength);
+    scan.value = line.substr(nameLength + 1);
     return HeaderLine::Content;
+}
+
+size_t FieldNameLength(std::string_view line)
+{
+    size_t n = 0;
+    while (n < line.size() && line[n] > ' ' && line[n] < 127 && line[n] != ':')
+        ++n;
+    return n > 0 && n < line.size() && line[n] == ':' ? n : 0;
 }
 
 void FinishHeader(Message::Impl& message, HeaderScan& scan, bool addRecipients)
 {
+    ApplyField(message, scan);
     if (addRecipients) {
         if (!message.Recipients)
             message.Recipients = Recipients::Create(detail::libraryCaller());

@@ -33,16 +33,22 @@ enum class HeaderLine {
 struct HeaderScan {
     explicit HeaderScan(HeaderReader r) : reader(r) {}
     HeaderReader reader;
-    std::string name;    // the last field line's name; continuations repeat it
+    std::string name;    // the field being read; its continuation lines join its value
+    std::string value;   // the field's value so far, unfolded
     std::string toList;
     std::string ccList;
+    bool dropped = false;  // a line was cut, or CompleteHeader was full: the header is not whole
 };
+
+/// The length of a field line's name: one or more printable, non-blank characters
+/// other than ":" that are followed by ":"; 0 when the line is not a field line.
+size_t FieldNameLength(std::string_view line);
 
 /// Takes one line as read from the server (CR LF included). The terminator is judged
 /// before byte-stuffing is undone, so a stuffed ".." line is content, never the end.
 HeaderLine TakeHeaderLine(Message::Impl& message, HeaderScan& scan, std::string_view raw);
 
-/// The steps after a header: the To and Cc recipients (when addRecipients), then the
+/// The steps after a header: the last field applied, the To and Cc recipients (when addRecipients), then the
 /// Content-Type split into type, subtype, parameters and the charset of a text type.
 void FinishHeader(Message::Impl& message, HeaderScan& scan, bool addRecipients);
 

@@ -2,15 +2,27 @@
 // server ("DELE", RFC 1939) and the settings it reads through its component.
 #include "tolmail/Message.h"
 
+#include <iterator>
+
 #include "codec/temp_files.h"
 #include "platform/library_caller.h"
 #include "pop3/message_impl.h"
 #include "pop3/progress.h"
+#include "pop3/retrieval.h"
+#include "socket/result_codes.h"
 #include "pop3/session.h"
 
 namespace tolmail {
 
 namespace {
+static_assert([] {
+    for (size_t i = 0; i < std::size(pop3::kFailures); ++i) {
+        if (static_cast<size_t>(pop3::kFailures[i].failure) != i)
+            return false;
+    }
+    return true;
+}(), "kFailures must list the failures in the order of Failure");
+
 // What a message reads when its component has gone.
 constexpr const char* kDefaultAlternativeType = "PLAIN";
 constexpr int32_t kDefaultMaxMemAttachment = 16384;
@@ -74,14 +86,58 @@ std::string Message::ReturnReceipt() const { return impl_->ReturnReceipt; }
 int32_t Message::DeleteAtServer()
 {
     Impl& message = *impl_;
-    if (!message.connected())
-        return 2;
-    pop3::SendCommand(*message.Socket, "DELE " + std::to_string(message.ServerNumber));
+    message.failure = pop3::Failure::None;
+    const int32_t result = message.DeleteAtServer();
+    message.ReportFailure();
+    return result;
+}
+
+int32_t Message::Impl::DeleteAtServer()
+{
+    using pop3::Failure;
+    if (!connected())
+        return Fail(Failure::NotConnected);
+    pop3::SendCommand(*Socket, "DELE " + std::to_string(ServerNumber));
     std::string reply;
-    pop3::ReadLine(*message.Socket, reply);
-    if (reply.empty())
-        return 1;
-    return pop3::StartsWith(reply, "-ERR") ? 16 : 0;
+    pop3::ReadLine(*Socket, reply);
+    if (reply.empty()) {
+        // A reply still on its way would be read as the next command's.
+        Abandon();
+        return Fail(Failure::DeleteNoReply);
+    }
+    return pop3::StartsWith(reply, "-ERR") ? Fail(Failure::DeleteRefused) : 0;
+}
+
+int32_t Message::Impl::Fail(pop3::Failure why)
+{
+    failure = why;
+    return pop3::RowOf(why).code;
+}
+
+void Message::Impl::ReportFailure() const
+{
+    if (Ref<TolvanPOP3> owner = Owner.lock())
+        owner->ReportError(pop3::RowOf(failure).text, detail::libraryCaller());
+}
+
+void Message::Impl::Abandon()
+{
+    if (Socket)
+        Socket->CloseSocket();
+}
+
+void Message::Impl::DrainLines()
+{
+    std::string line;
+    for (;;) {
+        const int32_t code = pop3::ReadLine(*Socket, line);
+        if (line == ".\r\n")
+            return;
+        if (line.empty() && code != socket::kLineTooLong) {
+            Abandon();
+            return;
+        }
+    }
 }
 
 bool Message::Impl::connected() const

@@ -1,6 +1,8 @@
 // The body readers of GetMessage: a single-part body with one embedded uuencoded file
 // lifted out, and the dispatch of a multipart body (RFC 2045, RFC 2046) to the walk.
+#include <memory>
 #include <string_view>
+#include <utility>
 
 #include "codec/temp_files.h"
 #include "codec/wordfunc.h"
@@ -36,83 +38,365 @@ size_t FindNoCase(std::string_view text, std::string_view upperNeedle, size_t fr
     return std::string_view::npos;
 }
 
-/// The first "begin " that starts a line; prose that merely contains the word does
-/// not start a uuencoded block.
-size_t FindBeginLine(std::string_view text)
+bool StartsWithNoCase(std::string_view text, std::string_view upperPrefix)
 {
-    for (size_t at = FindNoCase(text, "BEGIN ", 0); at != std::string_view::npos;
-         at = FindNoCase(text, "BEGIN ", at + 1)) {
-        if (at == 0 || text[at - 1] == '\n')
-            return at;
+    return text.size() >= upperPrefix.size() && FindNoCase(text.substr(0, upperPrefix.size()), upperPrefix, 0) == 0;
+}
+
+// Text goes to a file in blocks of this size; a uuencoded block given back to the
+// text is read from its file in pieces of it.
+constexpr size_t kBlock = 256 * 1024;
+// A line start is held back until its line is whole, up to this length: no longer line
+// can be a "begin" or "end" line, and its text is passed on as it comes.
+constexpr size_t kLongestScannedLine = 64 * 1024;
+
+/// Where a single-part message's text goes: MessageText, or its file.
+class TextSink {
+public:
+    explicit TextSink(std::string& memory) : memory_(&memory) {}
+    explicit TextSink(platform::File file) : file_(std::move(file)) {}
+
+    /// False once a write to the file failed.
+    bool write(std::string_view text)
+    {
+        if (memory_) {
+            memory_->append(text);
+            return true;
+        }
+        buffer_.append(text);
+        return buffer_.size() < kBlock || flush();
     }
-    return std::string_view::npos;
+
+    bool flush()
+    {
+        if (memory_ || failed_)
+            return !failed_;
+        platform::FileResult result = platform::FileOk;
+        if (!buffer_.empty() && !file_.write(buffer_.data(), buffer_.size(), result))
+            failed_ = true;
+        buffer_.clear();
+        return !failed_;
+    }
+
+private:
+    std::string* memory_ = nullptr;
+    platform::File file_;
+    std::string buffer_;
+    bool failed_ = false;
+};
+
+/// A uuencoded block while its "end" line is awaited: in memory up to the memory limit
+/// (a block of exactly the limit stays there), beyond it in a temporary file that the
+/// spool deletes unless an attachment takes it over.
+class BlockSpool {
+public:
+    BlockSpool(std::string directory, long long limit) : directory_(std::move(directory)), limit_(limit) {}
+    ~BlockSpool()
+    {
+        file_.close();
+        if (!name_.empty())
+            (void)codec::DeleteFileIfPresent(directory_ + name_);
+    }
+    BlockSpool(const BlockSpool&) = delete;
+    BlockSpool& operator=(const BlockSpool&) = delete;
+
+    /// False when the temporary file could not be created or written.
+    bool append(std::string_view text)
+    {
+        size_ += text.size();
+        memory_.append(text);
+        if (static_cast<long long>(size_) <= limit_ || memory_.size() < kBlock)
+            return true;
+        return spill();
+    }
+
+    uint64_t size() const { return size_; }
+
+    /// Ends the block: in memory, or (false on failure) complete in its file.
+    bool close()
+    {
+        if (static_cast<long long>(size_) <= limit_)
+            return true;
+        const bool written = spill();
+        file_.close();
+        return written;
+    }
+    bool inMemory() const { return name_.empty(); }
+    std::string takeMemory() { return std::move(memory_); }
+    /// The file's name, now the caller's to delete.
+    std::string takeFile() { return std::exchange(name_, std::string()); }
+
+    /// Passes the block's text on, in order (a block whose "end" never came).
+    bool giveBack(TextSink& sink)
+    {
+        if (name_.empty())
+            return sink.write(memory_);
+        file_.close();
+        platform::FileResult result = platform::FileOk;
+        platform::File in = platform::File::OpenRead(directory_ + name_, result);
+        std::string piece(kBlock, '\0');
+        long n = 0;
+        while (in.isOpen() && (n = in.read(piece.data(), piece.size(), result)) > 0) {
+            if (!sink.write(std::string_view(piece).substr(0, static_cast<size_t>(n))))
+                return false;
+        }
+        return in.isOpen() && n == 0 && sink.write(memory_);
+    }
+
+private:
+    bool spill()
+    {
+        platform::FileResult result = platform::FileOk;
+        if (!file_.isOpen()) {
+            if (!name_.empty())
+                return false;  // the file was closed after a failure
+            file_ = pop3::CreateTempFile(directory_, name_, result);
+            if (!file_.isOpen()) {
+                name_.clear();
+                return false;
+            }
+        }
+        if (!memory_.empty() && !file_.write(memory_.data(), memory_.size(), result))
+            return false;
+        memory_.clear();
+        return true;
+    }
+
+    std::string directory_;
+    long long limit_;
+    std::string memory_;  // not yet in the file
+    std::string name_;
+    platform::File file_;
+    uint64_t size_ = 0;
+};
+
+/// Reads a single-part body line by line as it streams in, and lifts out the first
+/// uuencoded block (a "begin mode name" line, data lines, an "end" line) as an
+/// attachment. The text before and after the block stays the message's text; a block
+/// whose "end" never comes is given back to the text in place.
+class SinglePartScanner {
+public:
+    SinglePartScanner(Message::Impl& message, TextSink& text)
+        : message_(message), text_(text), directory_(message.cachedDirectory()), maxMem_(message.maxMemAttachment())
+    {
+    }
+
+    void feed(std::string_view s)
+    {
+        while (!s.empty() && failure_ == pop3::Failure::None) {
+            if (state_ == State::Done && partial_.empty() && !midLine_) {
+                emit(s);
+                return;
+            }
+            const size_t lf = s.find('\n');
+            const size_t n = lf == std::string_view::npos ? s.size() : lf + 1;
+            const std::string_view chunk = s.substr(0, n);
+            s.remove_prefix(n);
+            if (midLine_) {
+                emit(chunk);
+                midLine_ = lf == std::string_view::npos;
+            } else if (partial_.empty() && lf != std::string_view::npos) {
+                line(chunk);
+            } else {
+                partial_.append(chunk);
+                if (lf != std::string_view::npos) {
+                    const std::string whole = std::exchange(partial_, std::string());
+                    line(whole);
+                } else if (partial_.size() > kLongestScannedLine) {
+                    // Too long for a "begin" line, but it is the first that looks like one.
+                    if (state_ == State::Seeking && StartsWithNoCase(partial_, "BEGIN "))
+                        state_ = State::Done;
+                    emit(std::exchange(partial_, std::string()));
+                    midLine_ = true;
+                }
+            }
+        }
+    }
+
+    /// At the terminating line: what is held back goes where it belongs.
+    pop3::Failure finish()
+    {
+        if (!partial_.empty())
+            line(std::exchange(partial_, std::string()));
+        if (state_ == State::InBlock && failure_ == pop3::Failure::None) {
+            state_ = State::Done;
+            if (!text_.write(beginLine_) || !block_->giveBack(text_))
+                failure_ = pop3::Failure::TextFile;
+        }
+        if (!text_.flush() && failure_ == pop3::Failure::None)
+            failure_ = pop3::Failure::TextFile;
+        return failure_;
+    }
+
+private:
+    enum class State { Seeking, InBlock, Done };
+
+    void emit(std::string_view text)
+    {
+        if (state_ == State::InBlock) {
+            blockEmpty_ = false;
+            if (!block_->append(text))
+                failure_ = pop3::Failure::TempFile;
+        } else if (!text_.write(text)) {
+            failure_ = pop3::Failure::TextFile;
+        }
+    }
+
+    /// A "begin" line counts when it ends with CR LF, its mode has three characters
+    /// and it names a file.
+    bool beginsBlock(std::string_view whole)
+    {
+        if (whole.size() < 2 || whole.substr(whole.size() - 2) != "\r\n")
+            return false;
+        const std::string content(whole.substr(0, whole.size() - 2));
+        name_ = codec::GetWord(content, 3);
+        return pop3::UpperAscii(codec::GetWord(content, 1)) == "BEGIN" && codec::GetWord(content, 2).size() == 3 &&
+               !name_.empty();
+    }
+
+    void line(std::string_view whole)
+    {
+        if (state_ == State::Seeking && StartsWithNoCase(whole, "BEGIN ")) {
+            // Only the first "begin" line is looked at, whether or not it counts.
+            state_ = State::Done;
+            if (beginsBlock(whole)) {
+                state_ = State::InBlock;
+                beginLine_ = whole;
+                block_ = std::make_unique<BlockSpool>(directory_, maxMem_);
+                return;
+            }
+        } else if (state_ == State::InBlock && whole.size() == 5 && StartsWithNoCase(whole, "END\r\n")) {
+            state_ = State::Done;
+            if (!blockEmpty_) {
+                lift();
+                return;
+            }
+            // An empty block is not lifted: its lines stay text.
+            block_.reset();
+            emit(beginLine_);
+        }
+        emit(whole);
+    }
+
+    void lift()
+    {
+        if (!block_->close()) {
+            failure_ = pop3::Failure::TempFile;
+            return;
+        }
+        const auto caller = detail::libraryCaller();
+        if (!message_.Attachments)
+            message_.Attachments = tolmail::Attachments::Create(caller);
+        Ref<Attachment> attachment =
+            message_.Attachments->Add("", "x-uuencode", name_, "", "", "", "", "", directory_, message_.Owner);
+        attachment->Size(std::to_string(block_->size()), caller);
+        if (block_->inMemory())
+            attachment->AttachmentBody(block_->takeMemory(), caller);
+        else
+            attachment->TempFilename(block_->takeFile(), caller);  // the attachment owns the file now
+        block_.reset();
+    }
+
+    Message::Impl& message_;
+    TextSink& text_;
+    const std::string directory_;
+    const int32_t maxMem_;
+    State state_ = State::Seeking;
+    std::string partial_;   // the start of a line not yet whole
+    bool midLine_ = false;  // inside a line too long to be held back
+    std::string beginLine_;
+    std::string name_;
+    std::unique_ptr<BlockSpool> block_;
+    bool blockEmpty_ = true;
+    pop3::Failure failure_ = pop3::Failure::None;
+};
+
+pop3::Failure ReadFailure(const pop3::DotReader& body)
+{
+    return body.failure() == pop3::kConnectionLost ? pop3::Failure::ConnectionLost : pop3::Failure::BodyTimedOut;
 }
 
 } // namespace
 
-int32_t Message::Impl::ReadSinglePart()
+int32_t Message::Impl::ReadSinglePart(pop3::DotReader& body, bool textOnDisk, uint64_t sizeHint)
 {
-    if (!Socket)
-        return 1;
-    pop3::DotReader body = pop3::DotReader::FromSocket(*Socket);
-    return ReadSinglePart(body);
+    platform::File file;
+    std::string fileName;
+    if (textOnDisk) {
+        platform::FileResult result = platform::FileOk;
+        const std::string directory = cachedDirectory();
+        std::string name;
+        file = pop3::CreateTempFile(directory, name, result, ".TMB");
+        if (!file.isOpen()) {
+            body.drain();
+            return Fail(pop3::Failure::TextFile);
+        }
+        fileName = directory + name;
+        if (!FullMsgFilename.empty())
+            (void)codec::DeleteFileIfPresent(FullMsgFilename);
+        FullMsgFilename = fileName;  // from here the message owns the file
+    } else {
+        // Sized once from the server's announcement: growing by doubling would hold a
+        // large text twice while it is copied.
+        MessageText.reserve(MessageText.size() + sizeHint);
+    }
+    TextSink sink = textOnDisk ? TextSink(std::move(file)) : TextSink(MessageText);
+    SinglePartScanner scanner(*this, sink);
+    std::string piece;
+    while (body.read(piece)) {
+        scanner.feed(piece);
+        piece.clear();
+    }
+    const pop3::Failure why = body.ended() ? scanner.finish() : ReadFailure(body);
+    if (body.ended())
+        MessageStatus = 4;
+    if (why == pop3::Failure::None)
+        return 0;
+    if (textOnDisk) {
+        // A text cut short must not be taken for the message.
+        (void)codec::DeleteFileIfPresent(fileName);
+        FullMsgFilename.clear();
+    }
+    return Fail(why);
 }
 
-int32_t Message::Impl::ReadSinglePart(pop3::DotReader& body)
-{
-    while (body.read(MessageText)) {
-    }
-    if (!body.ended())
-        return 1;  // a read brought nothing: time-out or lost connection
-
-    // One embedded uuencoded file: a "begin mode name" line, data lines, an "end" line.
-    MessageStatus = 4;
-    const size_t b = FindBeginLine(MessageText);
-    if (b == std::string::npos)
-        return 0;
-    const size_t e = MessageText.find("\r\n", b);
-    if (e == std::string::npos)
-        return 0;
-    const std::string beginLine = MessageText.substr(b, e - b);
-    const std::string name = codec::GetWord(beginLine, 3);
-    if (pop3::UpperAscii(codec::GetWord(beginLine, 1)) != "BEGIN" || codec::GetWord(beginLine, 2).size() != 3 ||
-        name.empty())
-        return 0;
-    // The "end" line must stand on a line of its own: data lines may hold those letters.
-    const size_t endLine = FindNoCase(MessageText, "\r\nEND\r\n", e);
-    if (endLine == std::string::npos || endLine == e)
-        return 0;
-
-    const auto caller = detail::libraryCaller();
-    if (!Attachments)
-        Attachments = tolmail::Attachments::Create(caller);
-    const std::string directory = cachedDirectory();
-    Ref<Attachment> attachment = Attachments->Add("", "x-uuencode", name, "", "", "", "", "", directory, Owner);
-    std::string encoded = MessageText.substr(e + 2, endLine + 2 - (e + 2));
-    MessageText.resize(b);
-    attachment->Size(std::to_string(encoded.size()), caller);
-
-    // A block of exactly the memory limit stays in memory (parts of the walk do not).
-    if (static_cast<long long>(encoded.size()) <= maxMemAttachment()) {
-        attachment->AttachmentBody(std::move(encoded), caller);
-        return 0;
-    }
-    platform::FileResult result = platform::FileOk;
-    std::string tempName;
-    platform::File file = pop3::CreateTempFile(directory, tempName, result);
-    if (!file.isOpen())
-        return 4;
-    attachment->TempFilename(tempName, caller);  // from here the attachment owns the file
-    return file.write(encoded.data(), encoded.size(), result) ? 0 : 4;
-}
-
-int32_t Message::Impl::ReadMultipartBody(int32_t param)
+int32_t Message::Impl::ReadMultipartBody(int32_t param, pop3::DotReader& body, bool textOnDisk)
 {
     if (!ContentParams.empty())
         ContentParams = pop3::BoundaryOf(ContentParams);
-    pop3::Raise(Owner, pop3::Progress::CheckingMultipart, 0, param);
+    if (!body.ended())
+        pop3::Raise(Owner, pop3::Progress::CheckingMultipart, 0, param);
+    // Without a boundary the parts cannot be told apart: the body is kept whole as text.
+    if (ContentParams.empty())
+        return ReadSinglePart(body, textOnDisk);
     std::string buffer;
-    return WalkMultipart(ContentParams, buffer);
+    int32_t result = WalkMultipart(ContentParams, buffer, body);
+    (void)FinishParts();  // the parts read so far get their fields, even after a failure
+    if (result == 0 && textOnDisk)
+        result = KeepTextOnDisk();
+    return result;
+}
+
+int32_t Message::Impl::KeepTextOnDisk()
+{
+    platform::FileResult result = platform::FileOk;
+    const std::string directory = cachedDirectory();
+    std::string name;
+    platform::File file = pop3::CreateTempFile(directory, name, result, ".TMB");
+    if (!file.isOpen())
+        return Fail(pop3::Failure::TextFile);
+    if (!FullMsgFilename.empty())
+        (void)codec::DeleteFileIfPresent(FullMsgFilename);
+    FullMsgFilename = directory + name;
+    if (!MessageText.empty() && !file.write(MessageText.data(), MessageText.size(), result)) {
+        file.close();
+        (void)codec::DeleteFileIfPresent(FullMsgFilename);
+        FullMsgFilename.clear();
+        return Fail(pop3::Failure::TextFile);
+    }
+    MessageText.clear();
+    MessageText.shrink_to_fit();
+    return 0;
 }
 
 namespace pop3 {

@@ -1,7 +1,11 @@
 // The two header readers (RFC 1939, RFC 5322): FetchHeader after "LIST" and
 // "TOP n 0", and GetMessage after "RETR", which then hands the body to its reader.
+#include <algorithm>
+
 #include "codec/wordfunc.h"
+#include "socket/result_codes.h"
 #include "platform/library_caller.h"
+#include "pop3/dot_reader.h"
 #include "pop3/header_parse.h"
 #include "pop3/message_impl.h"
 #include "pop3/pop3_impl.h"
@@ -12,17 +16,79 @@ namespace tolmail {
 
 namespace {
 
-constexpr int32_t kDeleteFlag = 2;  // GetMessage's param: delete at the server afterwards
+using pop3::Failure;
 
-/// Reads one header line; 0, or 1 when none came, 2 when the connection is gone.
-int32_t ReadHeaderLine(Message::Impl& message, std::string& line)
+constexpr int32_t kDeleteFlag = 2;  // GetMessage's param: delete at the server afterwards
+constexpr int32_t kTextOnDisk = 4;  // GetMessage's param: the message text goes to a file
+
+/// Reads one header line. What arrived before the server closed is read first; the
+/// closed connection counts only when nothing of it is left.
+Failure ReadHeaderLine(TolvanSocket& socket, std::string& line)
 {
-    if (!message.connected())
-        return 2;
-    pop3::ReadLine(*message.Socket, line);
+    const int32_t code = pop3::ReadLine(socket, line);
     if (!line.empty())
-        return 0;
-    return message.connected() ? 1 : 2;
+        return Failure::None;
+    if (code == socket::kLineTooLong)
+        return Failure::LineTooLong;
+    return code == socket::kNotConnected ? Failure::ConnectionLost : Failure::BodyTimedOut;
+}
+
+/// Reads a header to its end (the empty line, or the terminating line of a message
+/// without a body); `ended` tells which. On failure the session is back in step (a
+/// line over the limit: the rest was read to the terminator) or abandoned.
+int32_t ReadHeader(Message::Impl& message, pop3::HeaderScan& scan, bool& ended)
+{
+    std::string line;
+    ended = false;
+    for (;;) {
+        const Failure why = ReadHeaderLine(*message.Socket, line);
+        if (why == Failure::LineTooLong) {
+            message.DrainLines();
+            return message.Fail(why);
+        }
+        if (why != Failure::None) {
+            message.Abandon();  // a stalled server may still send the rest
+            return message.Fail(why);
+        }
+        const pop3::HeaderLine kind = pop3::TakeHeaderLine(message, scan, line);
+        if (kind == pop3::HeaderLine::Terminator) {
+            ended = true;
+            return 0;
+        }
+        if (kind == pop3::HeaderLine::Blank && scan.reader == pop3::HeaderReader::Retr)
+            return 0;
+    }
+}
+
+/// A reply line read for a command: Failure::None with text, or why none came. A
+/// time-out or an overlong reply leaves the session's place unknown: it is abandoned.
+Failure ReadReply(Message::Impl& message, std::string& line)
+{
+    const int32_t code = pop3::ReadLine(*message.Socket, line);
+    if (!line.empty())
+        return Failure::None;
+    if (code == socket::kNotConnected)
+        return Failure::ConnectionLost;
+    message.Abandon();
+    return code == socket::kLineTooLong ? Failure::BadReply : Failure::RetrTimedOut;
+}
+
+/// A body that has already ended (the message ended inside its header).
+pop3::DotReader EndedBody()
+{
+    return pop3::DotReader([](std::string& piece) {
+        piece = ".\r\n";
+        return true;
+    });
+}
+
+/// The size a "+OK n octets" reply announces; 0 when it names none.
+uint64_t AnnouncedSize(const std::string& reply)
+{
+    // Only a hint for reserving memory: a server that overstates it costs address
+    // space, not memory, and the cap keeps even that modest.
+    constexpr uint64_t kLargestHint = 1ull << 30;
+    return std::min<uint64_t>(static_cast<uint64_t>(pop3::LeadingNumber(codec::GetWord(reply, 2))), kLargestHint);
 }
 
 } // namespace
@@ -32,15 +98,15 @@ int32_t Message::GetMessage(int32_t param)
     Impl& message = *impl_;
     message.ContentType.clear();
     message.CompleteHeader.clear();
+    message.failure = Failure::None;
     pop3::Raise(message.Owner, pop3::Progress::Retrieving, 0, param);
-    if (message.connected()) {
-        int32_t result = message.RetrieveMessage(param);
-        if (result != 0)
-            return result;
-    }
-    int32_t result = message.FinishParts();
-    if (result != 0 || (param & kDeleteFlag) == 0)
+    int32_t result = message.RetrieveMessage(param);
+    if (result != 0 || (param & kDeleteFlag) == 0) {
+        message.ReportFailure();
         return result;
+    }
+    // Only a message whose terminator was read and whose text and parts were all
+    // stored gets here.
     pop3::Raise(message.Owner, pop3::Progress::Deleting, 0, param);
     result = DeleteAtServer();
     message.MessageStatus = 8;
@@ -49,43 +115,48 @@ int32_t Message::GetMessage(int32_t param)
 
 int32_t Message::Impl::RetrieveMessage(int32_t param)
 {
+    if (!connected())
+        return Fail(Failure::NotConnected);
+    if (pop3::SendCommand(*Socket, "RETR " + std::to_string(ServerNumber)) != 0) {
+        Abandon();  // the command may have gone out in part
+        return Fail(Failure::ConnectionLost);
+    }
     std::string line;
-    pop3::SendCommand(*Socket, "RETR " + std::to_string(ServerNumber));
-    pop3::ReadLine(*Socket, line);
+    if (const Failure why = ReadReply(*this, line); why != Failure::None)
+        return Fail(why);
     if (codec::GetWord(line, 1) == "-ERR")
-        return 16;
-    if (line.empty())
-        return 1;
+        return Fail(Failure::RetrRefused);
+    if (!pop3::StartsWith(line, "+OK")) {
+        // Whatever this is, what follows cannot be taken for the message.
+        Abandon();
+        return Fail(Failure::BadReply);
+    }
+    const uint64_t sizeHint = AnnouncedSize(line);
 
     pop3::HeaderScan scan(pop3::HeaderReader::Retr);
     bool messageEnded = false;
-    for (;;) {
-        int32_t result = ReadHeaderLine(*this, line);
-        if (result != 0)
-            return result;
-        pop3::HeaderLine kind = pop3::TakeHeaderLine(*this, scan, line);
-        if (kind == pop3::HeaderLine::Blank)
-            break;
-        // A message without a body ends inside its header: nothing is left to read.
-        if (kind == pop3::HeaderLine::Terminator) {
-            messageEnded = true;
-            break;
-        }
-    }
+    if (int32_t result = ReadHeader(*this, scan, messageEnded))
+        return result;
     pop3::FinishHeader(*this, scan, MessageStatus != 2);
 
     const bool multipart = pop3::UpperAscii(ContentType) == "MULTIPART";
-    if (messageEnded) {
-        if (!multipart)
-            MessageStatus = 4;
-        return 0;
-    }
+    const bool textOnDisk = (param & kTextOnDisk) != 0;
+    pop3::DotReader body = messageEnded ? EndedBody() : pop3::DotReader::FromSocket(*Socket);
+    int32_t result = 0;
     if (multipart) {
-        (void)ReadMultipartBody(param);  // the finishing step reports instead
-        return 0;
+        result = ReadMultipartBody(param, body, textOnDisk);
+    } else {
+        if (!messageEnded)
+            pop3::Raise(Owner, pop3::Progress::CheckingNonMime, 0, param);
+        result = ReadSinglePart(body, textOnDisk, sizeHint);
+        if (result == 0)
+            result = FinishParts();
     }
-    pop3::Raise(Owner, pop3::Progress::CheckingNonMime, 0, param);
-    return ReadSinglePart();
+    if (!body.ended())
+        Abandon();  // a failed read left the rest of the message on its way
+    if (result == 0 && scan.dropped)
+        result = Fail(Failure::OverLimits);
+    return result;
 }
 
 int32_t TolvanPOP3::Impl::FetchHeader(int32_t n, const Ref<tolmail::Messages>& into, const WeakRef<TolvanPOP3>& self,
@@ -95,35 +166,47 @@ int32_t TolvanPOP3::Impl::FetchHeader(int32_t n, const Ref<tolmail::Messages>& i
     raise(pop3::Progress::EmailHeader, 0, n);
     created = into->AddMessage(n, "", "", "", "", "", "", "", 0, "", "", "", "", "", "", "", self, "", library);
     Message::Impl& message = created->impl(library);
+    const int32_t result = message.FetchHeader();
+    POP3Error = pop3::RowOf(message.failure).text;
+    return result;
+}
 
+int32_t Message::Impl::FetchHeader()
+{
+    failure = Failure::None;
+    if (!connected())
+        return Fail(Failure::NotConnected);
+    const std::string number = std::to_string(ServerNumber);
     std::string line;
-    if (message.connected()) {
-        const std::string number = std::to_string(n);
-        pop3::SendCommand(*message.Socket, "LIST " + number);
-        pop3::ReadLine(*message.Socket, line);
-        if (!pop3::StartsWith(line, "+OK")) {
-            if (pop3::StartsWith(line, "-ERR"))
-                return 16;
-            return line.empty() ? 1 : 2;
-        }
-        message.Size = codec::GetWord(line, 3);
-        message.MessageStatus = 1;
-        pop3::SendCommand(*message.Socket, "TOP " + number + " 0");
-        pop3::ReadLine(*message.Socket, line);
-        if (!pop3::StartsWith(line, "+OK"))
-            return 0;  // the server keeps this header to itself; the loop goes on
+    if (pop3::SendCommand(*Socket, "LIST " + number) != 0) {
+        Abandon();
+        return Fail(Failure::ConnectionLost);
     }
+    if (const Failure why = ReadReply(*this, line); why != Failure::None)
+        return Fail(why);
+    if (!pop3::StartsWith(line, "+OK")) {
+        if (pop3::StartsWith(line, "-ERR"))
+            return Fail(Failure::RetrRefused);
+        failure = Failure::BadReply;
+        return 2;  // a reply that is neither: the server is not answering this dialogue
+    }
+    Size = codec::GetWord(line, 3);
+    MessageStatus = 1;
+    if (pop3::SendCommand(*Socket, "TOP " + number + " 0") != 0) {
+        Abandon();
+        return Fail(Failure::ConnectionLost);
+    }
+    if (const Failure why = ReadReply(*this, line); why != Failure::None)
+        return Fail(why);
+    if (!pop3::StartsWith(line, "+OK"))
+        return 0;  // the server keeps this header to itself; the loop goes on
 
     pop3::HeaderScan scan(pop3::HeaderReader::Top);
-    for (;;) {
-        int32_t result = ReadHeaderLine(message, line);
-        if (result != 0)
-            return result;
-        if (pop3::TakeHeaderLine(message, scan, line) == pop3::HeaderLine::Terminator)
-            break;
-    }
-    pop3::FinishHeader(message, scan, true);
-    message.MessageStatus = 2;
+    bool ended = false;
+    if (int32_t result = ReadHeader(*this, scan, ended))
+        return result;
+    pop3::FinishHeader(*this, scan, true);
+    MessageStatus = 2;
     return 0;
 }
 

@@ -12,6 +12,7 @@
 #include "tolmail/TolvanPOP3.h"
 #include "tolmail/TolvanSocket.h"
 #include "platform/files.h"
+#include "pop3/retrieval.h"
 
 namespace tolmail {
 
@@ -59,22 +60,44 @@ public:
     /// Raises OnPOP3Event through the component, if it still exists.
     void raiseProgress(const std::string& text, int32_t task, int32_t param1, int32_t param2) const;
 
-    /// GetMessage's dialogue: "RETR", the header, then the body reader its type asks for.
-    /// 0 when the finishing step should run, else GetMessage's result.
+    /// Why the last retrieval step failed; POP3Error gives its text.
+    pop3::Failure failure = pop3::Failure::None;
+    /// Records why a step failed and returns its result code.
+    int32_t Fail(pop3::Failure why);
+    /// Hands the text of `failure` to the component's POP3Error.
+    void ReportFailure() const;
+    /// Ends a session whose place in the server's stream is unknown: the socket closes
+    /// without "QUIT", so the server commits no deletion made in this session.
+    void Abandon();
+    /// Reads whole lines up to the terminating "." line after a failure in a header,
+    /// so the next reply is read in step; abandons the session when that fails.
+    void DrainLines();
+
+    /// GetMessage's dialogue: "RETR", the header, then the body reader its type asks
+    /// for and the finishing step. 0 only when the terminating line was read and
+    /// everything was stored; otherwise the session is back in step or abandoned.
     int32_t RetrieveMessage(int32_t param);
+    /// FetchHeader's dialogue: "LIST", "TOP n 0" and the header.
+    int32_t FetchHeader();
+    /// "DELE": 2 not connected, 1 no reply (the session abandoned), 16 refused, else 0.
+    int32_t DeleteAtServer();
 
-    // Body reading and finishing (message_body.cpp, mime_walk.cpp).
-    int32_t ReadSinglePart();
-    int32_t WalkMultipart(const std::string& boundary, std::string& buffer);
-    int32_t FinishParts();
-
-    /// The multipart dispatch: ContentParams becomes the boundary, task 12 is raised
-    /// and the body is walked (its result is not used by GetMessage).
-    int32_t ReadMultipartBody(int32_t param);
     // The body readers over any source of the body, so that tests and fuzzers can feed
-    // a buffer; the members above read the socket. Both leave the source drained.
-    int32_t ReadSinglePart(pop3::DotReader& body);
+    // a buffer. Both read to the terminating line unless a read fails; the source's
+    // ended() then tells whether the stream is still in step.
+    /// A single-part body: the text goes to MessageText, or with `textOnDisk` to a
+    /// new file named by FullMsgFilename; one uuencoded block becomes an attachment.
+    /// `sizeHint` (the octets the server announced) lets MessageText be sized once.
+    int32_t ReadSinglePart(pop3::DotReader& body, bool textOnDisk = false, uint64_t sizeHint = 0);
+    /// Walks a multipart body; a part cut short by a failed read is removed.
     int32_t WalkMultipart(const std::string& boundary, std::string& buffer, pop3::DotReader& body);
+    /// The multipart dispatch: ContentParams becomes the boundary, task 12 is raised,
+    /// the body walked (a body without a boundary is read as a single part), the
+    /// finishing step run, and with `textOnDisk` the chosen text written to its file.
+    int32_t ReadMultipartBody(int32_t param, pop3::DotReader& body, bool textOnDisk);
+    int32_t FinishParts();
+    /// Moves MessageText into a new ".TMB" file named by FullMsgFilename.
+    int32_t KeepTextOnDisk();
 };
 
 /// The header-line and message-body helpers share these.
@@ -85,11 +108,12 @@ std::string HeaderValue(const std::string& text, const std::string& name);
 /// The boundary in a multipart Content-Type's parameter text.
 std::string BoundaryOf(const std::string& params);
 
-/// Creates a new, empty temporary file (tick count + ".TMA") in `directory`,
+/// Creates a new, empty temporary file (tick count + `extension`) in `directory`,
 /// exclusively and readable by its owner only; a name already taken (a part begun in
 /// the same millisecond, a leftover file) is passed over for the next number. Sets
 /// `name` to the bare file name; on failure the file is not open and `result` says why.
-platform::File CreateTempFile(const std::string& directory, std::string& name, platform::FileResult& result);
+platform::File CreateTempFile(const std::string& directory, std::string& name, platform::FileResult& result,
+                              const char* extension = ".TMA");
 } // namespace pop3
 
 } // namespace tolmail

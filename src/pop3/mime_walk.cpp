@@ -127,6 +127,9 @@ public:
     }
 
     int32_t walk(const std::string& boundary, int depth);
+    /// Something was left out to stay within the limits (a part header cut short, a
+    /// part past the most parts taken).
+    bool dropped() const { return dropped_; }
 
 private:
     /// Reads once more; false when nothing more will come.
@@ -136,12 +139,19 @@ private:
     /// Drops the first n bytes, noting whether what remains begins a line.
     void consume(size_t n);
     void startPart(const std::string& header, std::unique_ptr<OpenPart>& part);
+    /// A part's file could not be created or written: the part is removed, like one
+    /// cut short by a failed read, so that nothing looks stored that is not.
+    int32_t fileFailed(std::unique_ptr<OpenPart>& part);
+    /// A read brought nothing: the open part is cut short and removed.
+    int32_t readFailed(std::unique_ptr<OpenPart>& part);
+    void removeOpenPart(std::unique_ptr<OpenPart>& part);
 
     Message::Impl& message_;
     pop3::DotReader& body_;
     std::string& buffer_;
     bool lineStart_ = true;  // the buffer begins at the start of a line
     int32_t parts_ = 0;
+    bool dropped_ = false;
     const int32_t maxMem_;
     const std::string directory_;
 };
@@ -150,7 +160,9 @@ Delimiter Walker::classify(size_t at, const std::string& boundary) const
 {
     // A delimiter line: "--" boundary, then "--" (the closing one) or blanks and CR LF.
     const std::string_view buf = buffer_;
-    const bool finished = body_.finished();
+    // Only a message that ended settles a line cut at the end of the buffer; after a
+    // failed read it stays undecided, and the part it would close is cut short.
+    const bool finished = body_.ended();
     Delimiter undecided;
     undecided.keepFrom = at;
     Delimiter none;
@@ -257,39 +269,40 @@ int32_t Walker::walk(const std::string& boundary, int depth)
             // (or to the preamble, which is dropped).
             // (After a one-byte cut it is unknown whether the rest begins a line.)
             const size_t take = d.keepFrom == 1 ? 0 : d.keepFrom;
-            if (part) {
-                if (int32_t code = part->append(std::string_view(buffer_).substr(0, take)))
-                    return code;
-            }
+            if (part && part->append(std::string_view(buffer_).substr(0, take)) != 0)
+                return fileFailed(part);
             consume(take);
             if (fill())
                 continue;
-            // The message ended (or a read brought nothing) before the closing delimiter:
-            // the open part ends with what arrived.
+            if (!body_.ended())
+                return readFailed(part);
+            // The message ended before its closing delimiter: the open part holds the rest.
             if (part) {
-                int32_t code = part->close(buffer_);
+                const int32_t code = part->close(buffer_);
                 consume(buffer_.size());
-                return code ? code : 1;
+                if (code != 0)
+                    return fileFailed(part);
             }
-            return 1;
+            return 0;
         }
 
         const size_t bodyEnd = d.at >= 2 ? d.at - 2 : 0;  // the CR LF before "--" is the delimiter's
         if (d.kind == Delimiter::Close) {
+            // Without an open part (a nested multipart was the last part) nothing is lost.
             if (!part)
-                return 32;
-            int32_t code = part->close(std::string_view(buffer_).substr(0, bodyEnd));
+                return 0;
+            const int32_t code = part->close(std::string_view(buffer_).substr(0, bodyEnd));
             consume(d.at);
             lineStart_ = true;
-            return code;
+            return code != 0 ? fileFailed(part) : 0;
         }
         if (part) {
-            int32_t code = part->close(std::string_view(buffer_).substr(0, bodyEnd));
+            const int32_t code = part->close(std::string_view(buffer_).substr(0, bodyEnd));
+            if (code != 0)
+                return fileFailed(part);
             part.reset();
             consume(d.at);
             lineStart_ = true;
-            if (code)
-                return code;
             continue;  // the same delimiter now opens the next part
         }
 
@@ -303,14 +316,18 @@ int32_t Walker::walk(const std::string& boundary, int depth)
             if (buffer_.size() - lineEnd <= kMaxPartHeader) {
                 if (fill())
                     continue;
-                return 1;
+                // A part header that the end of the message cuts off holds no body.
+                return body_.ended() ? 0 : readFailed(part);
             }
             h = lineEnd + kMaxPartHeader - 2;  // hostile: cut the header short
             bodyStart = h + 2;
+            dropped_ = true;
         }
         std::string header;
         if (h + 2 > lineEnd)
             header = buffer_.substr(lineEnd, std::min(h + 2 - lineEnd, kMaxPartHeader));
+        if (h + 2 > lineEnd + kMaxPartHeader)
+            dropped_ = true;
         consume(bodyStart);
 
         header = pop3::UnfoldHeader(header);
@@ -326,14 +343,39 @@ int32_t Walker::walk(const std::string& boundary, int depth)
         if (pop3::UpperAscii(type) == "MULTIPART" && depth < kMaxNesting) {
             // A container: its parts are walked with its own boundary. One without a
             // boundary is skipped like a preamble.
-            if (const std::string nested = pop3::BoundaryOf(params); !nested.empty())
-                (void)walk(nested, depth + 1);
+            if (const std::string nested = pop3::BoundaryOf(params); !nested.empty()) {
+                if (int32_t code = walk(nested, depth + 1))
+                    return code;
+            }
             continue;
         }
-        if (parts_ >= kMaxParts)
+        if (parts_ >= kMaxParts) {
+            dropped_ = true;
             continue;  // its body is skipped up to the next delimiter
+        }
         startPart(header, part);
     }
+}
+
+void Walker::removeOpenPart(std::unique_ptr<OpenPart>& part)
+{
+    if (!part)
+        return;
+    part.reset();
+    message_.Attachments->Remove(Variant(message_.Attachments->Count()));  // the open part is the last
+}
+
+int32_t Walker::fileFailed(std::unique_ptr<OpenPart>& part)
+{
+    removeOpenPart(part);
+    return message_.Fail(pop3::Failure::TempFile);
+}
+
+int32_t Walker::readFailed(std::unique_ptr<OpenPart>& part)
+{
+    removeOpenPart(part);
+    return message_.Fail(body_.failure() == pop3::kConnectionLost ? pop3::Failure::ConnectionLost
+                                                                  : pop3::Failure::BodyTimedOut);
 }
 
 } // namespace
@@ -341,32 +383,33 @@ int32_t Walker::walk(const std::string& boundary, int depth)
 int32_t Message::Impl::WalkMultipart(const std::string& boundary, std::string& buffer, pop3::DotReader& body)
 {
     int32_t result = 0;
+    bool dropped = false;
     if (!boundary.empty()) {
         Walker walker(*this, body, buffer);
         result = walker.walk(boundary, 1);
+        dropped = walker.dropped();
     }
     // The epilogue and the terminating line must not be read as the next reply.
-    body.drain();
+    if (!body.failed())
+        body.drain();
+    if (result == 0 && !body.ended())
+        result = Fail(body.failure() == pop3::kConnectionLost ? pop3::Failure::ConnectionLost
+                                                              : pop3::Failure::BodyTimedOut);
+    if (result == 0 && dropped)
+        result = Fail(pop3::Failure::OverLimits);
     return result;
-}
-
-int32_t Message::Impl::WalkMultipart(const std::string& boundary, std::string& buffer)
-{
-    if (!Socket)
-        return 1;
-    pop3::DotReader body = pop3::DotReader::FromSocket(*Socket);
-    return WalkMultipart(boundary, buffer, body);
 }
 
 namespace pop3 {
 
-platform::File CreateTempFile(const std::string& directory, std::string& name, platform::FileResult& result)
+platform::File CreateTempFile(const std::string& directory, std::string& name, platform::FileResult& result,
+                              const char* extension)
 {
     const std::string first = codec::TempFileName();
     long long number = 0;
     std::from_chars(first.data(), first.data() + first.size(), number);
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
-        name = std::to_string(number + attempt) + ".TMA";
+        name = std::to_string(number + attempt) + extension;
         platform::File file = platform::File::CreateNew(directory + name, result);
         if (file.isOpen() || result != platform::FileExists)
             return file;

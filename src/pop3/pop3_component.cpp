@@ -96,6 +96,12 @@ void TolvanPOP3::RaiseProgress(const std::string& text, int32_t task, int32_t pa
     impl_->Events.raise([&](TolvanPOP3Events& sink) { sink.OnPOP3Event(text, task, param1, param2); });
 }
 
+void TolvanPOP3::ReportError(const std::string& text, const detail::Caller& caller)
+{
+    caller.require("TolvanPOP3.ReportError");
+    impl_->POP3Error = text;
+}
+
 void TolvanPOP3::Impl::raise(pop3::Progress id, int32_t param1, int32_t param2) const
 {
     const pop3::ProgressEvent& event = pop3::EventOf(id);

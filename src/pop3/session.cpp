@@ -7,12 +7,12 @@
 
 namespace tolmail::pop3 {
 
-void SendCommand(TolvanSocket& socket, std::string_view command)
+int32_t SendCommand(TolvanSocket& socket, std::string_view command)
 {
     std::string line(command);
     line += "\r\n";
-    // A failed send shows as a missing reply, which every caller already handles.
-    (void)socket.senddta(Variant(std::move(line)));
+    // Callers that only read a reply see a failed send as a missing reply.
+    return static_cast<int32_t>(socket.senddta(Variant(std::move(line))).toNumber());
 }
 
 int32_t ReadLine(TolvanSocket& socket, std::string& line)

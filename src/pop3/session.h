@@ -12,8 +12,9 @@ class TolvanSocket;
 
 namespace tolmail::pop3 {
 
-/// Sends the command with CR LF as one piece; nothing is pipelined.
-void SendCommand(TolvanSocket& socket, std::string_view command);
+/// Sends the command with CR LF as one piece; nothing is pipelined. The socket's code:
+/// non-zero when the command may not have reached the server whole.
+int32_t SendCommand(TolvanSocket& socket, std::string_view command);
 
 /// Reads one reply line, CR LF included; the socket's code (0, or non-zero with `line` empty).
 int32_t ReadLine(TolvanSocket& socket, std::string& line);

@@ -58,7 +58,10 @@ TEST(SplitAddress, Entries)
         {"a@x.example, b@y.example", "", "a@x.example", " b@y.example"},
         {" b@y.example", "", "b@y.example", ""},
         {"\"J Smith\" <j@x>", "\"J Smith\"", "j@x", ""},   // quotes stay in Name
-        {"\"Smith, J\" <j@x>", "", "\"Smith", " J\" <j@x>"},  // a comma always splits
+        {"\"Smith, J\" <j@x>, k@y", "\"Smith, J\"", "j@x", " k@y"},  // a quoted comma is the name's
+        {"\"<a@b>\" <j@x>", "\"<a@b>\"", "j@x", ""},
+        {"\"open, <j@x>", "", "\"open", " <j@x>"},  // a quote that never closes is a character
+        {"<a,b@x>", "", "a", "b@x>"},                   // without quotes every comma splits
         {"<only@x>", "", "only@x", ""},
         {"Name <broken@x , next@y", "Name", "broken@x", " next@y"},  // no ">"
         {"<", "", "", ""},

@@ -98,7 +98,7 @@ TEST_F(Dovecot, HeadersWithFoldedFieldsAndPriorities)
     EXPECT_EQ(first->MessageStatus(), 2);
     EXPECT_EQ(first->Size(), std::to_string(kFolded.size() + 14));
     EXPECT_EQ(first->FromName(), "Ann Example");
-    EXPECT_EQ(first->Subject(), "subject second line");
+    EXPECT_EQ(first->Subject(), "folded subject second line");
     EXPECT_EQ(first->Priority(), "2");
     EXPECT_EQ(first->CharSet(), "charset=us-ascii");
     auto recipients = first->Recipients();

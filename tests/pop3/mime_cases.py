@@ -166,8 +166,10 @@ def uuencoded_expectations(msg):
         encoded += line + "\r\n"
         if line and line[0] not in " `":
             data += binascii.a2b_uu(line)
-    before = hexed(text[:begin])
-    return ["T\t" + before, "H\t" + before,
+    # The text around the block stays: what comes before "begin" and after "end".
+    end = text.lower().find("\r\nend\r\n", begin) + 7
+    around = hexed(text[:begin] + text[end:])
+    return ["T\t" + around, "H\t" + around,
             "P\t\t\tx-uuencode\tfile.zip\t\t%d\t%s\t%s" % (len(encoded), hexed(encoded), data.hex())]
 
 

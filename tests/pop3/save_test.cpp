@@ -4,6 +4,7 @@
 
 #include <fstream>
 #include <random>
+#include <stdexcept>
 #include <tuple>
 
 #include "body_fixture.h"
@@ -128,6 +129,45 @@ TEST_F(Save, InvalidBase64InAFileGives64WithoutTheDoneEvent)
     EXPECT_EQ(Saved(Make("Base64", "QUJD\r\n*bad\r\n"), 64), "");
     ASSERT_EQ(recorder_->events.size(), 1u);
     EXPECT_EQ(std::get<1>(recorder_->events[0]), 20);
+}
+
+TEST_F(Save, AFailedSaveLeavesNoTargetBehind)
+{
+    const std::string good = codec::Base64Encode(Bytes(100 * 57, 3));  // exactly one piece
+    struct Case {
+        const char* name;
+        std::string body, temp;
+        bool throwOnSecondPiece;
+        int32_t result;  // -1: the call throws
+    };
+    const Case cases[] = {
+        {"bad character in the second piece", good + "*bad\r\n", "4.TMA", false, 64},
+        {"handler throws between pieces", good + good, "5.TMA", true, -1},
+        {"bad character held in memory", "QU*D\r\n", "", false, -1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto part = Make("BASE64", c.body, c.temp);
+        struct Thrower : TolvanPOP3Events {
+            int pieces = 0;
+            void OnPOP3Event(const std::string&, int32_t task, int32_t, int32_t) override
+            {
+                if (task == 20 && ++pieces == 2)
+                    throw std::runtime_error("host gave up");
+            }
+        };
+        const uint32_t cookie = c.throwOnSecondPiece ? pop3_->Advise(std::make_shared<Thrower>()) : 0;
+        const std::string target = dir_ + "failed-" + c.name;
+        int32_t result = -1;
+        try {
+            result = part->Save(target);
+        } catch (const std::exception&) {
+        }
+        if (cookie != 0)
+            pop3_->Unadvise(cookie);
+        EXPECT_EQ(result, c.result);
+        EXPECT_FALSE(std::filesystem::exists(target));
+    }
 }
 
 TEST_F(Save, EscapesStraddlingQuotedPrintablePiecesDecodeRight)
