@@ -84,6 +84,8 @@ private:
     void deliver();
     bool isHeld(const Posted& item) const;
     bool hasDue() const;
+    /// True when no socket is watched, or all are held and want no write notification.
+    bool nothingToPoll() const;
     void signal();
     void unsignal();
 

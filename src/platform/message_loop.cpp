@@ -175,19 +175,36 @@ void Loop::wait(double seconds)
     unsignal();
     double ms = std::ceil(seconds * 1000.0);
     int timeout = ms > 2'000'000'000.0 ? 2'000'000'000 : static_cast<int>(ms);
-    pollfd p{epollFd_, POLLIN, 0};
+    // While only held sockets are watched nothing can become due but a post, and their
+    // readiness, which no pass takes in, must not end the wait at once again and again.
+    pollfd p{nothingToPoll() ? eventFd_ : epollFd_, POLLIN, 0};
     ::poll(&p, 1, timeout);
+}
+
+bool Loop::nothingToPoll() const
+{
+    if (held_.empty())
+        return watches_.empty();
+    for (const auto& [fd, watch] : watches_) {
+        if (!isHeld(fd) || watch.writeArmed || watch.connecting || watch.listener)
+            return false;
+    }
+    return true;
 }
 
 void Loop::pollSockets()
 {
-    if (watches_.empty())
+    // Nothing to ask the kernel when no socket is watched, or when the only ones are
+    // held and want no write notification: a held socket's readiness stays pending
+    // (the descriptor is level-triggered). Receiving a large download goes through
+    // here twice per read, so the saved calls count.
+    if (nothingToPoll())
         return;
     epoll_event events[kMaxEventsPerPass];
     int n = ::epoll_wait(epollFd_, events, kMaxEventsPerPass, 0);
     for (int i = 0; i < n; ++i) {
-        // A held socket's readiness is noted too: its notifications wait in the queue,
-        // and the flags keep the kernel from reporting it again meanwhile.
+        // Otherwise a held socket's readiness is noted too: its read and close wait in
+        // the queue, and its flags keep the kernel from reporting it again meanwhile.
         if (events[i].data.fd == eventFd_)
             continue;
         if (Watch* watch = findWatch(events[i].data.fd))

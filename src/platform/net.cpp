@@ -5,8 +5,10 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -280,6 +282,14 @@ int32_t SendTo(int32_t s, const char* data, int32_t length, const SockAddrIn& to
     int err = errno;
     armWriteIfBlocked(s, err);
     return fail(err);
+}
+
+long UnsentBytes(int32_t s)
+{
+    int queued = 0;
+    if (s > 0 && ::ioctl(s, SIOCOUTQ, &queued) == 0)
+        return queued;
+    return -1;
 }
 
 int32_t Recv(int32_t s, char* buffer, int32_t length)

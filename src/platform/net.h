@@ -68,6 +68,10 @@ int32_t ConnectTo(int32_t s, const SockAddrIn& address);
 /// Returns the count accepted, or kSocketError.
 int32_t Send(int32_t s, const char* data, int32_t length);
 int32_t SendTo(int32_t s, const char* data, int32_t length, const SockAddrIn& to);
+/// Bytes handed to the stream socket `s` that its peer has not yet acknowledged: data
+/// a send accepted may wait there long after the call returned when the peer reads
+/// slowly. -1 when the system cannot tell.
+long UnsentBytes(int32_t s);
 /// Returns the count received (0 when the peer closed its side), or kSocketError.
 int32_t Recv(int32_t s, char* buffer, int32_t length);
 int32_t RecvFrom(int32_t s, char* buffer, int32_t length, SockAddrIn* from);

@@ -102,8 +102,9 @@ int32_t Message::Impl::DeleteAtServer()
     pop3::ReadLine(*Socket, reply);
     if (reply.empty()) {
         // A reply still on its way would be read as the next command's.
+        const bool closed = !connected();
         Abandon();
-        return Fail(Failure::DeleteNoReply);
+        return Fail(closed ? Failure::DeleteConnectionLost : Failure::DeleteNoReply);
     }
     return pop3::StartsWith(reply, "-ERR") ? Fail(Failure::DeleteRefused) : 0;
 }

@@ -28,6 +28,7 @@ enum class Failure : uint8_t {
     LineTooLong,
     OverLimits,
     DeleteNoReply,
+    DeleteConnectionLost,
     DeleteRefused,
 };
 
@@ -50,6 +51,7 @@ inline constexpr FailureRow kFailures[] = {
     {Failure::LineTooLong, kProtocolError, "Protocol error: line longer than 1 MiB"},
     {Failure::OverLimits, kProtocolError, "Protocol error: message beyond the parser's limits"},
     {Failure::DeleteNoReply, kTimedOut, "No reply to DELE"},
+    {Failure::DeleteConnectionLost, kConnectionLost, "Connection lost before the reply to DELE"},
     {Failure::DeleteRefused, kRefused, "Deletion refused by the server"},
 };
 

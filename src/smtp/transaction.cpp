@@ -6,7 +6,7 @@
 #include "smtp/headers.h"
 #include "smtp/mime_body.h"
 #include "smtp/reply_reader.h"
-#include "smtp/send_queue.h"
+#include "platform/net.h"
 #include "smtp/smtp_impl.h"
 
 namespace tolmail {
@@ -212,7 +212,7 @@ std::string TolvanSMTP::Impl::awaitDataReply(bool& broken)
     // a slow server. The time-out for the reply counts from the moment the data has
     // gone out: while the server keeps taking it, the wait goes on.
     broken = false;
-    long unsent = smtp::UnsentBytes(socket->SocketHandle());
+    long unsent = platform::UnsentBytes(socket->SocketHandle());
     for (;;) {
         std::string reply = smtp::ReadReply(*socket, FirstRead::Block);
         if (!reply.empty() || unsent <= 0 || timeOut <= 0)
@@ -220,7 +220,7 @@ std::string TolvanSMTP::Impl::awaitDataReply(bool& broken)
         // Closed with data still on its way (the last look is the best we have: the
         // queue of a closed socket cannot be read), or a whole time-out without a byte
         // taken: the data did not arrive.
-        const long now = socket->Connected() ? smtp::UnsentBytes(socket->SocketHandle()) : unsent;
+        const long now = socket->Connected() ? platform::UnsentBytes(socket->SocketHandle()) : unsent;
         if (now >= unsent) {
             broken = true;
             return reply;

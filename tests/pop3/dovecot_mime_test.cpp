@@ -114,7 +114,7 @@ TEST_F(DovecotMime, PartsMatchWhatPythonFinds)
     TOLMAIL_NEED_POP3_SERVER();
     const std::string cases = dir_ + "cases";
     std::filesystem::create_directory(cases);
-    const std::string script = (std::filesystem::path(__FILE__).parent_path() / "mime_cases.py").string();
+    const std::string script = (std::filesystem::path(TOLMAIL_TESTS_DIR "/pop3") / "mime_cases.py").string();
     ASSERT_EQ(std::system(("/usr/bin/python3 '" + script + "' '" + cases + "'").c_str()), 0);
 
     ClearMaildir("mimetest");

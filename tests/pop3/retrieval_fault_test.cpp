@@ -165,6 +165,24 @@ TEST_F(RetrievalFaults, AMessageFollowedAtOnceByACloseIsKept)
     }
 }
 
+TEST_F(RetrievalFaults, AnUnansweredDeleSaysWhetherTheServerWentAwayOrFellSilent)
+{
+    // A reset that crosses the DELE is a lost connection, never taken for a time-out.
+    const std::string message = "+OK\r\nSubject: s\r\n\r\ntext\r\n.\r\n";
+    struct Case {
+        loopback::Step after;
+        int32_t result;
+        const char* text;
+    } cases[] = {{Hangup(), 2, "Connection lost before the reply to DELE"}, {Hold(), 1, "No reply to DELE"}};
+    for (const Case& c : cases) {
+        loopback::ScriptedPeer peer({Then(LogInAndRetr(1), {Say(message), Hear(), c.after})});
+        EXPECT_EQ(Run(peer, 2), c.result);
+        EXPECT_EQ(pop3_->POP3Error(), c.text);
+        EXPECT_EQ(pop3_->KeepAlive(), 2) << "the session was ended without QUIT";
+        peer.finish();
+    }
+}
+
 TEST_F(RetrievalFaults, EveryCutOfTheStreamFailsAndDeletesNothing)
 {
     const std::string wire = "+OK\r\n" + kMultipart;

@@ -26,7 +26,7 @@ public:
         if (mkdtemp(pattern) == nullptr || pipe(in) != 0 || pipe(out) != 0)
             return;
         dir_ = pattern;
-        const std::string script = (std::filesystem::path(__FILE__).parent_path() / "capture_server.py").string();
+        const std::string script = (std::filesystem::path(TOLMAIL_TESTS_DIR "/smtp") / "capture_server.py").string();
         pid_ = fork();
         if (pid_ == 0) {
             dup2(in[0], 0);

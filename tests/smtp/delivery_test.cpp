@@ -141,7 +141,7 @@ TEST(SmtpPostfixDelivery, EveryEncodingArrivesIntact)
     ASSERT_FALSE(delivered.empty()) << "no message in " << newDir;
 
     std::vector<std::string> check = {kPython,
-                                      (fs::path(__FILE__).parent_path() / "check_delivery.py").string(),
+                                      (fs::path(TOLMAIL_TESTS_DIR "/smtp") / "check_delivery.py").string(),
                                       delivered.string()};
     check.insert(check.end(), checks.begin(), checks.end());
     EXPECT_EQ(run(check), 0);

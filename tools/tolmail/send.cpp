@@ -349,7 +349,7 @@ int RunSend(int argc, char** argv)
     }
     for (const auto& r : o.recipients) {
         if (smtp->AddRecipients(r.name, r.address, r.type) != 0)
-            return fail("recipient refused (address too long or holding a line break): " + r.address, 5);
+            return fail("recipient refused (too long, or holding a blank, angle bracket or control character): " + Printable(r.address), 5);
     }
     for (const auto& [name, value] : o.headers) {
         if (smtp->AddCustomHeader(name, value) != 0)
