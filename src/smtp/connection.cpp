@@ -56,7 +56,13 @@ bool TolvanSMTP::Impl::CheckReply(int step, const std::string& reply)
     const ReplyStep& rule = kReplySteps[static_cast<size_t>(step - 1)];
     if (reply.size() >= 3 && reply.compare(0, 3, rule.code) == 0)
         return true;
-    smtpError = rule.textOnMismatch != nullptr ? rule.textOnMismatch : reply;
+    if (rule.textOnMismatch != nullptr)
+        smtpError = rule.textOnMismatch;
+    else if (!reply.empty())
+        smtpError = reply;
+    else  // nothing to quote: say why nothing came
+        smtpError = socket->Connected() ? "No reply from the server within " + std::to_string(timeOut) + " s"
+                                        : std::string("The server closed the connection without a reply");
     return false;
 }
 

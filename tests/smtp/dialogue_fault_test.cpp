@@ -401,3 +401,20 @@ TEST(SmtpDialogueFaults, ReleasingTheComponentInsideItsOwnEventIsSafe)
     }
     std::remove(path.c_str());
 }
+
+TEST(SmtpDialogueFaults, AnEnvelopeReplyThatNeverComesSaysWhy)
+{
+    struct Case {
+        Step after;
+        const char* text;
+    } cases[] = {{Hangup(), "The server closed the connection without a reply"},
+                 {Listen(2500), "No reply from the server within 1 s"}};
+    for (const Case& c : cases) {
+        ScriptedPeer peer({{Say(kGreeting), Hear(), Say("250 hello\r\n"), Hear(), c.after}});
+        auto smtp = makeSmtp(peer, 1);
+        smtp->AddRecipients("To", "to@example.test", 1);
+        EXPECT_EQ(smtp->Send(), 64);
+        EXPECT_EQ(smtp->SMTPError(), c.text);
+        peer.finish();
+    }
+}
