@@ -41,13 +41,14 @@ enum class Action {
     kStall,  // after `offset` bytes stop forwarding this direction, connections kept open
 };
 
-/// What happens to one direction of every session the proxy carries.
+/// What happens to one direction of every session the proxy carries (built with
+/// designated initializers; the default passes everything through).
 struct Plan {
     Action action = Action::kPass;
     /// Bytes forwarded before the action, counted from the start of the stream or, with a
     /// marker, from the first byte after the marker's first occurrence.
     size_t offset = 0;
-    std::string marker;
+    std::string marker{};
     /// The marker is looked for in the opposite direction (a command whose reply is to be
     /// counted): counting starts with the next byte this direction reads after it.
     bool markerFromPeer = false;
@@ -61,33 +62,6 @@ struct Plan {
     /// Keeps a copy of what is forwarded (from the marker on, when there is one).
     bool record = false;
 };
-
-inline Plan Pass()
-{
-    return {};
-}
-inline Plan At(Action action, size_t offset, std::string marker = {}, bool fromPeer = false)
-{
-    Plan plan;
-    plan.action = action;
-    plan.offset = offset;
-    plan.marker = std::move(marker);
-    plan.markerFromPeer = fromPeer;
-    return plan;
-}
-inline Plan Split(size_t piece, microseconds pause)
-{
-    Plan plan;
-    plan.piece = piece;
-    plan.pause = pause;
-    return plan;
-}
-inline Plan Delayed(milliseconds delay)
-{
-    Plan plan;
-    plan.delay = delay;
-    return plan;
-}
 
 class Proxy {
 public:
@@ -126,13 +100,8 @@ public:
     Proxy& operator=(const Proxy&) = delete;
 
     uint16_t Port() const { return port_; }
-    /// Sessions accepted so far, sessions still open, and how often a plan's action fired.
-    int Accepted() const { return accepted_; }
-    int Open() const { return open_; }
+    /// How often a plan's action fired.
     int Fired() const { return fired_; }
-    /// Bytes forwarded in each direction over all sessions.
-    uint64_t ToClient() const { return bytesToClient_; }
-    uint64_t ToServer() const { return bytesToServer_; }
     /// What a plan with `record` forwarded, over all sessions.
     std::string Recorded(bool toServer) const
     {
@@ -164,7 +133,6 @@ private:
     struct Flow {
         Plan plan;
         int from = -1, to = -1;
-        std::atomic<uint64_t>* counter = nullptr;
         std::string* record = nullptr;
         std::deque<Chunk> queue;
         size_t queued = 0;
@@ -194,12 +162,6 @@ private:
         return a;
     }
 
-    static void NoDelay(int fd)
-    {
-        const int on = 1;
-        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    }
-
     int ConnectTarget() const
     {
         int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -227,20 +189,18 @@ private:
             ::close(client);
             return;
         }
-        NoDelay(client);
-        NoDelay(server);
+        const int on = 1;
+        for (int fd : {client, server})
+            ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
         Session& s = sessions_.emplace_back();
         s.client = client;
         s.server = server;
-        s.up.plan = toServer_;
-        s.up.from = client, s.up.to = server, s.up.counter = &bytesToServer_;
-        s.up.record = s.up.plan.record ? &recorded_[1] : nullptr;
-        s.down.plan = toClient_;
-        s.down.from = server, s.down.to = client, s.down.counter = &bytesToClient_;
-        s.down.record = s.down.plan.record ? &recorded_[0] : nullptr;
-        for (Flow* f : {&s.up, &s.down})
+        s.up.plan = toServer_, s.up.from = client, s.up.to = server;
+        s.down.plan = toClient_, s.down.from = server, s.down.to = client;
+        for (Flow* f : {&s.up, &s.down}) {
+            f->record = f->plan.record ? &recorded_[f == &s.up ? 1 : 0] : nullptr;
             f->armAt = f->plan.marker.empty() ? 0 : -1;
-        ++accepted_;
+        }
         ++open_;
     }
 
@@ -339,7 +299,6 @@ private:
                 f.queue.pop_front();
             f.queued -= static_cast<size_t>(n);
             f.sent += static_cast<uint64_t>(n);
-            *f.counter += static_cast<uint64_t>(n);
             if (f.plan.piece > 0 && f.plan.pause.count() > 0) {
                 f.nextWrite = now + f.plan.pause;
                 break;
@@ -447,8 +406,7 @@ private:
     uint16_t port_ = 0;
     std::list<Session> sessions_;
     std::atomic<bool> stop_{false};
-    std::atomic<int> accepted_{0}, open_{0}, fired_{0};
-    std::atomic<uint64_t> bytesToClient_{0}, bytesToServer_{0};
+    std::atomic<int> open_{0}, fired_{0};
     mutable std::mutex recordLock_;
     std::string recorded_[2];
     std::thread thread_;
