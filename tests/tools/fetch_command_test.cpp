@@ -15,6 +15,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <sstream>
 
 #include "support/loopback_peer.h"
@@ -226,64 +227,47 @@ protected:
     fs::path root_, save_, tmp_;
 };
 
-TEST_F(FetchCommand, UndecodablePartFailsItsMessageOnly)
+TEST_F(FetchCommand, MessageNotSavedWholeIsReportedAndNeverDeleted)
 {
     std::string large;  // over the memory limit: decoded from its temporary file
     for (int line = 0; line < 20000; ++line)
         large += std::string(76, 'Q') + "\r\n";
+    const std::vector<std::string> undecodable{"message 1: saving 'BAD.BIN' failed (64)",
+                                               "message 1: not every file was saved: left at the server"};
     const struct {
         const char* name;
-        std::string base64;
+        std::string first;
+        std::optional<Retr> retr;  // how "RETR 1" is answered, when not whole
+        int exitCode;              // 0: any failure
+        bool goesOn;               // the session still answers, so message 2 is fetched
+        std::vector<std::string> says;
     } cases[] = {
-        {"small", "QUJD!ERF"},
-        {"large", large + "QUJD!ERF"},
+        {"small undecodable part", Multipart("bad.bin", "QUJD!ERF"), {}, 64, true, undecodable},
+        {"large undecodable part", Multipart("bad.bin", large + "QUJD!ERF"), {}, 64, true, undecodable},
+        {"refused", kGood, Retr{"-ERR \x1b]0;owned\x07" + std::string(100000, 'E') + "\r\n"}, 16, true,
+         {"message 1: retrieval failed (16"}},
+        {"cut short", kGood, Retr{"+OK\r\nSubject: x\r\n\r\nhalf a bo", Retr::HangUp}, 0, false,
+         {"the session with the server is lost"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         fs::remove_all(save_);
         fs::create_directory(save_);
-        Pop3Peer peer({{Multipart("bad.bin", c.base64), kGood}});
+        Mailbox box{{c.first, kGood}};
+        if (c.retr)
+            box.retr[1] = *c.retr;
+        Pop3Peer peer(box);
         const Outcome run = Run(SaveAndDelete(peer));
-        EXPECT_EQ(run.exitCode, 64) << run.err;
-        EXPECT_NE(run.err.find("message 1: saving 'BAD.BIN' failed (64)"), std::string::npos) << run.err;
-        EXPECT_NE(run.err.find("message 1: not every file was saved: left at the server"), std::string::npos);
-        EXPECT_FALSE(fs::exists(save_ / "BAD.BIN")) << "a partial file passes for a saved one";
-        EXPECT_EQ(Contents(save_ / "GOOD.TXT"), "hello");
-        EXPECT_EQ(Contents(save_ / "message-2.txt"), "See the attachment.");
-        EXPECT_FALSE(peer.heard("DELE 1"));
-        EXPECT_TRUE(peer.heard("DELE 2"));
-        EXPECT_TRUE(peer.heard("QUIT"));
-        EXPECT_EQ(LeftInTmp(), 0u);
-    }
-}
-
-TEST_F(FetchCommand, FailedRetrievalIsReportedAndNeverDeleted)
-{
-    const std::string hostile = "-ERR \x1b]0;owned\x07" + std::string(100000, 'E') + "\r\n";
-    const struct {
-        const char* name;
-        Retr first;
-        int exitCode;
-        bool goesOn;  // the session still answers, so message 2 is fetched
-        const char* says;
-    } cases[] = {
-        {"refused", {hostile}, 16, true, "message 1: retrieval failed (16"},
-        {"cut short", {"+OK\r\nSubject: x\r\n\r\nhalf a bo", Retr::HangUp}, 0, false, "the session with the server is lost"},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        fs::remove_all(save_);
-        fs::create_directory(save_);
-        Pop3Peer peer({{kGood, kGood}, {{1, c.first}}});
-        const Outcome run = Run(SaveAndDelete(peer));
-        if (c.exitCode != 0) {
-            EXPECT_EQ(run.exitCode, c.exitCode);
-        }
+        EXPECT_EQ(run.exitCode, c.exitCode ? c.exitCode : run.exitCode);
         EXPECT_NE(run.exitCode, 0);
-        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        for (const std::string& says : c.says)
+            EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
+        EXPECT_FALSE(fs::exists(save_ / "BAD.BIN")) << "a partial file passes for a saved one";
+        EXPECT_EQ(Contents(save_ / "GOOD.TXT"), c.goesOn ? "hello" : "");
+        EXPECT_EQ(Contents(save_ / "message-2.txt"), c.goesOn ? "See the attachment." : "");
         EXPECT_FALSE(peer.heard("DELE 1"));
         EXPECT_EQ(peer.heard("DELE 2"), c.goesOn);
-        EXPECT_EQ(fs::exists(save_ / "GOOD.TXT"), c.goesOn);
+        EXPECT_EQ(peer.heard("QUIT"), c.goesOn);
         EXPECT_EQ(LeftInTmp(), 0u);
     }
 }
@@ -302,29 +286,40 @@ TEST_F(FetchCommand, HostileServerTextIsEscapedAndCapped)
     EXPECT_NE(run.out.find("\\x1b[2J\\u{202e}\\x9bSSS"), std::string::npos) << run.out;
 }
 
-TEST_F(FetchCommand, PasswordRefusedBeforeConnecting)
+TEST_F(FetchCommand, BadPasswordOrAttachmentIsRefusedBeforeConnecting)
 {
     fs::create_directory(root_ / "dir");
     std::ofstream(root_ / "empty") << "\nsecond line";
+    std::ofstream(root_ / ".hidden") << "x";
     ::mkfifo((root_ / "fifo").c_str(), 0600);
     const struct {
-        std::string file, environment, says;
+        const char* verb;  // "fetch": a password file (none: the environment's); "send": an attachment
+        std::string file, password, says;
     } cases[] = {
-        {(root_ / "dir").string(), "secret", "is a directory"},
-        {(root_ / "fifo").string(), "secret", "is not a regular file"},
-        {(root_ / "empty").string(), "secret", "is empty (no password)"},
-        {(root_ / "missing").string(), "secret", "No such file or directory"},
-        {"", "", "TOLMAIL_PASSWORD is empty"},
+        {"fetch", "dir", "secret", "is a directory"},
+        {"fetch", "fifo", "secret", "is not a regular file"},
+        {"fetch", "empty", "secret", "is empty (no password)"},
+        {"fetch", "missing", "secret", "No such file or directory"},
+        {"fetch", "", "", "TOLMAIL_PASSWORD is empty"},
+        {"send", "missing", "secret", "no such file"},
+        {"send", "dir", "secret", "it is a directory"},
+        {"send", ".hidden", "secret", "hidden files"},
+        {"send", "fifo", "secret", "not a regular file"},
     };
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.says);
         Pop3Peer peer({{kGood}});
-        std::vector<std::string> more{"--list"};
-        if (!c.file.empty())
-            more = {"--password-file", c.file};
-        const Outcome run = Run(Fetch(peer, more), c.environment);
-        EXPECT_EQ(run.exitCode, 2) << c.says;
+        const std::string file = (root_ / c.file).string();
+        const bool sends = c.verb == std::string("send");
+        const Outcome run = Run(sends ? std::vector<std::string>{"send", "--server", "127.0.0.1", "--port",
+                                                                 std::to_string(peer.port()), "--from", "a@example.net",
+                                                                 "--to", "b@example.net", "--attach", file, "--quiet"}
+                                      : Fetch(peer, c.file.empty() ? std::vector<std::string>{"--list"}
+                                                                   : std::vector<std::string>{"--password-file", file}),
+                                c.password);
+        EXPECT_EQ(run.exitCode, sends ? 5 : 2);
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
-        EXPECT_EQ(peer.accepted(), 0u) << c.says;
+        EXPECT_EQ(peer.accepted(), 0u);
     }
 }
 
@@ -342,27 +337,6 @@ TEST_F(FetchCommand, TerminatingSignalRemovesThePrivateCache)
         });
         EXPECT_EQ(run.signal, signal) << run.err;
         EXPECT_EQ(LeftInTmp(), 0u) << "signal " << signal;
-    }
-}
-
-TEST_F(FetchCommand, SendSaysWhyAnAttachmentIsRefused)
-{
-    fs::create_directory(root_ / "dir");
-    std::ofstream(root_ / ".hidden") << "x";
-    ::mkfifo((root_ / "fifo").c_str(), 0600);
-    const struct {
-        std::string path, says;
-    } cases[] = {
-        {(root_ / "missing").string(), "no such file"},
-        {(root_ / "dir").string(), "it is a directory"},
-        {(root_ / ".hidden").string(), "hidden files"},
-        {(root_ / "fifo").string(), "not a regular file"},
-    };
-    for (const auto& c : cases) {
-        const Outcome run = Run({"send", "--server", "127.0.0.1", "--port", std::to_string(loopback::freePort()), "--from",
-                                 "a@example.net", "--to", "b@example.net", "--attach", c.path, "--quiet"});
-        EXPECT_EQ(run.exitCode, 5);
-        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
     }
 }
 
