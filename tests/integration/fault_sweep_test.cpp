@@ -19,7 +19,6 @@
 #include <thread>
 
 #include "support/fault_proxy.h"
-#include "support/loopback_peer.h"
 #include "support/servers.h"
 #include "tolmail/TolvanPOP3.h"
 #include "tolmail/TolvanSMTP.h"
@@ -89,63 +88,23 @@ std::string ReadFile(const std::string& path)
     return text.str();
 }
 
-/// A POP3 client on plain sockets that goes straight to the server: the witness of
-/// what the server holds and of the exact bytes it sends for a RETR.
-class RawPop3 {
-public:
-    RawPop3()
-    {
-        const Pop3Server server = Pop3FromEnv();
-        const sockaddr_in a = loopback::address(static_cast<uint16_t>(server.port), server.host.c_str());
-        ok_ = ::connect(fd_, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0 && Reply("").starts_with("+OK") &&
-              Reply("USER " + std::string(kUser)).starts_with("+OK") &&
-              Reply("PASS " + server.password).starts_with("+OK");
+/// The messages in the user's Maildir (what the server holds), waiting at most `limit`
+/// for one that contains `wanted`.
+std::vector<std::string> MaildirMessages(const std::string& wanted = {}, std::chrono::milliseconds limit = 0ms)
+{
+    const auto deadline = Clock::now() + limit;
+    for (;;) {
+        std::vector<std::string> messages;
+        std::error_code ignored;
+        for (const char* sub : {"/new", "/cur"})
+            for (const auto& entry : fs::directory_iterator(detail::Maildir(kUser) + sub, ignored))
+                messages.push_back(ReadFile(entry.path().string()));
+        if (wanted.empty() || Clock::now() >= deadline ||
+            std::ranges::any_of(messages, [&](const std::string& m) { return m.find(wanted) != std::string::npos; }))
+            return messages;
+        std::this_thread::sleep_for(20ms);
     }
-    ~RawPop3()
-    {
-        if (ok_)
-            Reply("QUIT");
-        ::close(fd_);
-    }
-    bool ok() const { return ok_; }
-
-    /// Sends a command (none when empty) and returns its reply: the status line, or
-    /// with `multiline` and "+OK" everything through the terminator.
-    std::string Reply(const std::string& command, bool multiline = false)
-    {
-        if (!command.empty())
-            loopback::sendAll(fd_, command + "\r\n");
-        const auto deadline = loopback::after(10000);
-        size_t cut = loopback::readUntil(fd_, buffer_, "\r\n", 0, deadline);
-        if (cut != std::string::npos && multiline && buffer_.starts_with("+OK"))
-            cut = loopback::readUntil(fd_, buffer_, "\r\n.\r\n", cut - 2, deadline);
-        if (cut == std::string::npos)
-            return {};
-        std::string reply = buffer_.substr(0, cut);
-        buffer_.erase(0, cut);
-        return reply;
-    }
-
-    /// The Message-IDs of the messages the server holds.
-    std::set<std::string> Held()
-    {
-        std::set<std::string> ids;
-        const std::string status = Reply("STAT");
-        const int count = status.starts_with("+OK ") ? std::atoi(status.c_str() + 4) : 0;
-        for (int i = 1; i <= count; ++i) {
-            const std::string header = Reply("TOP " + std::to_string(i) + " 0", true);
-            for (const char* id : {kMultipartId, kPlainId})
-                if (header.find(id) != std::string::npos)
-                    ids.insert(id);
-        }
-        return ids;
-    }
-
-private:
-    int fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    bool ok_ = false;
-    std::string buffer_;
-};
+}
 
 // ---------------------------------------------------------------------------- POP3
 
@@ -184,6 +143,7 @@ struct Pop3Run {
     std::set<std::string> held;
     int fired = 0;
     std::string what;
+    std::string recorded;  // from the reply to "RETR 1" on
 };
 
 class FaultSweep : public ::testing::Test {
@@ -210,10 +170,10 @@ protected:
     /// The exact bytes the server sends for "RETR 1", status line and terminator included.
     std::string RetrStream()
     {
-        Fill();
-        RawPop3 raw;
-        EXPECT_TRUE(raw.ok());
-        return raw.Reply("RETR 1", true);
+        const Pop3Run probe = RunPop3(Plan{.record = true}, Fetch::kOne);
+        EXPECT_EQ(probe.result, 0) << probe.what;
+        const size_t end = probe.recorded.find("\r\n.\r\n");
+        return end == std::string::npos ? std::string() : probe.recorded.substr(0, end + 5);
     }
 
     /// One session through a proxy with `toClient` applied from the "RETR 1" command on.
@@ -255,10 +215,12 @@ protected:
             pop.reset();  // the component's socket closes with it
             EXPECT_TRUE(proxy.WaitIdle()) << "the session did not end";
             run.fired = proxy.Fired();
+            run.recorded = proxy.Recorded(false);
         }
-        RawPop3 witness;
-        EXPECT_TRUE(witness.ok());
-        run.held = witness.Held();
+        for (const std::string& message : MaildirMessages())
+            for (const char* id : {kMultipartId, kPlainId})
+                if (message.find(id) != std::string::npos)
+                    run.held.insert(id);
         return run;
     }
 
@@ -455,20 +417,13 @@ protected:
         return run;
     }
 
-    /// The delivered message whose subject ends in `tag`, waiting for it at most `limit`.
+    /// The delivered message with the run's tag, waiting for it at most `limit`.
     static std::string Delivered(const std::string& tag, std::chrono::milliseconds limit)
     {
-        const auto deadline = Clock::now() + limit;
-        do {
-            std::error_code ignored;
-            for (const char* sub : {"/new", "/cur"})
-                for (const auto& entry : fs::directory_iterator(detail::Maildir(kUser) + sub, ignored)) {
-                    const std::string raw = ReadFile(entry.path().string());
-                    if (raw.find("Subject: fault sweep " + tag) != std::string::npos)  // tags have five digits
-                        return raw;
-                }
-            std::this_thread::sleep_for(20ms);
-        } while (Clock::now() < deadline);
+        const std::string subject = "Subject: fault sweep " + tag;  // tags have five digits
+        for (const std::string& message : MaildirMessages(subject, limit))
+            if (message.find(subject) != std::string::npos)
+                return message;
         return {};
     }
 
