@@ -2,6 +2,8 @@
 // every attachment byte-identical, for each encoding and for sizes from 0 to 50 MiB.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -22,13 +24,9 @@ constexpr int32_t kQuotedPrintable = 1, kBase64 = 2, kUuencode = 3, kBinary = 7;
 
 std::string RandomBytes(size_t n, unsigned seed)
 {
-    std::mt19937_64 random(seed);
+    std::independent_bits_engine<std::mt19937, 8, uint16_t> random(seed);
     std::string data(n, '\0');
-    for (size_t i = 0; i < n; i += 8) {
-        const uint64_t word = random();
-        for (size_t k = 0; k < 8 && i + k < n; ++k)
-            data[i + k] = static_cast<char>(word >> (8 * k));
-    }
+    std::ranges::generate(data, [&] { return static_cast<char>(random()); });
     return data;
 }
 
@@ -77,8 +75,7 @@ protected:
         const std::string path = dir_ + name;
         std::ofstream(path, std::ios::binary) << bytes;
         std::string upper = name;
-        for (char& c : upper)
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        std::ranges::transform(upper, upper.begin(), [](unsigned char c) { return std::toupper(c); });
         originals_[upper] = std::move(bytes);
         return path;
     }
