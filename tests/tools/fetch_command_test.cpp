@@ -71,6 +71,7 @@ private:
             const int n = std::atoi(line.c_str() + verb.size());
             const bool exists = n >= 1 && n <= static_cast<int>(box_.messages.size());
             const std::string message = exists ? box_.messages[n - 1] : "";
+            const Retr* special = verb == "RETR" && exists && box_.retr.count(n) ? &box_.retr[n] : nullptr;
             std::string reply = "+OK\r\n";
             if (verb == "PASS")
                 reply = box_.passReply;
@@ -80,17 +81,15 @@ private:
                 reply = "+OK " + std::to_string(n) + " " + std::to_string(message.size()) + "\r\n";
             else if (verb == "TOP" && exists)
                 reply = "+OK\r\n" + message.substr(0, message.find("\r\n\r\n") + 2) + ".\r\n";
-            else if (verb == "RETR" && exists && !box_.retr.count(n))
-                reply = "+OK\r\n" + message + ".\r\n";
             else if (verb == "RETR" && exists)
-                reply = box_.retr[n].bytes;
+                reply = special ? special->bytes : "+OK\r\n" + message + ".\r\n";
             else if (verb != "USER" && verb != "DELE" && verb != "NOOP" && verb != "RSET" && verb != "QUIT")
                 reply = "-ERR unknown\r\n";
             if (!sendAll(fd, reply) || verb == "QUIT")
                 return;
-            if (verb == "RETR" && box_.retr.count(n) && box_.retr[n].then == Retr::HangUp)
+            if (special && special->then == Retr::HangUp)
                 return;
-            if (verb == "RETR" && box_.retr.count(n) && box_.retr[n].then == Retr::Stall)
+            if (special && special->then == Retr::Stall)
                 for (const auto deadline = after(kWaitMs); readSome(fd, got, deadline, peer_.stop());) {
                 }
         }
@@ -158,19 +157,18 @@ protected:
                 env.push_back(std::string(keep) + "=" + value);
         std::vector<std::string> argv{TOLMAIL_COMMAND};
         argv.insert(argv.end(), args.begin(), args.end());
-        const auto pointers = [](std::vector<std::string>& from) {
-            std::vector<char*> to;
-            for (std::string& s : from)
-                to.push_back(s.data());
-            to.push_back(nullptr);
-            return to;
-        };
-        std::vector<char*> argp = pointers(argv), envp = pointers(env);
+        std::vector<char*> argp, envp;
+        for (auto [from, to] : {std::pair{&argv, &argp}, std::pair{&env, &envp}}) {
+            for (std::string& s : *from)
+                to->push_back(s.data());
+            to->push_back(nullptr);
+        }
         posix_spawn_file_actions_t files;
         posix_spawn_file_actions_init(&files);
         posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&files, 1, (root_ / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&files, 2, (root_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        for (int fd : {1, 2})
+            posix_spawn_file_actions_addopen(&files, fd, (root_ / (fd == 1 ? "out" : "err")).c_str(),
+                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
         // The signals under test reach the command even when the test runner ignores them.
         posix_spawnattr_t attributes;
         posix_spawnattr_init(&attributes);
@@ -203,10 +201,8 @@ protected:
         }
         outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-        outcome.out = Contents(root_ / "out");
-        outcome.err = Contents(root_ / "err");
-        ExpectTerminalSafe(outcome.out);
-        ExpectTerminalSafe(outcome.err);
+        for (auto [name, text] : {std::pair{"out", &outcome.out}, std::pair{"err", &outcome.err}})
+            ExpectTerminalSafe(*text = Contents(root_ / name));
         return outcome;
     }
 
