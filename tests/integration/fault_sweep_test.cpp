@@ -153,6 +153,7 @@ protected:
         std::string base = fs::temp_directory_path().string() + "/tolmail-faults-XXXXXX";
         ASSERT_NE(::mkdtemp(base.data()), nullptr);
         dir_ = base + "/";
+        ClearMaildir(kUser);  // no message of an earlier run passes for one of this run
     }
     void TearDown() override
     {
@@ -362,8 +363,6 @@ TEST_F(FaultSweep, Pop3StallsAndSlowOrSplitStreams)
 
 // ---------------------------------------------------------------------------- SMTP
 
-const std::string kSmtpDate = "Sun, 06 Dec 2026 12:00:00 +0000";
-
 struct SmtpRun {
     int32_t result = -1;
     std::string error;
@@ -374,12 +373,6 @@ struct SmtpRun {
 
 class SmtpFaultSweep : public FaultSweep {
 protected:
-    void SetUp() override
-    {
-        FaultSweep::SetUp();
-        ClearMaildir(kUser);
-    }
-
     /// Sends one message with a base64 attachment through a proxy with these plans
     /// (the client side's from "DATA" on); its subject carries the run's tag.
     SmtpRun RunSmtp(Plan toServer, Plan toClient, const std::string& tag, const std::string& file, int32_t timeOut,
@@ -398,7 +391,7 @@ protected:
         smtp->Host("127.0.0.1");
         smtp->Port(static_cast<int16_t>(proxy.Port()));
         smtp->TimeOut(timeOut);
-        smtp->DateTime(kSmtpDate);
+        smtp->DateTime("Sun, 06 Dec 2026 12:00:00 +0000");
         smtp->FromEmail("sweep@tolmail.test");
         smtp->Subject("fault sweep " + tag);
         smtp->MailBody("One file follows.\r\n");
