@@ -56,28 +56,45 @@ int count(int32_t event)
     return n;
 }
 
+/// A plain TCP socket bound to a free loopback port; its port in network order.
+int boundLoopback(uint16_t& port)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &len);
+    port = a.sin_port;
+    return fd;
+}
+
+/// A platform socket of `type` with notifications asked for (`events`), its
+/// connect to the loopback port (network order) begun; a connect is always pending.
+int32_t connectingSocket(int32_t type, uint16_t port, int32_t events)
+{
+    int32_t s = platform::Socket(platform::kAfInet, type, 0);
+    platform::AsyncSelect(s, kMessage, events);
+    platform::SockAddrIn to;
+    to.family = platform::kAfInet;
+    to.port = port;
+    to.addr = htonl(INADDR_LOOPBACK);
+    EXPECT_EQ(platform::ConnectTo(s, to), -1);
+    EXPECT_EQ(platform::LastError(), 10035);
+    return s;
+}
+
 // A connected pair: `ours` through the platform, `theirs` plain.
 struct Pair {
     int32_t ours = -1;
     int theirs = -1;
     Pair()
     {
-        int listener = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        uint16_t port;
+        int listener = boundLoopback(port);
         ::listen(listener, 1);
-        socklen_t len = sizeof a;
-        ::getsockname(listener, reinterpret_cast<sockaddr*>(&a), &len);
-        ours = platform::Socket(platform::kAfInet, platform::kSockStream, 0);
-        platform::AsyncSelect(ours, kMessage, 59);
-        platform::SockAddrIn to;
-        to.family = platform::kAfInet;
-        to.port = a.sin_port;
-        to.addr = a.sin_addr.s_addr;
-        EXPECT_EQ(platform::ConnectTo(ours, to), -1);
-        EXPECT_EQ(platform::LastError(), 10035);
+        ours = connectingSocket(platform::kSockStream, port, 59);
         theirs = ::accept(listener, nullptr, nullptr);
         ::close(listener);
     }
@@ -217,48 +234,26 @@ TEST_F(MessageLoop, CloseComesOnlyAfterEverythingSentBeforeItIsReceived)
     EXPECT_EQ(tNotes.back().error, 0);
 }
 
-TEST_F(MessageLoop, ARefusedConnectIsANotificationWithItsError)
+TEST_F(MessageLoop, RefusedAndAtOnceConnectsAreEachOneNotificationWithTheirError)
 {
-    int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    ::getsockname(probe, reinterpret_cast<sockaddr*>(&a), &len);
-    ::close(probe);
-
-    int32_t s = platform::Socket(platform::kAfInet, platform::kSockStream, 0);
-    platform::AsyncSelect(s, kMessage, 51);
-    platform::SockAddrIn to;
-    to.family = platform::kAfInet;
-    to.port = a.sin_port;
-    to.addr = a.sin_addr.s_addr;
-    EXPECT_EQ(platform::ConnectTo(s, to), -1);
-    EXPECT_EQ(platform::LastError(), 10035);
-    pumpFor(100);
-    ASSERT_EQ(count(platform::FdConnect), 1);
-    EXPECT_EQ(tNotes.front().error, 10061);
-    EXPECT_EQ(count(platform::FdWrite), 0);
-    platform::CloseSocketHandle(s);
-}
-
-TEST_F(MessageLoop, AConnectThatCompletesAtOnceIsStillNotified)
-{
-    // A datagram socket's connect completes inside the call.
-    int32_t s = platform::Socket(platform::kAfInet, platform::kSockDgram, 0);
-    platform::AsyncSelect(s, kMessage, 51);
-    platform::SockAddrIn to;
-    to.family = platform::kAfInet;
-    to.port = htons(9);
-    to.addr = htonl(INADDR_LOOPBACK);
-    EXPECT_EQ(platform::ConnectTo(s, to), -1);
-    EXPECT_EQ(platform::LastError(), 10035);
-    EXPECT_TRUE(descriptorReadable());  // a host loop would wake for it
-    platform::dispatchPending();
-    ASSERT_EQ(count(platform::FdConnect), 1);
-    EXPECT_EQ(tNotes.front().error, 0);
-    platform::CloseSocketHandle(s);
+    uint16_t freePort;
+    ::close(boundLoopback(freePort));
+    for (const bool refused : {true, false}) {
+        SCOPED_TRACE(refused ? "refused stream connect" : "datagram connect, complete inside the call");
+        tNotes.clear();
+        int32_t s = connectingSocket(refused ? platform::kSockStream : platform::kSockDgram,
+                                     refused ? freePort : htons(9), 51);
+        if (refused) {
+            pumpFor(100);
+        } else {
+            EXPECT_TRUE(descriptorReadable());  // a host loop would wake for it
+            platform::dispatchPending();
+        }
+        ASSERT_EQ(count(platform::FdConnect), 1);
+        EXPECT_EQ(tNotes.front().error, refused ? 10061 : 0);
+        EXPECT_TRUE(!refused || count(platform::FdWrite) == 0);
+        platform::CloseSocketHandle(s);
+    }
 }
 
 TEST_F(MessageLoop, ClosingDropsQueuedNotificationsOfThatSocket)

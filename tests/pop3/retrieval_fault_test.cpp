@@ -51,8 +51,8 @@ std::string LongLine(size_t length)
 
 class RetrievalFaults : public BodyFixture {
 protected:
-    /// A fresh component logs in to the peer and retrieves every message.
-    int32_t Run(loopback::ScriptedPeer& peer, int32_t param, const std::string& cache = {}, int32_t maxMem = 16384)
+    /// A fresh component logs in to the peer.
+    void Start(loopback::ScriptedPeer& peer, const std::string& cache = {}, int32_t maxMem = 16384)
     {
         pop3_ = TolvanPOP3::Create();
         pop3_->CachedDirectory(cache.empty() ? dir_ : cache);
@@ -62,6 +62,11 @@ protected:
         pop3_->Login("user");
         pop3_->TimeOut(5);
         EXPECT_EQ(pop3_->Connect(), 0);
+    }
+    /// ... and retrieves every message.
+    int32_t Run(loopback::ScriptedPeer& peer, int32_t param, const std::string& cache = {}, int32_t maxMem = 16384)
+    {
+        Start(peer, cache, maxMem);
         return pop3_->GetMessages(static_cast<uint8_t>(param));
     }
 };
@@ -75,25 +80,25 @@ TEST_F(RetrievalFaults, NothingIsDeletedAfterAFailureAndALostPlaceEndsWithoutQui
         int32_t result;
         bool inStep;  // the session can go on: the next message is read in order
         int32_t param = 2;
-        std::string cache;  // a directory that cannot take files, or empty for the test's own
+        std::string cache = {};  // a directory that cannot take files, or empty for the test's own
     };
     const std::string noCache = dir_ + "missing/";
     const std::string single = "+OK\r\nSubject: s\r\n\r\ntext\r\n.\r\n";
     const size_t mid = kMultipart.find("QQQ") + 50;
     const Case cases[] = {
         {"close inside a part", Then(LogInAndRetr(2), {Say("+OK\r\n" + kMultipart.substr(0, mid)), Hangup()}), 2,
-         false, 2, {}},
+         false},
         {"close before the terminator", Then(LogInAndRetr(2), {Say("+OK\r\n" + kMultipart.substr(0, kMultipart.size() - 3)), Hangup()}),
-         2, false, 2, {}},
-        {"stall inside a part", Then(LogInAndRetr(2), {Say("+OK\r\n" + kMultipart.substr(0, mid)), Hold()}), 1, false, 2, {}},
+         2, false},
+        {"stall inside a part", Then(LogInAndRetr(2), {Say("+OK\r\n" + kMultipart.substr(0, mid)), Hold()}), 1, false},
         {"header line over 1 MiB ending in a dot",
          Then(LogInAndRetr(2), {Say("+OK\r\nSubject: a\r\n" + LongLine(oneMiB.size() + 1) + "Subject: b\r\n\r\n.\r\n")}),
-         64, true, 2, {}},
+         64, true},
         {"header line of 1 MiB",
          Then(LogInAndRetr(2), {Say("+OK\r\nSubject: a\r\n" + LongLine(oneMiB.size()) + "\r\nbody\r\n.\r\n")}),
-         64, true, 2, {}},
-        {"reply that is neither +OK nor -ERR", Then(LogInAndRetr(2), {Say("hello\r\n"), Hold()}), 64, false, 2, {}},
-        {"refused", Then(LogInAndRetr(2), {Say("-ERR no such message\r\n")}), 16, true, 2, {}},
+         64, true},
+        {"reply that is neither +OK nor -ERR", Then(LogInAndRetr(2), {Say("hello\r\n"), Hold()}), 64, false},
+        {"refused", Then(LogInAndRetr(2), {Say("-ERR no such message\r\n")}), 16, true},
         {"part file cannot be created", Then(LogInAndRetr(2), {Say("+OK\r\n" + kMultipart)}), 4, true, 2, noCache},
         {"text file cannot be created", Then(LogInAndRetr(2), {Say(single)}), 8, true, 6, noCache},
     };
@@ -133,16 +138,11 @@ TEST_F(RetrievalFaults, NothingIsDeletedAfterAFailureAndALostPlaceEndsWithoutQui
 
 TEST_F(RetrievalFaults, AHeaderLineOverTheLimitAfterTopKeepsTheSessionInStep)
 {
-    Script script = {Say("+OK ready\r\n"), Hear(), Say("+OK\r\n"), Hear(), Say("+OK\r\n"), Hear(),
-                     Say("+OK 1 999\r\n"), Hear(), Say("+OK 1 999\r\n"), Hear(),
-                     Say("+OK\r\nSubject: a\r\n" + LongLine((1 << 20) + 1) + "Subject: b\r\n.\r\n"),
-                     Hear(), Say("+OK 1 999\r\n"), Hear(), Say("+OK\r\nSubject: again\r\n.\r\n"),
-                     Hear(), Say("+OK bye\r\n")};
-    loopback::ScriptedPeer peer({script});
-    pop3_->Host("127.0.0.1");
-    pop3_->Port(static_cast<int16_t>(peer.port()));
-    pop3_->Login("user");
-    ASSERT_EQ(pop3_->Connect(), 0);
+    // STAT, then LIST 1 and TOP 1 twice.
+    loopback::ScriptedPeer peer({Then(
+        LogInAndRetr(1), {Say("+OK 1 999\r\n"), Hear(), Say("+OK\r\nSubject: a\r\n" + LongLine((1 << 20) + 1) + "Subject: b\r\n.\r\n"),
+                          Hear(), Say("+OK 1 999\r\n"), Hear(), Say("+OK\r\nSubject: again\r\n.\r\n"), Hear(), Say("+OK bye\r\n")})});
+    Start(peer);
     EXPECT_EQ(pop3_->GetMessageHeader(), 64);
     EXPECT_EQ(pop3_->POP3Error(), "Protocol error: line longer than 1 MiB");
     EXPECT_EQ(pop3_->GetMessageHeader(), 0);
@@ -199,16 +199,7 @@ TEST_F(RetrievalFaults, EveryCutOfTheStreamFailsAndDeletesNothing)
 }
 
 /// Bodies fed from a buffer that ends early or is split at every offset.
-class CutBody : public BodyFixture {
-protected:
-    std::vector<Ref<Attachment>> Parts(const Ref<Message>& message)
-    {
-        std::vector<Ref<Attachment>> parts;
-        for (const auto& part : message->Attachments()->NewEnum())
-            parts.push_back(part);
-        return parts;
-    }
-};
+class CutBody : public BodyFixture {};
 
 TEST_F(CutBody, AWalkCutShortAnywhereFailsAndKeepsOnlyWholeParts)
 {
@@ -222,7 +213,9 @@ TEST_F(CutBody, AWalkCutShortAnywhereFailsAndKeepsOnlyWholeParts)
         pop3::DotReader reader = ReaderOver({wire.substr(0, cut)});
         std::string buffer;
         const int32_t result = Impl(message).WalkMultipart("b", buffer, reader);
-        const auto parts = Parts(message);
+        std::vector<Ref<Attachment>> parts;
+        for (const auto& part : message->Attachments()->NewEnum())
+            parts.push_back(part);
         if (cut == wire.size()) {
             EXPECT_EQ(result, 0);
             ASSERT_EQ(parts.size(), 2u);

@@ -76,11 +76,11 @@ protected:
         return "HELO " + (name.empty() ? std::string("Unknown Host") : name) + "\r\n";
     }
 
-    static std::string headers(const std::string& subject = "Test")
+    static std::string headers(const std::string& from = "<ann@example.test>")
     {
-        return "From: Ann Sender <ann@example.test>\r\n"
+        return "From: Ann Sender " + from + "\r\n"
                "To: Bob <bob@example.test>\r\n"
-               "Subject: " + subject + "\r\n"
+               "Subject: Test\r\n"
                "Date: " + kDate + "\r\n"
                "X-Priority:  3\r\n"
                "X-MSMail-Priority: Normal\r\n";
@@ -292,21 +292,11 @@ TEST_F(SmtpCapture, PlainModeSendsThreeTransactionsForTwoAttachments)
     ASSERT_EQ(smtp_->AddAttachment(file("smtp_plain_two.txt", two), 1), 0);
     const std::string wire = sendAndCapture();
 
-    const std::string hdr = "From: Ann Sender < ann@example.test >\r\n"
-                            "To: Bob <bob@example.test>\r\n"
-                            "Subject: Test\r\n"
-                            "Date: " + kDate + "\r\n"
-                            "X-Priority:  3\r\n"
-                            "X-MSMail-Priority: Normal\r\n";
+    const std::string hdr = headers("< ann@example.test >");
     const std::string envelope = "MAIL FROM:  ann@example.test \r\nRCPT TO: <bob@example.test>\r\nDATA\r\n";
-    auto uu = [](const std::string& s) {
-        std::string lines = tolmail::codec::UuEncode(s);
-        lines.pop_back();
-        return lines + "`\r\n";
-    };
     EXPECT_EQ(wire, helo() + envelope + hdr + "\r\n..Hello\r\n.\r\n" +
-                        envelope + hdr + "\r\nbegin 777 smtp_plain_one.bin\r\n" + uu(one) + "end\r\n.\r\n" +
-                        envelope + hdr + "\r\nbegin 777 smtp_plain_two.txt\r\n" + uu(two) + "end\r\n.\r\n" +
+                        envelope + hdr + "\r\nbegin 777 smtp_plain_one.bin\r\n" + chunkedUu(one) + "end\r\n.\r\n" +
+                        envelope + hdr + "\r\nbegin 777 smtp_plain_two.txt\r\n" + chunkedUu(two) + "end\r\n.\r\n" +
                         "QUIT\r\n");
     EXPECT_EQ(log_->tasks(), (std::vector<int32_t>{1, 2, 10, 11, 12, 11, 20, 21, 12, 11, 20, 21, 12, 4, 6}));
 }

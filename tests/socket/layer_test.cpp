@@ -5,6 +5,8 @@
 #include <sys/stat.h>
 
 #include <chrono>
+#include <fstream>
+#include <functional>
 #include <thread>
 
 #include "platform/library_caller.h"
@@ -27,9 +29,11 @@ bool exists(const std::string& path)
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-tolmail::Ref<TolvanSocket> connectTo(int port)
+tolmail::Ref<TolvanSocket> connectTo(int port, std::shared_ptr<Recorder> events = nullptr)
 {
     auto s = TolvanSocket::Create();
+    if (events)
+        s->Advise(events);  // before connecting: data may come during another's connect
     s->Host("127.0.0.1");
     s->Port(port);
     EXPECT_EQ(s->Connect(), 0);
@@ -39,6 +43,21 @@ tolmail::Ref<TolvanSocket> connectTo(int port)
 tolmail::socket::SocketInfo& infoOf(TolvanSocket& s)
 {
     return *s.Internals(tolmail::detail::libraryCaller()).ReceiveInfo;
+}
+
+/// Dispatches notifications `times` times without reading, or until `done`.
+void pump(int times, const std::function<bool()>& done = [] { return false; })
+{
+    for (int i = 0; i < times && !done(); ++i) {
+        tolmail::platform::dispatchPending();
+        tolmail::platform::waitForActivity(0.02);
+    }
+}
+
+std::string fileText(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 } // namespace
@@ -54,6 +73,10 @@ TEST(SocketLayer, GoesUpWithTheFirstSocketAndDownWithTheLastRepeatedly)
         auto second = connectTo(b.port());
         EXPECT_EQ(CurrentLayerState().registered, 2u);
         EXPECT_TRUE(CurrentLayerState().procInstalled);
+        tolmail::socket::LayerState other;  // another thread has a layer of its own
+        std::thread([&] { other = CurrentLayerState(); }).join();
+        EXPECT_EQ(other.registered, 0u);
+        EXPECT_FALSE(other.winsockStarted);
         first->CloseSocket();
         EXPECT_TRUE(CurrentLayerState().winsockStarted);  // one is left
         second->CloseSocket();
@@ -74,18 +97,10 @@ TEST(SocketLayer, EachComponentGetsOnlyItsOwnNotifications)
         loopback::sendAll(fd, "for b, longer\r\n");
         loopback::receive(fd, 1, 3000);
     });
-    auto first = TolvanSocket::Create();
-    auto second = TolvanSocket::Create();
     auto firstEvents = std::make_shared<Recorder>();
     auto secondEvents = std::make_shared<Recorder>();
-    first->Advise(firstEvents);  // before connecting: a's line may come during b's connect
-    second->Advise(secondEvents);
-    first->Host("127.0.0.1");
-    first->Port(a.port());
-    second->Host("127.0.0.1");
-    second->Port(b.port());
-    ASSERT_EQ(first->Connect(), 0);
-    ASSERT_EQ(second->Connect(), 0);
+    auto first = connectTo(a.port(), firstEvents);
+    auto second = connectTo(b.port(), secondEvents);
     std::string line;
     ASSERT_EQ(second->GetlnData(line), 0);  // its wait also dispatches a's notifications
     EXPECT_EQ(line, "for b, longer\r\n");
@@ -97,17 +112,6 @@ TEST(SocketLayer, EachComponentGetsOnlyItsOwnNotifications)
     EXPECT_EQ(secondEvents->dataLengths, std::vector<int>{15});
     EXPECT_EQ(firstEvents->senderPorts, std::vector<int>{a.port()});
     EXPECT_EQ(firstEvents->senderAddresses, std::vector<std::string>{"127.0.0.1"});
-}
-
-TEST(SocketLayer, ComponentsInTwoThreadsHaveTwoLayers)
-{
-    loopback::Peer a([](int fd) { loopback::receive(fd, 1, 3000); });
-    auto mine = connectTo(a.port());
-    tolmail::socket::LayerState other;
-    std::thread([&] { other = CurrentLayerState(); }).join();
-    EXPECT_EQ(other.registered, 0u);
-    EXPECT_FALSE(other.winsockStarted);
-    EXPECT_EQ(CurrentLayerState().registered, 1u);
 }
 
 TEST(SocketBuffer, AHundredThousandUnreadCharactersSpillAndReadBackInOrder)
@@ -122,21 +126,14 @@ TEST(SocketBuffer, AHundredThousandUnreadCharactersSpillAndReadBackInOrder)
     });
     auto s = connectTo(server.port());
     auto& info = infoOf(*s);
-    // Let every notification in without taking anything out.
-    for (int i = 0; i < 200 && !info.Spilling(); ++i) {
-        tolmail::platform::dispatchPending();
-        tolmail::platform::waitForActivity(0.02);
-    }
+    pump(200, [&] { return info.Spilling(); });  // every notification in, nothing taken out
     ASSERT_TRUE(info.Spilling());
     std::string spill = info.SpillFileName();
     EXPECT_TRUE(exists(spill));
     struct stat st{};
     ASSERT_EQ(::stat(spill.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0600u);  // readable by its owner only
-    for (int i = 0; i < 20; ++i) {
-        tolmail::platform::dispatchPending();
-        tolmail::platform::waitForActivity(0.02);
-    }
+    pump(20);
     std::string all;
     std::string piece;
     while (all.size() < size && s->GetData(piece) == 0)
@@ -158,11 +155,7 @@ TEST(SocketBuffer, TextAlreadyInTheSpillFileIsTakenWithoutWaiting)
         });
         auto s = connectTo(server.port());
         s->TimeOut(3);
-        // Everything arrives, most of it into the spill file, before anything is read.
-        for (int i = 0; i < 25; ++i) {
-            tolmail::platform::dispatchPending();
-            tolmail::platform::waitForActivity(0.02);
-        }
+        pump(25);  // everything arrives, most of it into the spill file, before anything is read
         ASSERT_TRUE(infoOf(*s).Spilling());
         auto start = std::chrono::steady_clock::now();
         std::string got;
@@ -185,21 +178,14 @@ TEST(SocketBuffer, ASpillNameThatIsTakenIsNeverWrittenThrough)
     int32_t tick = tolmail::platform::TickCount();
     for (int i = 0; i < 8; ++i) {
         planted.push_back(dir + std::to_string(tick + i) + ".TMA");
-        tolmail::platform::FileResult r;
-        auto f = tolmail::platform::File::CreateNew(planted.back(), r);
-        f.write("planted", 7, r);
+        std::ofstream(planted.back(), std::ios::binary) << "planted";
     }
     std::string text(40000, 'q');
     info.BufStr(text, false);
     ASSERT_TRUE(info.Spilling());
     for (const auto& name : planted) {
         EXPECT_NE(info.SpillFileName(), name);
-        std::string content;
-        tolmail::platform::FileResult r;
-        auto f = tolmail::platform::File::OpenRead(name, r);
-        char buf[64];
-        long n = f.read(buf, sizeof buf, r);
-        EXPECT_EQ(std::string(buf, static_cast<size_t>(n)), "planted");
+        EXPECT_EQ(fileText(name), "planted");
         tolmail::platform::RemoveFile(name);
     }
     std::string back;

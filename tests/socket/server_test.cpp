@@ -2,7 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
-#include <tuple>
+#include <utility>
+#include <algorithm>
 
 #include "platform/message_loop.h"
 #include "recorder.h"
@@ -23,17 +24,45 @@ void pumpUntil(const std::function<bool()>& done, int maxMs = 5000)
     }
 }
 
+/// A datagram socket bound to a free loopback port.
+int boundDatagramSocket()
+{
+    int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a = loopback::address(0);
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    return fd;
+}
+
+/// Receives one datagram on fd, answers `reply` to its sender and returns what came.
+std::string answerDatagram(int fd, const std::string& reply)
+{
+    EXPECT_TRUE(loopback::readable(fd, 5000));
+    char buffer[64];
+    sockaddr_in from{};
+    socklen_t len = sizeof from;
+    ssize_t n = ::recvfrom(fd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
+    ::sendto(fd, reply.data(), reply.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+    return std::string(buffer, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+}
+
+/// A component listening on a free port whose accept event calls `onAccept`.
+struct Listening {
+    uint16_t port;
+    tolmail::Ref<TolvanSocket> socket = TolvanSocket::Create();
+    std::shared_ptr<Recorder> events = std::make_shared<Recorder>();
+    explicit Listening(std::function<void(int32_t)> onAccept, uint16_t port = loopback::freePort()) : port(port)
+    {
+        socket->LocalPort(port);
+        EXPECT_EQ(socket->Listen(), 0);
+        events->onAccept = std::move(onAccept);
+        socket->Advise(events);
+    }
+};
+
 } // namespace
 
 TEST(SocketListen, AcceptHandsTheConnectionToASecondComponent)
 {
-    auto listener = TolvanSocket::Create();
-    uint16_t port = loopback::freePort();
-    listener->LocalPort(port);
-    ASSERT_EQ(listener->Listen(), 0);
-    EXPECT_TRUE(listener->Connected());
-    EXPECT_EQ(listener->Listen(), 16);
-
     tolmail::Ref<TolvanSocket> accepted;
     auto acceptedEvents = std::make_shared<Recorder>();
     bool connectedInsideOnConnect = true;
@@ -41,22 +70,23 @@ TEST(SocketListen, AcceptHandsTheConnectionToASecondComponent)
         std::function<void()> fn;
         void OnConnect() override { fn(); }
     };
-    auto listenerEvents = std::make_shared<Recorder>();
-    listenerEvents->onAccept = [&](int32_t socketID) {
+    Listening listening([&](int32_t socketID) {
         accepted = TolvanSocket::Create();
         accepted->Advise(acceptedEvents);
         auto probe = std::make_shared<ConnectProbe>();
         probe->fn = [&] { connectedInsideOnConnect = accepted->Connected(); };
         accepted->Advise(probe);
         EXPECT_EQ(accepted->Accept(socketID), -1);
-    };
-    listener->Advise(listenerEvents);
+    });
+    auto& listener = listening.socket;
+    EXPECT_TRUE(listener->Connected());
+    EXPECT_EQ(listener->Listen(), 16);
 
-    loopback::Client client(port);
+    loopback::Client client(listening.port);
     ASSERT_TRUE(client.connected());
     pumpUntil([&] { return accepted != nullptr; });
     ASSERT_TRUE(accepted);
-    EXPECT_EQ(listenerEvents->acceptedSocketID, listener->SocketHandle());
+    EXPECT_EQ(listening.events->acceptedSocketID, listener->SocketHandle());
     EXPECT_TRUE(accepted->Connected());
     EXPECT_FALSE(connectedInsideOnConnect);
     EXPECT_EQ(acceptedEvents->count("connect"), 1);
@@ -85,13 +115,8 @@ TEST(SocketListen, APortWhoseServerClosedAConnectionListensAgainAtOnce)
     uint16_t port = loopback::freePort();
     for (int round = 0; round < 2; ++round) {
         SCOPED_TRACE(round);
-        auto listener = TolvanSocket::Create();
-        listener->LocalPort(port);
-        ASSERT_EQ(listener->Listen(), 0);
         auto accepted = TolvanSocket::Create();
-        auto events = std::make_shared<Recorder>();
-        events->onAccept = [&](int32_t socketID) { accepted->Accept(socketID); };
-        listener->Advise(events);
+        Listening listening([&](int32_t socketID) { accepted->Accept(socketID); }, port);
         {
             loopback::Client client(port);
             pumpUntil([&] { return accepted->Connected(); });
@@ -101,7 +126,6 @@ TEST(SocketListen, APortWhoseServerClosedAConnectionListensAgainAtOnce)
             ASSERT_TRUE(loopback::readable(client.fd(), 5000));
             EXPECT_EQ(::recv(client.fd(), &c, 1, 0), 0);
         }
-        listener->CloseSocket();
     }
 }
 
@@ -126,33 +150,19 @@ TEST(SocketRead, ANewConnectionStartsWithEmptyBuffers)
          }},
         {"Accept",
          [&](TolvanSocket& s) -> KeepAlive {
-             auto listener = TolvanSocket::Create();
-             uint16_t port = loopback::freePort();
-             listener->LocalPort(port);
-             EXPECT_EQ(listener->Listen(), 0);
-             auto events = std::make_shared<Recorder>();
-             events->onAccept = [&s](int32_t socketID) { EXPECT_EQ(s.Accept(socketID), -1); };
-             listener->Advise(events);
-             auto client = std::make_shared<loopback::Client>(port);
+             auto listening = std::make_shared<Listening>([&s](int32_t socketID) { EXPECT_EQ(s.Accept(socketID), -1); });
+             auto client = std::make_shared<loopback::Client>(listening->port);
              pumpUntil([&] { return s.Connected(); });
              loopback::sendAll(client->fd(), greeting);
-             return std::make_shared<std::tuple<decltype(listener), decltype(events), decltype(client)>>(
-                 listener, events, client);
+             return std::make_shared<std::pair<decltype(listening), decltype(client)>>(listening, client);
          }},
         {"a datagram socket",
          [&](TolvanSocket& s) -> KeepAlive {
-             int receiver = ::socket(AF_INET, SOCK_DGRAM, 0);
-             sockaddr_in a = loopback::address(0);
-             ::bind(receiver, reinterpret_cast<sockaddr*>(&a), sizeof a);
+             int receiver = boundDatagramSocket();
              s.SocketType(tolmail::IPPROTO_UDP);
              s.Port(loopback::boundPort(receiver));
              EXPECT_EQ(s.senddta(Variant("?")), Variant(int16_t{0}));
-             char c;
-             sockaddr_in from{};
-             socklen_t len = sizeof from;
-             EXPECT_TRUE(loopback::readable(receiver, 5000));
-             ::recvfrom(receiver, &c, 1, 0, reinterpret_cast<sockaddr*>(&from), &len);
-             ::sendto(receiver, greeting.data(), greeting.size(), 0, reinterpret_cast<sockaddr*>(&from), len);
+             EXPECT_EQ(answerDatagram(receiver, greeting), "?");
              return KeepAlive(nullptr, [receiver](void*) { ::close(receiver); });
          }},
     };
@@ -210,9 +220,7 @@ TEST(SocketDatagram, ABoundSocketReportsEachDatagramWithItsSender)
     auto events = std::make_shared<Recorder>();
     s->Advise(events);
 
-    int sender = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in from = loopback::address(0);
-    ::bind(sender, reinterpret_cast<sockaddr*>(&from), sizeof from);
+    int sender = boundDatagramSocket();
     sockaddr_in to = loopback::address(port);
     ::sendto(sender, "ping 1", 6, 0, reinterpret_cast<sockaddr*>(&to), sizeof to);
     std::string text;
@@ -233,10 +241,7 @@ TEST(SocketDatagram, ABoundSocketReportsEachDatagramWithItsSender)
 
 TEST(SocketDatagram, SendOpensAnUnboundSocketAndAnswersComeBack)
 {
-    int receiver = ::socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in a = loopback::address(0);
-    ::bind(receiver, reinterpret_cast<sockaddr*>(&a), sizeof a);
-
+    int receiver = boundDatagramSocket();
     auto s = TolvanSocket::Create();
     s->SocketType(tolmail::IPPROTO_UDP);
     s->Host("127.0.0.1");
@@ -245,13 +250,7 @@ TEST(SocketDatagram, SendOpensAnUnboundSocketAndAnswersComeBack)
     EXPECT_EQ(s->senddta(Variant("query")), Variant(int16_t{0}));
     EXPECT_TRUE(s->Connected());
 
-    ASSERT_TRUE(loopback::readable(receiver, 5000));
-    char buffer[64];
-    sockaddr_in from{};
-    socklen_t len = sizeof from;
-    ssize_t n = ::recvfrom(receiver, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &len);
-    EXPECT_EQ(std::string(buffer, static_cast<size_t>(n)), "query");
-    ::sendto(receiver, "answer", 6, 0, reinterpret_cast<sockaddr*>(&from), len);
+    EXPECT_EQ(answerDatagram(receiver, "answer"), "query");
     std::string text;
     EXPECT_EQ(s->GetData(text), 0);
     EXPECT_EQ(text, "answer");
