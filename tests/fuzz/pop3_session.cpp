@@ -30,18 +30,13 @@ namespace {
 struct Setup {
     Setup()
     {
-        std::string base = std::filesystem::temp_directory_path().string() + "/tolmail-fuzz-pop3-XXXXXX";
-        if (!::mkdtemp(base.data()))
-            Violation("no temporary directory");
-        cache = base + "/cache/";
-        saved = base + "/saved/";
-        root = base;
         std::filesystem::create_directory(cache);
         std::filesystem::create_directory(saved);
     }
-    ~Setup() { std::filesystem::remove_all(root); }
     fuzzpeer::Listener listener;
-    std::string root, cache, saved;
+    fuzzpeer::ScratchDirectory root{"tolmail-fuzz-pop3"};
+    std::string cache = root / "cache/";
+    std::string saved = root / "saved/";
 };
 
 /// Lines "." (the end of a multi-line reply) in the first `served` bytes of the stream.

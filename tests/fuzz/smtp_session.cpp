@@ -21,18 +21,10 @@ using fuzzpeer::Violation;
 namespace {
 
 struct Setup {
-    Setup()
-    {
-        std::string base = std::filesystem::temp_directory_path().string() + "/tolmail-fuzz-smtp-XXXXXX";
-        if (!::mkdtemp(base.data()))
-            Violation("no temporary directory");
-        root = base;
-        attachment = base + "/notes.txt";
-        std::ofstream(attachment, std::ios::binary) << "first line\r\n.\r\n..two dots\r\nlast line \xe9t\xe9 without end";
-    }
-    ~Setup() { std::filesystem::remove_all(root); }
+    Setup() { std::ofstream(attachment, std::ios::binary) << "first line\r\n.\r\n..two dots\r\nlast line \xe9t\xe9 without end"; }
     fuzzpeer::Listener listener;
-    std::string root, attachment;
+    fuzzpeer::ScratchDirectory root{"tolmail-fuzz-smtp"};
+    std::string attachment = root / "notes.txt";
 };
 
 /// How many replies the client must have read up to the last end of data it sent: the

@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -72,6 +73,27 @@ struct Heard {
     std::fprintf(stderr, "invariant violated: %s\n", what);
     std::abort();
 }
+
+/// A private directory under the system's temporary one for the whole process,
+/// removed with everything in it at exit.
+class ScratchDirectory {
+public:
+    explicit ScratchDirectory(const char* prefix)
+    {
+        path_ = std::filesystem::temp_directory_path().string() + "/" + prefix + "-XXXXXX";
+        if (!::mkdtemp(path_.data()))
+            Violation("no temporary directory");
+    }
+    ~ScratchDirectory() { std::filesystem::remove_all(path_); }
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+    /// The directory's path followed by `name`.
+    std::string operator/(const char* name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
 
 using Clock = std::chrono::steady_clock;
 
