@@ -73,7 +73,8 @@ int32_t TolvanSMTP::Impl::sendEnvelope(const std::string& mailFrom)
 
 int32_t TolvanSMTP::Impl::sendMime()
 {
-    if (const int32_t rc = sendEnvelope("<" + codec::TrimBlanks(message.FromEmail) + ">"); rc != kOk)
+    // '<' as a character: "<" + std::string&& draws a false -Wrestrict from GCC 12 (bug 105651).
+    if (const int32_t rc = sendEnvelope('<' + codec::TrimBlanks(message.FromEmail) + '>'); rc != kOk)
         return rc;
     raise("TRANSACTION: Sending Mailbody & Attachments (if any)", 11);
     command("DATA");

@@ -255,7 +255,8 @@ const char* MeaningOf(int32_t code, std::span<const Meaning> meanings)
 /// "(code, meaning): server's text" for a failed step of the component.
 std::string Why(int32_t code, const TolvanPOP3& pop3, std::span<const Meaning> meanings = kSessionMeanings)
 {
-    std::string why = "(" + std::to_string(code) + ", " + MeaningOf(code, meanings) + ")";
+    // '(' as a character: "(" + std::string&& draws a false -Wrestrict from GCC 12 (bug 105651).
+    std::string why = '(' + std::to_string(code) + ", " + MeaningOf(code, meanings) + ")";
     const std::string error = pop3.POP3Error();
     if (!error.empty() && error != kNoError)
         why += ": " + Printable(error);
