@@ -16,8 +16,9 @@ namespace tolmail::pop3_result {
 
 /// Success, for every member.
 inline constexpr int32_t Ok = 0;
-/// KeepAlive, CancelDelete, Disconnect, DeleteAtServer: no reply came. GetMessage,
-/// GetMessageHeader: the server stopped sending within TimeOut.
+/// KeepAlive, CancelDelete, DeleteAtServer: no reply came. Disconnect: no reply came,
+/// or there was no connection. GetMessage, GetMessageHeader: the server stopped
+/// sending within TimeOut.
 inline constexpr int32_t NoReply = 1;
 /// KeepAlive, CancelDelete: the socket is not connected.
 inline constexpr int32_t NotConnected = 2;
@@ -93,9 +94,9 @@ inline constexpr TaskEvent DecodingDone{21, "ATTACHMENT: Decoding Done", nullptr
                                         "the temporary file's length in bytes", "0"};
 
 /// Every event above, in the order of their tasks.
-inline constexpr TaskEvent All[] = {Verification,     Denied,          Timeout,  Granted,     Disconnecting,
-                                    CleanLogoff,      DirtyLogoff,     CleaningUp, Retrieving,
-                                    CheckingMultipart, CheckingNonMime, Deleting, EmailHeader, Decoding,
-                                    DecodingDone};
+inline constexpr TaskEvent All[] = {
+    Verification, Denied, Timeout, Granted, Disconnecting, CleanLogoff, DirtyLogoff, CleaningUp,
+    Retrieving, CheckingMultipart, CheckingNonMime, Deleting, EmailHeader, Decoding, DecodingDone
+};
 
 } // namespace tolmail::pop3_event

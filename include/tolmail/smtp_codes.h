@@ -90,8 +90,9 @@ inline constexpr TaskEvent EncodingDone{21, "ATTACHMENT: Encoding Done", nullptr
                                         "the bytes read in all"};
 
 /// Every event above, in the order of their tasks.
-inline constexpr TaskEvent All[] = {Connecting,      Connected,   InvalidResponse, LoggingOff,
-                                    UnableToLogOff,  LoggedOff,   NotConnected,    SendingEnvelope,
-                                    SendingBody,     BodySent,    Encoding,        EncodingDone};
+inline constexpr TaskEvent All[] = {
+    Connecting, Connected, InvalidResponse, LoggingOff, UnableToLogOff, LoggedOff, NotConnected,
+    SendingEnvelope, SendingBody, BodySent, Encoding, EncodingDone
+};
 
 } // namespace tolmail::smtp_event

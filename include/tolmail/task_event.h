@@ -6,12 +6,14 @@
 #include <string>
 #include <string_view>
 
+#include "tolmail/export.h"
+
 namespace tolmail {
 
 /// One progress event of TolvanSMTP (OnSMTPEvent) or TolvanPOP3 (OnPOP3Event). A host
 /// tells events apart by `task`, and by the text only where two events share a task;
 /// the text is written for people.
-struct TaskEvent {
+struct TOLMAIL_API TaskEvent {
     /// The event's `task` argument.
     int32_t task;
     /// The event's `paramtext`, or its start when the event names something.
