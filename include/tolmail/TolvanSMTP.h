@@ -1,5 +1,6 @@
-// TolvanSMTP: composes an Internet mail message (RFC 5322, MIME of RFC 2045/2046) and
-// delivers it to one SMTP server (RFC 5321) out of a host list.
+/// \file
+/// TolvanSMTP: composes an Internet mail message (RFC 5322, MIME of RFC 2045/2046) and
+/// delivers it to one SMTP server (RFC 5321) out of a host list.
 #pragma once
 
 #include <cstdint>
@@ -7,31 +8,30 @@
 #include <string>
 
 #include "tolmail/events.h"
+#include "tolmail/export.h"
 #include "tolmail/ref.h"
 
 namespace tolmail {
 
 /// The event of TolvanSMTP (dispatch id 1): progress of connection, transaction and
 /// attachment encoding, with the task numbers 1 to 21.
-class TolvanSMTPEvents {
+class TOLMAIL_API TolvanSMTPEvents {
 public:
     virtual ~TolvanSMTPEvents() = default;
+    /// Progress: `task` and `paramtext` as the smtp_event table lists them; param1 and
+    /// param2 as each event describes.
     virtual void OnSMTPEvent(const std::string& paramtext, int32_t task, int32_t param1, int32_t param2)
     {
         (void)paramtext, (void)task, (void)param1, (void)param2;
     }
 };
 
-/// Members appear in the slot order of the automation interface.
-class TolvanSMTP : public std::enable_shared_from_this<TolvanSMTP> {
-    struct Private {
-        explicit Private() = default;
-    };
-
+/// An SMTP client that composes one message at a time. Members appear in the slot
+/// order of the automation interface. Results are smtp_result codes.
+class TOLMAIL_API TolvanSMTP : public std::enable_shared_from_this<TolvanSMTP> {
 public:
     /// Creates a sending component together with the socket it owns.
     static Ref<TolvanSMTP> Create();
-    explicit TolvanSMTP(Private);
     /// Closes a connected socket without QUIT.
     ~TolvanSMTP();
     TolvanSMTP(const TolvanSMTP&) = delete;
@@ -120,9 +120,10 @@ public:
     uint32_t Advise(std::shared_ptr<TolvanSMTPEvents> sink);
     void Unadvise(uint32_t cookie);
 
-    class Impl;  // the component's state and its dialogue (src/smtp)
-
 private:
+    friend class LibraryAccess;
+    TolvanSMTP();
+    class Impl;
     std::unique_ptr<Impl> impl_;
 };
 

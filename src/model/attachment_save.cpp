@@ -9,9 +9,7 @@
 #include "codec/temp_files.h"
 #include "codec/uuencode.h"
 #include "platform/files.h"
-#include "platform/library_caller.h"
-#include "tolmail/Attachment.h"
-#include "tolmail/TolvanPOP3.h"
+#include "model/attachment_impl.h"
 #include "tolmail/error.h"
 
 namespace tolmail {
@@ -264,25 +262,20 @@ int32_t Clamp32(long long value)
     return static_cast<int32_t>(std::min<long long>(value, INT_MAX));
 }
 
-void Raise(const WeakRef<TolvanPOP3>& owner, const std::string& text, int32_t task, long long total, long long left)
-{
-    if (Ref<TolvanPOP3> pop3 = owner.lock())
-        pop3->RaiseProgress(text, task, Clamp32(total), Clamp32(left), detail::libraryCaller());
-}
-
 } // namespace
 
 int32_t Attachment::Save(const std::string& Filename)
 {
+    const Impl& fields = *impl_;
     if (Filename.empty())
         return 1;
-    const Road road = RoadOf(encoding_);
+    const Road road = RoadOf(fields.encoding);
 
-    if (tempFilename_.empty()) {
+    if (fields.tempFilename.empty()) {
         PieceDecoder decoder(road.decoder);
         // An invalid base64 character reaches the host as an automation error here,
         // before anything is created.
-        const std::string data = decoder.decode(attachmentBody_, true);
+        const std::string data = decoder.decode(fields.attachmentBody, true);
         if (platform::IsNormalFile(Filename))
             return platform::FileExists;
         FileResult result = platform::FileOk;
@@ -298,9 +291,9 @@ int32_t Attachment::Save(const std::string& Filename)
     }
 
     // An event handler may release this attachment: keep what the loop needs.
-    const std::string source = cachedDirectory_ + tempFilename_;
-    const std::string decodingText = "ATTACHMENT: Decoding " + tempFilename_ + " ...";
-    const WeakRef<TolvanPOP3> owner = owner_;
+    const std::string source = fields.cachedDirectory + fields.tempFilename;
+    const std::string file = fields.tempFilename;
+    const WeakRef<model::SaveProgress> progress = fields.progress;
     if (!platform::IsNormalFile(source))
         return platform::FileMissing;
     if (platform::IsNormalFile(Filename))
@@ -323,7 +316,8 @@ int32_t Attachment::Save(const std::string& Filename)
     std::string piece;
     long long remaining = total;
     do {
-        Raise(owner, decodingText, 20, total, remaining);
+        if (Ref<model::SaveProgress> sink = progress.lock())
+            sink->decoding(file, Clamp32(total), Clamp32(remaining));
         const size_t n = static_cast<size_t>(std::min<long long>(remaining, static_cast<long long>(road.piece)));
         if (int32_t code = files.read(piece, n))
             return code;
@@ -339,7 +333,8 @@ int32_t Attachment::Save(const std::string& Filename)
         return code;
     out.close();
     target.keep();
-    Raise(owner, "ATTACHMENT: Decoding Done", 21, total, 0);
+    if (Ref<model::SaveProgress> sink = progress.lock())
+        sink->decodingDone(Clamp32(total));
     return 0;
 }
 

@@ -1,8 +1,8 @@
 // Raising TolvanPOP3's progress events through a weak back-reference.
 #include "pop3/progress.h"
 
-#include "platform/library_caller.h"
-#include "tolmail/TolvanPOP3.h"
+#include "platform/library_access.h"
+#include "pop3/pop3_impl.h"
 
 namespace tolmail::pop3 {
 
@@ -30,7 +30,7 @@ void Raise(const WeakRef<TolvanPOP3>& owner, Progress id, int32_t param1, int32_
     Ref<TolvanPOP3> component = owner.lock();
     if (!component)
         return;
-    component->RaiseProgress(EventText(id, detail), EventOf(id).task, param1, param2, detail::libraryCaller());
+    LibraryAccess::impl(*component).raise(id, param1, param2, detail);
 }
 
 } // namespace tolmail::pop3

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/hidden.h"
 #include "smtp/message.h"
 #include "tolmail/TolvanSMTP.h"
 #include "tolmail/TolvanSocket.h"
@@ -35,7 +36,7 @@ enum : int32_t {
 
 } // namespace smtp::result
 
-class TolvanSMTP::Impl {
+class TOLMAIL_HIDDEN TolvanSMTP::Impl {
 public:
     Impl();
 

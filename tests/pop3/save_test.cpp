@@ -11,6 +11,7 @@
 #include "codec/base64.h"
 #include "codec/quoted_printable.h"
 #include "codec/uuencode.h"
+#include "model/attachment_impl.h"
 
 namespace tolmail::testing {
 namespace {
@@ -47,10 +48,9 @@ protected:
     /// name, in memory).
     Ref<Attachment> Make(const std::string& encoding, const std::string& body, const std::string& temp = "1.TMA")
     {
-        const auto caller = detail::libraryCaller();
-        auto part = Attachments::Create(caller)->Add("", encoding, "", "", "", "", "", temp, dir_, pop3_);
+        auto part = LibraryAccess::create<Attachments>()->Add("", encoding, "", "", "", "", "", temp, dir_, pop3_);
         if (temp.empty())
-            part->AttachmentBody(body, caller);
+            LibraryAccess::impl(*part).attachmentBody = body;
         else
             std::ofstream(dir_ + temp, std::ios::binary) << body;
         return part;
