@@ -97,6 +97,26 @@ TEST_F(Save, TwoBase64PiecesRaiseTheExactEvents)
                                                      {"ATTACHMENT: Decoding Done", 21, 15600, 0}}));
 }
 
+TEST_F(Save, ProgressGoesOnlyToTheLivingComponentThatWasNamed)
+{
+    // The attachment's handle shares its component's lifetime: it neither keeps the
+    // component alive nor reaches one that has gone.
+    auto other = TolvanPOP3::Create();
+    auto otherEvents = std::make_shared<Recorder>();
+    other->Advise(otherEvents);
+    WeakRef<TolvanPOP3> watch = other;
+    std::ofstream(dir_ + "3.TMA", std::ios::binary) << "abc";
+    auto part = LibraryAccess::create<Attachments>()->Add("", "7bit", "", "", "", "", "", "3.TMA", dir_, other);
+    EXPECT_EQ(Saved(part), "abc");
+    EXPECT_EQ(otherEvents->events.size(), 2u);
+    EXPECT_TRUE(recorder_->events.empty()) << "another component heard it";
+
+    other.reset();
+    EXPECT_TRUE(watch.expired()) << "the attachment kept its component alive";
+    EXPECT_EQ(Saved(part), "abc");
+    EXPECT_EQ(otherEvents->events.size(), 2u);
+}
+
 TEST_F(Save, UnencodedAndEmptyFilesAreSinglePieces)
 {
     const std::string body(7801, 'z');
