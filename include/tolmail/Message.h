@@ -39,9 +39,9 @@ public:
     Ref<tolmail::Recipients> Recipients();
     /// The parts of a MIME message, or the uuencoded blocks of a plain one.
     Ref<tolmail::Attachments> Attachments();
-    /// Downloads the whole message ("RETR") and parses it. Bit 2 of param deletes it at
-    /// the server afterwards (then MessageStatus is 8); bit 4 keeps the text in a file
-    /// (FullMsgFilename) instead of MessageText. Raises pop3_event Retrieving (task 11,
+    /// Downloads the whole message ("RETR") and parses it. Bit value 2 of param deletes
+    /// it at the server afterwards (then MessageStatus is 8); bit value 4 keeps the text
+    /// in a file (FullMsgFilename) instead of MessageText. Raises pop3_event Retrieving (task 11,
     /// param2 = param), CheckingMultipart (12) or CheckingNonMime (13), and Deleting (14).
     /// Returns a pop3_result code (see the class).
     int32_t GetMessage(int32_t param);
