@@ -1,70 +1,61 @@
-// Attachment: one part of a retrieved message, its body still encoded, held in
-// memory or in a temporary file under the cache directory.
+/// \file
+/// Attachment: one part of a retrieved message.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
-#include "tolmail/caller.h"
-#include "tolmail/ref.h"
+#include "tolmail/export.h"
 
 namespace tolmail {
 
-class TolvanPOP3;
-
-class Attachment {
-    struct Private {
-        explicit Private() = default;
-    };
-    friend class Attachments;
-
+/// One part of a retrieved message, its body still encoded, held in memory or in a
+/// temporary file under the component's CachedDirectory. Made by the library only.
+class TOLMAIL_API Attachment {
 public:
-    explicit Attachment(Private) {}
     /// Deletes the temporary file (CachedDirectory + TempFilename), if any.
     ~Attachment();
     Attachment(const Attachment&) = delete;
     Attachment& operator=(const Attachment&) = delete;
 
-    std::string AttachmentBody() const { return attachmentBody_; }
-    std::string TempFilename() const { return tempFilename_; }
-    std::string ContentType() const { return contentType_; }
-    std::string ContentSubType() const { return contentSubType_; }
-    /// Decodes the body into a new file; a FileResult-style code (0 saved).
+    /// The still-encoded body when it is held in memory (below MaxMemAttachment bytes);
+    /// empty when it is in a temporary file.
+    std::string AttachmentBody() const;
+    /// The bare name of the temporary file that holds the encoded body; empty when the
+    /// body is in memory.
+    std::string TempFilename() const;
+    /// The MIME type of the part ("application").
+    std::string ContentType() const;
+    /// The MIME subtype of the part ("octet-stream").
+    std::string ContentSubType() const;
+    /// Decodes the body (as Encoding names: base64, x-uuencode, quoted-printable,
+    /// anything else copied) into the new file Filename. Returns 0 saved, 1 Filename
+    /// empty, or a file_result code (the file exists already, the temporary file is
+    /// missing, a failed create, read or write). Raises pop3_event Decoding (task 20,
+    /// param1 total bytes, param2 bytes left) before each piece read from a temporary
+    /// file and DecodingDone (task 21) after it, through the component that retrieved
+    /// the attachment while that still exists. An invalid base64 character in a body
+    /// held in memory throws Error before anything is created.
     int32_t Save(const std::string& Filename);
-    std::string Size() const { return size_; }
-    void Name(const std::string& value) { name_ = value; }
-    std::string Name() const { return name_; }
-    std::string Filename() const { return filename_; }
-    std::string Encoding() const { return encoding_; }
-    std::string Description() const { return description_; }
-
-    // Component-only members: the library's own classes pass the genuine Caller.
-    void Description(const std::string& value, const detail::Caller& caller);
-    void Encoding(const std::string& value, const detail::Caller& caller);
-    void Filename(const std::string& value, const detail::Caller& caller);
-    void Size(const std::string& value, const detail::Caller& caller);
-    void ContentType(const std::string& value, const detail::Caller& caller);
-    void ContentSubType(const std::string& value, const detail::Caller& caller);
-    void TempFilename(const std::string& value, const detail::Caller& caller);
-    void AttachmentBody(std::string value, const detail::Caller& caller);
-    void CachedDirectory(const std::string& value, const detail::Caller& caller);
-    std::string CachedDirectory(const detail::Caller& caller) const;
-    /// The back-reference to the component that raises Save's progress events; a
-    /// weak handle, so an attachment that outlives its component never touches it.
-    void Pop3Handle(WeakRef<TolvanPOP3> owner, const detail::Caller& caller);
+    /// The size of the encoded body in bytes, as decimal text.
+    std::string Size() const;
+    /// Sets the host's own name for the part.
+    void Name(const std::string& value);
+    /// The host's own name for the part (empty until set).
+    std::string Name() const;
+    /// The file name the part's Content-Type names ("name="), or the uuencode block's.
+    std::string Filename() const;
+    /// The part's Content-Transfer-Encoding ("base64", "x-uuencode", ...).
+    std::string Encoding() const;
+    /// The part's Content-Description.
+    std::string Description() const;
 
 private:
-    std::string description_;
-    std::string encoding_;
-    std::string filename_;
-    std::string name_;
-    std::string size_;
-    std::string contentType_;
-    std::string contentSubType_;
-    std::string tempFilename_;
-    std::string attachmentBody_;
-    std::string cachedDirectory_;
-    WeakRef<TolvanPOP3> owner_;
+    friend class LibraryAccess;
+    Attachment();
+    class Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 } // namespace tolmail

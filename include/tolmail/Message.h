@@ -1,4 +1,5 @@
-// Message: one message of the mailbox, its parsed header fields, recipients and parts.
+/// \file
+/// Message: one message of the mailbox.
 #pragma once
 
 #include <cstdint>
@@ -7,59 +8,88 @@
 
 #include "tolmail/Attachments.h"
 #include "tolmail/Recipients.h"
-#include "tolmail/caller.h"
+#include "tolmail/export.h"
 #include "tolmail/ref.h"
 
 namespace tolmail {
 
-class TolvanPOP3;
-class TolvanSocket;
-
-class Message {
-    struct Private {
-        explicit Private() = default;
-    };
-    friend class Messages;
-
+/// One message of the mailbox: its parsed header fields, recipients and parts. Made by
+/// TolvanPOP3 (GetMessages, GetMessageHeader) only. Its server calls go through the
+/// component's connection; its events are raised by the component while that exists.
+///
+/// The retrieval results (GetMessage, DeleteAtServer) are pop3_result codes: 0 done;
+/// 1 no reply in time (the message stopped before its end); 2 not connected or the
+/// connection lost; 4 a part's temporary file could not be created or written; 8 the
+/// message-text file could not be created or written; 16 the server answered "-ERR";
+/// 64 protocol error (an unexpected reply, a line over 1 MiB, a message beyond the
+/// parser's limits). TolvanPOP3::POP3Error gives the text of the last one.
+class TOLMAIL_API Message {
 public:
-    explicit Message(Private);
-    /// Raises task 10 through its component (when that still exists), deletes its
-    /// message-text file, releases its recipients and attachments.
+    /// Raises pop3_event CleaningUp (task 10) through its component when that still
+    /// exists, deletes its message-text file and releases its recipients and attachments.
     ~Message();
     Message(const Message&) = delete;
     Message& operator=(const Message&) = delete;
 
+    /// The parameter text of a text message's Content-Type (its charset).
     std::string CharSet() const;
+    /// Replaces the CharSet text.
     void CharSet(const std::string& value);
+    /// The To (Types 1) and Cc (Types 2) recipients.
     Ref<tolmail::Recipients> Recipients();
+    /// The parts of a MIME message, or the uuencoded blocks of a plain one.
     Ref<tolmail::Attachments> Attachments();
-    /// Downloads the whole message ("RETR"); bit value 2 of param deletes it afterwards.
+    /// Downloads the whole message ("RETR") and parses it. Bit value 2 of param deletes
+    /// it at the server afterwards (then MessageStatus is 8); bit value 4 keeps the text
+    /// in a file (FullMsgFilename) instead of MessageText. Raises pop3_event Retrieving (task 11,
+    /// param2 = param), CheckingMultipart (12) or CheckingNonMime (13), and Deleting (14).
+    /// Returns a pop3_result code (see the class).
     int32_t GetMessage(int32_t param);
-    /// Marks the message deleted at the server ("DELE").
+    /// Marks the message deleted at the server ("DELE"): 0, 1 no reply (the session is
+    /// abandoned), 2 not connected, 16 refused.
     int32_t DeleteAtServer();
+    /// The Subject header.
     std::string Subject() const;
+    /// The size in bytes the server listed, as decimal text.
     std::string Size() const;
+    /// The Reply-To address.
     std::string ReplyToAddress() const;
+    /// The Reply-To display name.
     std::string ReplyToName() const;
+    /// The X-Priority or Priority value; without one, "1", "3" or "5" from an
+    /// X-MSMail-Priority of High, Normal or Low.
     std::string Priority() const;
+    /// The chosen text of the message (empty when it went to FullMsgFilename).
     std::string MessageText() const;
+    /// The Message-ID header.
     std::string MessageId() const;
+    /// 0 until the body was read to its end, then 4; 8 after GetMessage deleted the
+    /// message at the server.
     int32_t MessageStatus() const;
+    /// The header lines as received, each ending in CR LF.
     std::string CompleteHeader() const;
+    /// The file that holds the message text (GetMessage with bit 4); deleted with the
+    /// message.
     std::string FullMsgFilename() const;
+    /// The From address.
     std::string FromAddress() const;
+    /// The From display name.
     std::string FromName() const;
+    /// The Date header, verbatim.
     std::string DateTime() const;
+    /// The MIME type of the message ("text", "multipart").
     std::string ContentType() const;
+    /// The MIME subtype of the message ("plain", "mixed").
     std::string ContentSubType() const;
+    /// True when the header carries MIME-Version.
     bool IsMIME() const;
+    /// The Return-Receipt-To header.
     std::string ReturnReceipt() const;
 
-    class Impl;  // fields and the retrieval steps (src/pop3)
-    /// Component-only: the message's state, for the library's retrieval code.
-    Impl& impl(const detail::Caller& caller);
-
 private:
+    friend class LibraryAccess;
+    Message();
+    class Impl;
     std::unique_ptr<Impl> impl_;
 };
 

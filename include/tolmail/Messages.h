@@ -1,44 +1,48 @@
-// Messages: the keyed collection that TolvanPOP3 fills.
+/// \file
+/// Messages: the keyed collection that TolvanPOP3 fills.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "tolmail/Message.h"
-#include "tolmail/keyed_collection.h"
+#include "tolmail/enumerator.h"
+#include "tolmail/error.h"
+#include "tolmail/export.h"
+#include "tolmail/ref.h"
+#include "tolmail/variant.h"
 
 namespace tolmail {
 
-class Messages {
-    struct Private {
-        explicit Private() = default;
-    };
-
+/// The messages that TolvanPOP3 fills, in mailbox order. Positions are 1-based; keys
+/// are unique without regard to letter case. Made by the library only.
+class TOLMAIL_API Messages {
 public:
-    explicit Messages(Private) {}
-    static Ref<Messages> Create(const detail::Caller& caller);
+    ~Messages();
+    Messages(const Messages&) = delete;
+    Messages& operator=(const Messages&) = delete;
 
     /// Removes every message from the collection; the server is not contacted.
     void DeleteAllMessage();
-    /// Removes one message from the collection ("delete 1 msg"); the server is not contacted.
-    void Delete(const Variant& vntIndexKey) { Remove(vntIndexKey); }
-    Ref<Message> Item(const Variant& vntIndexKey) const { return store_.item(vntIndexKey); }
-    int32_t Count() const { return store_.count(); }
-    void Remove(const Variant& vntIndexKey) { store_.remove(vntIndexKey); }
-    Enumerator<Message> NewEnum() const { return Enumerator<Message>(store_.items()); }
-
-    /// Component-only: creates a message with these fields and inserts it.
-    Ref<Message> AddMessage(int32_t serverNumber, const std::string& CharSet, const std::string& ContentType,
-                            const std::string& DateTime, const std::string& FromName,
-                            const std::string& FromAddress, const std::string& FullMsgFilename,
-                            const std::string& CompleteHeader, int32_t MessageStatus, const std::string& MessageId,
-                            const std::string& MessageText, const std::string& Priority,
-                            const std::string& ReplyToName, const std::string& ReplyToAddress,
-                            const std::string& Size, const std::string& Subject, WeakRef<TolvanPOP3> Pop3Handle,
-                            const std::string& sKey, const detail::Caller& caller);
+    /// Removes one message from the collection (as Remove); the server is not contacted.
+    void Delete(const Variant& vntIndexKey);
+    /// The message at a 1-based position (a number) or under a key (a string);
+    /// anything else throws Error(errc::InvalidIndex).
+    Ref<Message> Item(const Variant& vntIndexKey) const;
+    /// The number of messages.
+    int32_t Count() const;
+    /// Removes the message at a position or under a key (Error(errc::InvalidIndex)
+    /// when there is none).
+    void Remove(const Variant& vntIndexKey);
+    /// An enumerator over the messages as they are now.
+    Enumerator<Message> NewEnum() const;
 
 private:
-    detail::KeyedStore<Message> store_;
+    friend class LibraryAccess;
+    Messages();
+    class Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 } // namespace tolmail

@@ -1,34 +1,40 @@
-// Recipient: one To or Cc recipient of a retrieved message.
+/// \file
+/// Recipient: one To or Cc recipient of a retrieved message.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
-#include "tolmail/ref.h"
+#include "tolmail/export.h"
 
 namespace tolmail {
 
-class Recipient {
-    struct Private {
-        explicit Private() = default;
-    };
-    friend class Recipients;
-
+/// One To or Cc recipient of a retrieved message. Made by Recipients.Add only.
+class TOLMAIL_API Recipient {
 public:
-    explicit Recipient(Private) {}
+    ~Recipient();
+    Recipient(const Recipient&) = delete;
+    Recipient& operator=(const Recipient&) = delete;
 
     /// 1 for To, 2 for Cc (as the retrieval fills it).
-    int16_t Types() const { return types_; }
-    void Types(int16_t value) { types_ = value; }
-    std::string Name() const { return name_; }
-    void Name(const std::string& value) { name_ = value; }
-    std::string Address() const { return address_; }
-    void Address(const std::string& value) { address_ = value; }
+    int16_t Types() const;
+    /// Sets the recipient type (any value is kept).
+    void Types(int16_t value);
+    /// The display name ("" when the address had none).
+    std::string Name() const;
+    /// Sets the display name.
+    void Name(const std::string& value);
+    /// The e-mail address.
+    std::string Address() const;
+    /// Sets the e-mail address.
+    void Address(const std::string& value);
 
 private:
-    std::string address_;
-    std::string name_;
-    int16_t types_ = 0;
+    friend class LibraryAccess;
+    Recipient();
+    class Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 } // namespace tolmail

@@ -1,34 +1,49 @@
-// Recipients: the keyed collection of a message's recipients.
+/// \file
+/// Recipients: the keyed collection of a message's recipients.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
 
 #include "tolmail/Recipient.h"
-#include "tolmail/caller.h"
-#include "tolmail/keyed_collection.h"
+#include "tolmail/enumerator.h"
+#include "tolmail/error.h"
+#include "tolmail/export.h"
+#include "tolmail/ref.h"
+#include "tolmail/variant.h"
 
 namespace tolmail {
 
-class Recipients {
-    struct Private {
-        explicit Private() = default;
-    };
-
+/// The To and Cc recipients of a retrieved message, in header order. Positions are
+/// 1-based; keys are optional and unique without regard to letter case. Made by the
+/// library only.
+class TOLMAIL_API Recipients {
 public:
-    explicit Recipients(Private) {}
-    /// Made by the library only (a host cannot create one).
-    static Ref<Recipients> Create(const detail::Caller& caller);
+    ~Recipients();
+    Recipients(const Recipients&) = delete;
+    Recipients& operator=(const Recipients&) = delete;
 
+    /// Appends a new recipient and returns it; Types 1 To, 2 Cc. A key already in the
+    /// collection throws Error(errc::DuplicateKey) and adds nothing.
     Ref<Recipient> Add(const std::string& Address, const std::string& Name, int16_t Types,
                        const std::string& sKey = {});
-    /// The default member: by 1-based position or by key.
-    Ref<Recipient> Item(const Variant& vntIndexKey) const { return store_.item(vntIndexKey); }
-    int32_t Count() const { return store_.count(); }
-    void Remove(const Variant& vntIndexKey) { store_.remove(vntIndexKey); }
-    Enumerator<Recipient> NewEnum() const { return Enumerator<Recipient>(store_.items()); }
+    /// The default member: the recipient at a 1-based position (a number) or under a
+    /// key (a string); anything else throws Error(errc::InvalidIndex).
+    Ref<Recipient> Item(const Variant& vntIndexKey) const;
+    /// The number of recipients.
+    int32_t Count() const;
+    /// Removes the recipient at a position or under a key (Error(errc::InvalidIndex)
+    /// when there is none).
+    void Remove(const Variant& vntIndexKey);
+    /// An enumerator over the recipients as they are now.
+    Enumerator<Recipient> NewEnum() const;
 
 private:
-    detail::KeyedStore<Recipient> store_;
+    friend class LibraryAccess;
+    Recipients();
+    class Impl;
+    std::unique_ptr<Impl> impl_;
 };
 
 } // namespace tolmail

@@ -1,4 +1,5 @@
-// TolvanPOP3: logs into one POP3 mailbox (RFC 1939), downloads and parses messages.
+/// \file
+/// TolvanPOP3: logs into one POP3 mailbox (RFC 1939), downloads and parses messages.
 #pragma once
 
 #include <cstdint>
@@ -6,85 +7,123 @@
 #include <string>
 
 #include "tolmail/Messages.h"
-#include "tolmail/caller.h"
 #include "tolmail/events.h"
+#include "tolmail/export.h"
 #include "tolmail/pop3_codes.h"
 #include "tolmail/ref.h"
 
 namespace tolmail {
 
-class TolvanSocket;
-
-/// The event of TolvanPOP3 (dispatch id 1).
-class TolvanPOP3Events {
+/// The event of TolvanPOP3 (dispatch id 1). Derive and override; Advise the sink.
+class TOLMAIL_API TolvanPOP3Events {
 public:
     virtual ~TolvanPOP3Events() = default;
+    /// Progress of the session: `task` and `paramtext` as the pop3_event table lists
+    /// them; param1 and param2 as each event describes (a message number, byte counts).
     virtual void OnPOP3Event(const std::string& paramtext, int32_t task, int32_t param1, int32_t param2)
     {
         (void)paramtext, (void)task, (void)param1, (void)param2;
     }
 };
 
-class TolvanPOP3 : public std::enable_shared_from_this<TolvanPOP3> {
-    struct Private {
-        explicit Private() = default;
-    };
-
+/// A POP3 client: logs into one mailbox, fills Messages with headers or whole
+/// messages, and raises its progress through TolvanPOP3Events.
+///
+/// Session results are pop3_result codes: Connect 0 logged in, 3 already connected,
+/// 4 Host empty, 5 Login empty or refused, 32 not a POP3 server, else the socket's code
+/// for the last host; KeepAlive and CancelDelete 0, 1 no reply, 2 not connected,
+/// 16 "-ERR"; Disconnect 0, 1 no reply, 32 "-ERR". POP3Error gives the text.
+class TOLMAIL_API TolvanPOP3 : public std::enable_shared_from_this<TolvanPOP3> {
 public:
+    /// Creates a component together with the socket it owns and an empty Messages.
     static Ref<TolvanPOP3> Create();
-    explicit TolvanPOP3(Private);
+    /// Releases the messages and closes a connected socket without "QUIT".
     ~TolvanPOP3();
     TolvanPOP3(const TolvanPOP3&) = delete;
     TolvanPOP3& operator=(const TolvanPOP3&) = delete;
 
+    /// The user name sent with "USER".
     std::string Login() const;
+    /// Sets the user name; a line break in it makes Connect fail with 5.
     void Login(const std::string& value);
+    /// The server port, 110 by default.
     int16_t Port() const;
+    /// Sets the server port.
     void Port(int16_t value);
+    /// One server name, or several separated by ";" tried in order.
     std::string Host() const;
+    /// Sets the host list.
     void Host(const std::string& value);
+    /// A stored flag, false by default; the retrieval does not read it.
     bool SaveAttachment() const;
+    /// Sets SaveAttachment.
     void SaveAttachment(bool value);
+    /// The directory (with its trailing separator) for temporary files of parts and
+    /// message texts.
     std::string CachedDirectory() const;
+    /// Sets CachedDirectory.
     void CachedDirectory(const std::string& value);
+    /// The subtype of a multipart/alternative text chosen as MessageText ("PLAIN").
     std::string AlternativeType() const;
+    /// Sets AlternativeType.
     void AlternativeType(const std::string& value);
+    /// Undoes deletions of this session ("RSET").
     int32_t CancelDelete();
+    /// Keeps the session open ("NOOP").
     int32_t KeepAlive();
+    /// Replaces Messages with the headers of every message ("LIST", "TOP n 0"), raising
+    /// pop3_event EmailHeader (task 15, param2 the message number) for each; Cancel stops
+    /// it. 0, or the first failing message's pop3_result code.
     int32_t GetMessageHeader();
+    /// Replaces Messages with every message downloaded by Message::GetMessage(param);
+    /// Cancel stops it. 0, or the first failing message's pop3_result code (that
+    /// message stays in Messages as far as it was filled).
     int32_t GetMessages(uint8_t param);
+    /// The number of messages "STAT" gave at log-in.
     int32_t GetMessageCount();
+    /// The mailbox size in bytes "STAT" gave at log-in.
     int32_t GetMessageSize();
+    /// Connects to the first host of the list that accepts and logs in ("USER",
+    /// "PASS"), then reads "STAT". Raises pop3_event Verification (1), then Granted (3),
+    /// Denied or Timeout (2). Returns a code listed for the class.
     int32_t Connect();
+    /// Ends the session with "QUIT" (the server then commits deletions). Raises
+    /// Disconnecting (5) and CleanLogoff (6), or DirtyLogoff (7) when not connected.
     int32_t Disconnect();
     /// Asks a running GetMessages or GetMessageHeader loop to stop before its next
     /// message; true when such a loop is running to see the request.
     bool Cancel();
+    /// Sets the size in bytes below which a part's body is kept in memory (16384 by
+    /// default); larger bodies go to a temporary file.
     void MaxMemAttachment(int32_t value);
+    /// The in-memory limit for a part's body, in bytes.
     int32_t MaxMemAttachment() const;
+    /// Always "1.10b".
     std::string Version() const;
+    /// Sets the seconds a reply may take; values below 5 are stored as 5.
     void TimeOut(int32_t value);
+    /// The seconds a reply may take (15 by default).
     int32_t TimeOut() const;
+    /// Sets the password sent with "PASS"; a line break in it makes Connect fail with 5.
     void Password(const std::string& value);
+    /// The password.
     std::string Password() const;
+    /// The messages of the last GetMessages or GetMessageHeader.
     Ref<tolmail::Messages> Messages();
+    /// Replaces the collection (null: the next read makes an empty one).
     void Messages(Ref<tolmail::Messages> value);
     /// The text of the last failed check or retrieval step ("No Error" when it passed).
     std::string POP3Error() const;
 
+    /// Connects an event sink; returns the cookie that disconnects it.
     uint32_t Advise(std::shared_ptr<TolvanPOP3Events> sink);
+    /// Disconnects the sink of this cookie (an unknown cookie is ignored).
     void Unadvise(uint32_t cookie);
 
-    // Component-only services for Message, Attachment and Messages.
-    Ref<TolvanSocket> SocketOf(const detail::Caller& caller) const;
-    void RaiseProgress(const std::string& text, int32_t task, int32_t param1, int32_t param2,
-                       const detail::Caller& caller);
-    /// Sets the text POP3Error reads after a message's retrieval step.
-    void ReportError(const std::string& text, const detail::Caller& caller);
-
-    class Impl;
-
 private:
+    friend class LibraryAccess;
+    TolvanPOP3();
+    class Impl;
     std::unique_ptr<Impl> impl_;
 };
 

@@ -1,5 +1,6 @@
-// TolvanSMTP: composes an Internet mail message (RFC 5322, MIME of RFC 2045/2046) and
-// delivers it to one SMTP server (RFC 5321) out of a host list.
+/// \file
+/// TolvanSMTP: composes an Internet mail message (RFC 5322, MIME of RFC 2045/2046) and
+/// delivers it to one SMTP server (RFC 5321) out of a host list.
 #pragma once
 
 #include <cstdint>
@@ -7,6 +8,7 @@
 #include <string>
 
 #include "tolmail/events.h"
+#include "tolmail/export.h"
 #include "tolmail/ref.h"
 #include "tolmail/smtp_codes.h"
 
@@ -14,25 +16,23 @@ namespace tolmail {
 
 /// The event of TolvanSMTP (dispatch id 1): progress of connection, transaction and
 /// attachment encoding, with the task numbers 1 to 21.
-class TolvanSMTPEvents {
+class TOLMAIL_API TolvanSMTPEvents {
 public:
     virtual ~TolvanSMTPEvents() = default;
+    /// Progress: `task` and `paramtext` as the smtp_event table lists them; param1 and
+    /// param2 as each event describes.
     virtual void OnSMTPEvent(const std::string& paramtext, int32_t task, int32_t param1, int32_t param2)
     {
         (void)paramtext, (void)task, (void)param1, (void)param2;
     }
 };
 
-/// Members appear in the slot order of the automation interface.
-class TolvanSMTP : public std::enable_shared_from_this<TolvanSMTP> {
-    struct Private {
-        explicit Private() = default;
-    };
-
+/// An SMTP client that composes one message at a time. Members appear in the slot
+/// order of the automation interface. Results are smtp_result codes.
+class TOLMAIL_API TolvanSMTP : public std::enable_shared_from_this<TolvanSMTP> {
 public:
     /// Creates a sending component together with the socket it owns.
     static Ref<TolvanSMTP> Create();
-    explicit TolvanSMTP(Private);
     /// Closes a connected socket without QUIT.
     ~TolvanSMTP();
     TolvanSMTP(const TolvanSMTP&) = delete;
@@ -40,34 +40,48 @@ public:
 
     /// Body type of a single-part MIME message ("text/plain").
     std::string ContentType() const;
+    /// Sets ContentType.
     void ContentType(const std::string& value);
     /// When not empty, the Date header value, used verbatim.
     std::string DateTime() const;
+    /// Sets DateTime (empty: the time of sending).
     void DateTime(const std::string& value);
+    /// The Subject header.
     std::string Subject() const;
+    /// Sets the Subject header.
     void Subject(const std::string& value);
     /// Message text; ImportMailBody appends to it.
     std::string MailBody() const;
+    /// Sets the message text.
     void MailBody(const std::string& value);
+    /// The sender's display name in the From header.
     std::string FromName() const;
+    /// Sets FromName.
     void FromName(const std::string& value);
     /// Sender's address; required by Send.
     std::string FromEmail() const;
+    /// Sets FromEmail.
     void FromEmail(const std::string& value);
     /// Charset name that overrides CharSet.
     std::string CustomCharset() const;
+    /// Sets CustomCharset (empty: CharSet decides).
     void CustomCharset(const std::string& value);
     /// Adds a Return-Receipt-To header.
     bool ReturnReceipt() const;
+    /// Sets ReturnReceipt.
     void ReturnReceipt(bool value);
+    /// When not empty, the Reply-To header value.
     std::string ReplyTo() const;
+    /// Sets ReplyTo.
     void ReplyTo(const std::string& value);
     /// Adds the X-MSMail-Priority header.
     bool UseMSMail() const;
+    /// Sets UseMSMail.
     void UseMSMail(bool value);
     /// MIME mode (one multipart transaction) or plain mode (uuencoded attachments in
     /// transactions of their own).
     bool UseMIME() const;
+    /// Sets UseMIME.
     void UseMIME(bool value);
     /// Always "1.10b".
     std::string Version() const;
@@ -79,13 +93,17 @@ public:
     void Port(int16_t value);
     /// 1 gives US-ASCII, other values ISO-8859-1; a value above 2 is stored as 1.
     void CharSet(int32_t value);
+    /// The stored charset choice (see the setter).
     int32_t CharSet() const;
     /// 0 to 5 (1 high, 3 normal, 5 low); other values are stored as 1.
     int32_t Priority() const;
+    /// Sets Priority.
     void Priority(int32_t value);
     /// Seconds, 0 to 1500; other values are stored as 0.
     int32_t TimeOut() const;
+    /// Sets TimeOut in seconds.
     void TimeOut(int32_t value);
+    /// The number of files AddAttachment appended.
     int32_t CountAttachment() const;
     /// 0 when appended, 5 when no file exists under Filename. Encoding: 1
     /// quoted-printable, 2 base64, 3 x-uuencode, anything else binary.
@@ -93,6 +111,7 @@ public:
     /// Bit 1 empties the attachments, bit 2 the recipients, bit 4 the custom headers;
     /// 0 counts as 7.
     void Clear(int32_t Clearflag = 0);
+    /// The number of recipients AddRecipients added.
     int32_t CountRecipients() const;
     /// 0 when added, 5 when refused (a name outside the allowed characters, more than 64
     /// characters, or an address holding a line break, a blank inside, "<", ">" or a
@@ -111,6 +130,8 @@ public:
     /// (connection lost, or the server stopped taking data for TimeOut seconds). After
     /// 9, 10 and 128 the connection is closed, so the server drops the partial message.
     int32_t Send();
+    /// Ends the session with "QUIT" and closes the connection: 0, 6 not connected,
+    /// 64 the reply was not "221".
     int32_t Disconnect();
     /// 0 when the line was added, 5 when an argument is empty or the name holds a
     /// line break.
@@ -118,12 +139,15 @@ public:
     /// Appends a file's contents to MailBody; 32 when missing, file result codes otherwise.
     int32_t ImportMailBody(const std::string& Filename);
 
+    /// Connects an event sink; returns the cookie that disconnects it.
     uint32_t Advise(std::shared_ptr<TolvanSMTPEvents> sink);
+    /// Disconnects the sink of this cookie (an unknown cookie is ignored).
     void Unadvise(uint32_t cookie);
 
-    class Impl;  // the component's state and its dialogue (src/smtp)
-
 private:
+    friend class LibraryAccess;
+    TolvanSMTP();
+    class Impl;
     std::unique_ptr<Impl> impl_;
 };
 

@@ -1,35 +1,40 @@
-// TolvanSocket: an asynchronous TCP/UDP socket whose waits keep the thread's
-// message loop turning and whose events are raised synchronously on its thread.
+/// \file
+/// TolvanSocket: an asynchronous TCP/UDP socket whose waits keep the thread's
+/// message loop turning and whose events are raised synchronously on its thread.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 
-#include "tolmail/caller.h"
 #include "tolmail/events.h"
+#include "tolmail/export.h"
 #include "tolmail/ref.h"
 #include "tolmail/socket_codes.h"
 #include "tolmail/variant.h"
 
 namespace tolmail {
 
-/// Socket types.
-enum IpProto : int32_t {
-    IPPROTO_TCP = 6,
-    IPPROTO_UDP = 17,
+/// Socket types: the IP protocol numbers. Scoped, so that these names live beside the
+/// C library's macros of the same spelling.
+enum class IpProto : int32_t {
+    IPPROTO_TCP = 6,   ///< A stream (TCP) socket, the default.
+    IPPROTO_UDP = 17,  ///< A datagram (UDP) socket.
 };
 
-/// Events of TolvanSocket (dispatch ids 1 to 4). Override what you need.
-class TolvanSocketEvents {
+/// Events of TolvanSocket (dispatch ids 1 to 4). Derive, override what you need and
+/// Advise the sink.
+class TOLMAIL_API TolvanSocketEvents {
 public:
     virtual ~TolvanSocketEvents() = default;
-    /// Data arrived (DataLen 0: the peer closed its side). Read it with GetData/GetlnData.
+    /// Data arrived: DataLen characters (0: the peer closed its side), from RcvAddr at
+    /// port RcvPort. Read it with GetData or GetlnData.
     virtual void OnRecvData(int32_t DataLen, int32_t RcvPort, const std::string& RcvAddr)
     {
         (void)DataLen, (void)RcvPort, (void)RcvAddr;
     }
-    /// A listening socket has a connection waiting; hand socketID to another socket's Accept.
+    /// A listening socket has a connection waiting; hand socketID to another socket's
+    /// Accept (a value written back is ignored).
     virtual void OnAcceptConnection(int32_t& socketID) { (void)socketID; }
     /// The peer closed the connection; the socket is already closed.
     virtual void OnCloseConnection() {}
@@ -37,41 +42,68 @@ public:
     virtual void OnConnect() {}
 };
 
-class TolvanSocket : public std::enable_shared_from_this<TolvanSocket> {
-    struct Private {
-        explicit Private() = default;
-    };
-
+/// An asynchronous TCP or UDP socket. Results are socket_result codes: 0 done; -1
+/// Accept took the connection; 1 nothing (no complete line) arrived within TimeOut;
+/// 3 Connect on an open socket; 4 the socket could not be set up; 6 not connected;
+/// 8 a datagram socket could not be created; 9 not sent; 10 Accept failed; 12 a line
+/// over 1 MiB was dropped; 16 Listen on an open socket; 32 Accept on an open socket;
+/// 96 the thread's socket layer did not start.
+class TOLMAIL_API TolvanSocket : public std::enable_shared_from_this<TolvanSocket> {
 public:
     /// Creates a socket component (the only way to make one).
     static Ref<TolvanSocket> Create();
-    explicit TolvanSocket(Private);
+    /// Closes an open socket.
     ~TolvanSocket();
     TolvanSocket(const TolvanSocket&) = delete;
     TolvanSocket& operator=(const TolvanSocket&) = delete;
 
-    // Properties: the getter and the setter share the member's name.
+    /// The local port Listen binds, 25 by default.
     int32_t LocalPort() const;
+    /// Sets the local port for Listen.
     void LocalPort(int32_t value);
+    /// When true, a UDP senddta goes to the broadcast address instead of Host (false
+    /// by default).
     bool Broadcast() const;
+    /// Sets Broadcast.
     void Broadcast(bool value);
+    /// Always "1.10b".
     std::string Version() const;
+    /// This machine's host name.
     std::string LocalHostName() const;
+    /// Seconds a read or send waits, 5 by default.
     int32_t TimeOut() const;
+    /// Sets TimeOut in seconds; values above 120 are stored as 120.
     void TimeOut(const int32_t& value);
+    /// The socket type, IpProto::IPPROTO_TCP by default.
     IpProto SocketType() const;
+    /// Sets the socket type by number: 17 gives UDP, any other value TCP.
     void SocketType(int32_t value);
+    /// Sets the socket type.
+    void SocketType(IpProto value);
+    /// The platform's handle of the open socket (0 when none was opened).
     int32_t SocketHandle() const;
+    /// True while a connection (or a listening or bound socket) is open.
     bool Connected() const;
+    /// The peer's port: where Connect goes, or where an accepted connection came from.
     int32_t Port() const;
+    /// Sets the port Connect goes to.
     void Port(int32_t value);
+    /// The peer's name or address ("127.0.0.0" until set).
     std::string Host() const;
+    /// Sets the host Connect goes to.
     void Host(const std::string& value);
 
-    // Methods.
+    /// Connects to Host at Port and waits up to TimeOut seconds: 0 connected (OnConnect
+    /// is raised), 3 already connected, 4 no connection was made, 96 no socket layer.
     int32_t Connect();
+    /// Closes the socket; nothing happens when none is open.
     void CloseSocket();
+    /// Listens at LocalPort (a UDP socket is bound there): 0, 4 the socket could not be
+    /// set up, 16 already open, 96 no socket layer.
     int32_t Listen();
+    /// Takes the connection that OnAcceptConnection announced under socketID: -1 taken
+    /// (OnConnect is raised, Host and Port give the peer), 10 failed, 32 already open,
+    /// 96 no socket layer.
     int32_t Accept(int32_t socketID);
     /// Text that has arrived (DataLen > 0: waits up to 15 seconds for that many
     /// characters). 0 with the text; 1 nothing arrived within TimeOut; 6 not
@@ -88,25 +120,20 @@ public:
     int32_t GetlnData(std::string& DataBuff);
     /// Sends a string, a byte array, or the string form of any other value; returns a
     /// Variant holding a 16-bit integer result: 0 every byte went out; 6 not connected,
-    /// or the connection closed during the send; 9 not sent: the peer took nothing for
-    /// TimeOut seconds, or the connection failed (a slow reader that keeps taking
-    /// bytes never times a send out).
+    /// or the connection closed during the send; 8 a datagram socket could not be
+    /// created; 9 not sent: the peer took nothing for TimeOut seconds, or the
+    /// connection failed (a slow reader that keeps taking bytes never times a send out).
     Variant senddta(const Variant& DataBuff);
 
-    // Event sinks.
+    /// Connects an event sink; returns the cookie that disconnects it.
     uint32_t Advise(std::shared_ptr<TolvanSocketEvents> sink);
+    /// Disconnects the sink of this cookie (an unknown cookie is ignored).
     void Unadvise(uint32_t cookie);
 
-    /// Component-only: the notification window's procedure hands this socket's network
-    /// events here (message 1025; wParam the socket handle; lParam the event in its low
-    /// word and the Winsock error in its high word). Always returns 0.
-    int32_t HandleNotification(uint32_t message, int32_t wParam, int32_t lParam, const detail::Caller& caller);
-
-    class Impl;  // the component's state and its notification handler (src/socket)
-    /// Component-only: the state behind the members, for the library's own layers.
-    Impl& Internals(const detail::Caller& caller);
-
 private:
+    friend class LibraryAccess;
+    TolvanSocket();
+    class Impl;
     std::unique_ptr<Impl> impl_;
 };
 

@@ -1,4 +1,5 @@
-// A component's event source: hosts advise sinks and get events synchronously.
+/// \file
+/// A component's event source: hosts advise sinks and get events synchronously.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +11,7 @@ namespace tolmail {
 
 /// Holds the sinks connected to one component. Events are raised synchronously on
 /// the component's thread; a handler may advise or unadvise while an event runs.
+/// \tparam Sink The event interface (TolvanSocketEvents, TolvanSMTPEvents, ...).
 template <class Sink>
 class EventSource {
 public:
@@ -20,6 +22,7 @@ public:
         return lastCookie_;
     }
 
+    /// Disconnects the sink of this cookie (an unknown cookie is ignored).
     void Unadvise(uint32_t cookie)
     {
         for (auto it = sinks_.begin(); it != sinks_.end(); ++it) {
@@ -30,9 +33,11 @@ public:
         }
     }
 
+    /// True when no sink is connected.
     bool empty() const noexcept { return sinks_.empty(); }
 
     /// Calls fn(sink) for every sink connected when the event started.
+    /// \tparam Fn Called as fn(Sink&).
     template <class Fn>
     void raise(Fn&& fn) const
     {

@@ -1,4 +1,5 @@
-// Which declarations the shared library exports.
+/// \file
+/// Which declarations the shared library exports.
 #pragma once
 
 /// Marks a public class or function of the library. The library is built with hidden

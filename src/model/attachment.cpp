@@ -1,83 +1,29 @@
-// Attachment: the component-only setters and the deletion of the temporary file
-// that holds the still-encoded body.
-#include "tolmail/Attachment.h"
+// Attachment: its fields and the deletion of the temporary file that holds the
+// still-encoded body.
+#include "model/attachment_impl.h"
 
 #include "codec/temp_files.h"
 
 namespace tolmail {
 
+Attachment::Attachment() : impl_(std::make_unique<Impl>()) {}
+
 Attachment::~Attachment()
 {
     // The file lives exactly as long as the last reference to this attachment.
-    if (!tempFilename_.empty())
-        (void)codec::DeleteFileIfPresent(cachedDirectory_ + tempFilename_);
-    owner_.reset();
+    if (!impl_->tempFilename.empty())
+        (void)codec::DeleteFileIfPresent(impl_->cachedDirectory + impl_->tempFilename);
 }
 
-void Attachment::Description(const std::string& value, const detail::Caller& caller)
-{
-    caller.require("Attachment.Description");
-    description_ = value;
-}
-
-void Attachment::Encoding(const std::string& value, const detail::Caller& caller)
-{
-    caller.require("Attachment.Encoding");
-    encoding_ = value;
-}
-
-void Attachment::Filename(const std::string& value, const detail::Caller& caller)
-{
-    caller.require("Attachment.Filename");
-    filename_ = value;
-}
-
-void Attachment::Size(const std::string& value, const detail::Caller& caller)
-{
-    caller.require("Attachment.Size");
-    size_ = value;
-}
-
-void Attachment::ContentType(const std::string& value, const detail::Caller& caller)
-{
-    caller.require("Attachment.ContentType");
-    contentType_ = value;
-}
-
-void Attachment::ContentSubType(const std::string& value, const detail::Caller& caller)
-{
-    caller.require("Attachment.ContentSubType");
-    contentSubType_ = value;
-}
-
-void Attachment::TempFilename(const std::string& value, const detail::Caller& caller)
-{
-    caller.require("Attachment.TempFilename");
-    tempFilename_ = value;
-}
-
-void Attachment::AttachmentBody(std::string value, const detail::Caller& caller)
-{
-    caller.require("Attachment.AttachmentBody");
-    attachmentBody_ = std::move(value);
-}
-
-void Attachment::CachedDirectory(const std::string& value, const detail::Caller& caller)
-{
-    caller.require("Attachment.CachedDirectory");
-    cachedDirectory_ = value;
-}
-
-std::string Attachment::CachedDirectory(const detail::Caller& caller) const
-{
-    caller.require("Attachment.CachedDirectory");
-    return cachedDirectory_;
-}
-
-void Attachment::Pop3Handle(WeakRef<TolvanPOP3> owner, const detail::Caller& caller)
-{
-    caller.require("Attachment.Pop3Handle");
-    owner_ = std::move(owner);
-}
+std::string Attachment::AttachmentBody() const { return impl_->attachmentBody; }
+std::string Attachment::TempFilename() const { return impl_->tempFilename; }
+std::string Attachment::ContentType() const { return impl_->contentType; }
+std::string Attachment::ContentSubType() const { return impl_->contentSubType; }
+std::string Attachment::Size() const { return impl_->size; }
+void Attachment::Name(const std::string& value) { impl_->name = value; }
+std::string Attachment::Name() const { return impl_->name; }
+std::string Attachment::Filename() const { return impl_->filename; }
+std::string Attachment::Encoding() const { return impl_->encoding; }
+std::string Attachment::Description() const { return impl_->description; }
 
 } // namespace tolmail

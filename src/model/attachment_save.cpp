@@ -8,11 +8,8 @@
 #include "codec/quoted_printable.h"
 #include "codec/temp_files.h"
 #include "codec/uuencode.h"
+#include "model/attachment_impl.h"
 #include "platform/files.h"
-#include "platform/library_caller.h"
-#include "tolmail/Attachment.h"
-#include "tolmail/TolvanPOP3.h"
-#include "tolmail/pop3_codes.h"
 #include "tolmail/error.h"
 
 namespace tolmail {
@@ -266,25 +263,20 @@ int32_t Clamp32(long long value)
     return static_cast<int32_t>(std::min<long long>(value, INT_MAX));
 }
 
-void Raise(const WeakRef<TolvanPOP3>& owner, const std::string& text, int32_t task, long long total, long long left)
-{
-    if (Ref<TolvanPOP3> pop3 = owner.lock())
-        pop3->RaiseProgress(text, task, Clamp32(total), Clamp32(left), detail::libraryCaller());
-}
-
 } // namespace
 
 int32_t Attachment::Save(const std::string& Filename)
 {
+    const Impl& fields = *impl_;
     if (Filename.empty())
         return file_result::EmptyFilename;
-    const Road road = RoadOf(encoding_);
+    const Road road = RoadOf(fields.encoding);
 
-    if (tempFilename_.empty()) {
+    if (fields.tempFilename.empty()) {
         PieceDecoder decoder(road.decoder);
         // An invalid base64 character reaches the host as an automation error here,
         // before anything is created.
-        const std::string data = decoder.decode(attachmentBody_, true);
+        const std::string data = decoder.decode(fields.attachmentBody, true);
         if (platform::IsNormalFile(Filename))
             return file_result::Exists;
         FileResult result = file_result::Ok;
@@ -300,9 +292,9 @@ int32_t Attachment::Save(const std::string& Filename)
     }
 
     // An event handler may release this attachment: keep what the loop needs.
-    const std::string source = cachedDirectory_ + tempFilename_;
-    const std::string decodingText = pop3_event::Decoding.Text(tempFilename_);
-    const WeakRef<TolvanPOP3> owner = owner_;
+    const std::string source = fields.cachedDirectory + fields.tempFilename;
+    const std::string file = fields.tempFilename;
+    const WeakRef<model::SaveProgress> progress = fields.progress;
     if (!platform::IsNormalFile(source))
         return file_result::Missing;
     if (platform::IsNormalFile(Filename))
@@ -325,7 +317,8 @@ int32_t Attachment::Save(const std::string& Filename)
     std::string piece;
     long long remaining = total;
     do {
-        Raise(owner, decodingText, pop3_event::Decoding.task, total, remaining);
+        if (Ref<model::SaveProgress> sink = progress.lock())
+            sink->decoding(file, Clamp32(total), Clamp32(remaining));
         const size_t n = static_cast<size_t>(std::min<long long>(remaining, static_cast<long long>(road.piece)));
         if (int32_t code = files.read(piece, n))
             return code;
@@ -341,7 +334,8 @@ int32_t Attachment::Save(const std::string& Filename)
         return code;
     out.close();
     target.keep();
-    Raise(owner, pop3_event::DecodingDone.Text(), pop3_event::DecodingDone.task, total, 0);
+    if (Ref<model::SaveProgress> sink = progress.lock())
+        sink->decodingDone(Clamp32(total));
     return file_result::Ok;
 }
 

@@ -2,7 +2,8 @@
 // Attachment, and the message text chosen among the parts.
 #include "codec/quoted_printable.h"
 #include "codec/wordfunc.h"
-#include "platform/library_caller.h"
+#include "model/attachment_impl.h"
+#include "platform/library_access.h"
 #include "pop3/message_impl.h"
 #include "pop3/session.h"
 
@@ -48,7 +49,6 @@ int32_t Message::Impl::FinishParts()
 {
     if (!Attachments)
         return pop3_result::Ok;
-    const auto caller = detail::libraryCaller();
     const std::string preferred = alternativeType();
     const std::string messageType = pop3::UpperAscii(ContentType);
     const std::string messageSubType = pop3::UpperAscii(ContentSubType);
@@ -63,12 +63,13 @@ int32_t Message::Impl::FinishParts()
         const std::string header = part->Description();
         if (!header.empty()) {
             SplitContentType(codec::TrimBlanks(pop3::HeaderValue(header, "Content-Type:")), type, subtype, params);
-            part->Encoding(Unquoted(pop3::HeaderValue(header, "Content-transfer-encoding: ")), caller);
-            part->ContentType(type, caller);
-            part->ContentSubType(subtype, caller);
+            AttachmentImpl& fields = LibraryAccess::impl(*part);
+            fields.encoding = Unquoted(pop3::HeaderValue(header, "Content-transfer-encoding: "));
+            fields.contentType = type;
+            fields.contentSubType = subtype;
             if (!params.empty())
-                part->Filename(Unquoted(pop3::HeaderValue(params, "name=")), caller);
-            part->Description(Unquoted(pop3::HeaderValue(header, "Content-Description:")), caller);
+                fields.filename = Unquoted(pop3::HeaderValue(params, "name="));
+            fields.description = Unquoted(pop3::HeaderValue(header, "Content-Description:"));
         }
         if (!multipart)
             continue;
@@ -80,8 +81,9 @@ int32_t Message::Impl::FinishParts()
             if (subtype == preferred)
                 chosen = true;
         } else if (messageSubType == "DIGEST") {
-            part->ContentType("message", caller);
-            part->ContentSubType("rfc822", caller);
+            AttachmentImpl& fields = LibraryAccess::impl(*part);
+            fields.contentType = "message";
+            fields.contentSubType = "rfc822";
             MessageText = kDigestText;
         } else if (i == 1 && textPart) {
             MessageText = TextOf(*part);

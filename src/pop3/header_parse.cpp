@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "codec/wordfunc.h"
-#include "platform/library_caller.h"
+#include "platform/library_access.h"
 #include "pop3/session.h"
 
 namespace tolmail::pop3 {
@@ -33,32 +33,32 @@ void Gather(std::string& list, std::string value, bool stripJunk)
 struct FieldRule {
     const char* name;  // upper case
     bool retrOnly;     // FetchHeader ignores it
-    void (*apply)(Message::Impl& message, HeaderScan& scan, std::string value);
+    void (*apply)(MessageImpl& message, HeaderScan& scan, std::string value);
 };
 
 constexpr FieldRule kFieldRules[] = {
     {"FROM", false,
-     [](Message::Impl& m, HeaderScan&, std::string value) {
+     [](MessageImpl& m, HeaderScan&, std::string value) {
          codec::AddressEntry entry = codec::SplitAddress(value);
          m.FromName = entry.Name;
          m.FromAddress = entry.Address;
      }},
-    {"CC", false, [](Message::Impl&, HeaderScan& s, std::string value) { Gather(s.ccList, std::move(value), true); }},
-    {"TO", false, [](Message::Impl&, HeaderScan& s, std::string value) { Gather(s.toList, std::move(value), true); }},
-    {"SUBJECT", false, [](Message::Impl& m, HeaderScan&, std::string value) { m.Subject = std::move(value); }},
-    {"DATE", false, [](Message::Impl& m, HeaderScan&, std::string value) { m.DateTime = std::move(value); }},
+    {"CC", false, [](MessageImpl&, HeaderScan& s, std::string value) { Gather(s.ccList, std::move(value), true); }},
+    {"TO", false, [](MessageImpl&, HeaderScan& s, std::string value) { Gather(s.toList, std::move(value), true); }},
+    {"SUBJECT", false, [](MessageImpl& m, HeaderScan&, std::string value) { m.Subject = std::move(value); }},
+    {"DATE", false, [](MessageImpl& m, HeaderScan&, std::string value) { m.DateTime = std::move(value); }},
     {"RETURN-RECEIPT-TO", false,
-     [](Message::Impl& m, HeaderScan&, std::string value) { m.ReturnReceipt = std::move(value); }},
+     [](MessageImpl& m, HeaderScan&, std::string value) { m.ReturnReceipt = std::move(value); }},
     {"REPLY-TO", false,
-     [](Message::Impl& m, HeaderScan&, std::string value) {
+     [](MessageImpl& m, HeaderScan&, std::string value) {
          codec::AddressEntry entry = codec::SplitAddress(value);
          m.ReplyToName = entry.Name;
          m.ReplyToAddress = entry.Address;
      }},
-    {"X-PRIORITY", false, [](Message::Impl& m, HeaderScan&, std::string value) { m.Priority = std::move(value); }},
-    {"PRIORITY", true, [](Message::Impl& m, HeaderScan&, std::string value) { m.Priority = std::move(value); }},
+    {"X-PRIORITY", false, [](MessageImpl& m, HeaderScan&, std::string value) { m.Priority = std::move(value); }},
+    {"PRIORITY", true, [](MessageImpl& m, HeaderScan&, std::string value) { m.Priority = std::move(value); }},
     {"X-MSMAIL-PRIORITY", false,
-     [](Message::Impl& m, HeaderScan&, std::string value) {
+     [](MessageImpl& m, HeaderScan&, std::string value) {
          // Only a missing priority is derived from the words of this field.
          if (!m.Priority.empty())
              return;
@@ -72,10 +72,10 @@ constexpr FieldRule kFieldRules[] = {
          else if (word == "HIGH")
              m.Priority = '1';
      }},
-    {"MESSAGE-ID", false, [](Message::Impl& m, HeaderScan&, std::string value) { m.MessageId = std::move(value); }},
-    {"MIME-VERSION", false, [](Message::Impl& m, HeaderScan&, std::string) { m.IsMIME = true; }},
+    {"MESSAGE-ID", false, [](MessageImpl& m, HeaderScan&, std::string value) { m.MessageId = std::move(value); }},
+    {"MIME-VERSION", false, [](MessageImpl& m, HeaderScan&, std::string) { m.IsMIME = true; }},
     {"CONTENT-TYPE", false,
-     [](Message::Impl& m, HeaderScan&, std::string value) { Gather(m.ContentType, value); }},
+     [](MessageImpl& m, HeaderScan&, std::string value) { Gather(m.ContentType, value); }},
 };
 
 const FieldRule* RuleFor(const std::string& name, HeaderReader reader)
@@ -89,7 +89,7 @@ const FieldRule* RuleFor(const std::string& name, HeaderReader reader)
 }
 
 /// Applies the field read so far, once all its lines are in.
-void ApplyField(Message::Impl& message, HeaderScan& scan)
+void ApplyField(MessageImpl& message, HeaderScan& scan)
 {
     if (const FieldRule* rule = RuleFor(scan.name, scan.reader))
         rule->apply(message, scan, TrimBlanks(NormalizeBlanks(scan.value)));
@@ -108,7 +108,7 @@ void Unfold(std::string& value, std::string_view line)
     value.append(line.substr(0, kMaxFieldList - std::min(value.size(), kMaxFieldList)));
 }
 
-void AddRecipients(Message::Impl& message, std::string& list, int16_t type)
+void AddRecipients(MessageImpl& message, std::string& list, int16_t type)
 {
     Ref<Recipients> recipients = message.Recipients;
     while (!list.empty() && recipients->Count() < kMaxRecipients) {
@@ -119,7 +119,7 @@ void AddRecipients(Message::Impl& message, std::string& list, int16_t type)
 
 } // namespace
 
-HeaderLine TakeHeaderLine(Message::Impl& message, HeaderScan& scan, std::string_view raw)
+HeaderLine TakeHeaderLine(MessageImpl& message, HeaderScan& scan, std::string_view raw)
 {
     if (raw.empty())
         return HeaderLine::Nothing;
@@ -161,12 +161,12 @@ size_t FieldNameLength(std::string_view line)
     return n > 0 && n < line.size() && line[n] == ':' ? n : 0;
 }
 
-void FinishHeader(Message::Impl& message, HeaderScan& scan, bool addRecipients)
+void FinishHeader(MessageImpl& message, HeaderScan& scan, bool addRecipients)
 {
     ApplyField(message, scan);
     if (addRecipients) {
         if (!message.Recipients)
-            message.Recipients = Recipients::Create(detail::libraryCaller());
+            message.Recipients = LibraryAccess::create<Recipients>();
         AddRecipients(message, scan.toList, 1);
         AddRecipients(message, scan.ccList, 2);
     }

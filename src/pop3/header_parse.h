@@ -46,10 +46,10 @@ size_t FieldNameLength(std::string_view line);
 
 /// Takes one line as read from the server (CR LF included). The terminator is judged
 /// before byte-stuffing is undone, so a stuffed ".." line is content, never the end.
-HeaderLine TakeHeaderLine(Message::Impl& message, HeaderScan& scan, std::string_view raw);
+HeaderLine TakeHeaderLine(MessageImpl& message, HeaderScan& scan, std::string_view raw);
 
 /// The steps after a header: the last field applied, the To and Cc recipients (when addRecipients), then the
 /// Content-Type split into type, subtype, parameters and the charset of a text type.
-void FinishHeader(Message::Impl& message, HeaderScan& scan, bool addRecipients);
+void FinishHeader(MessageImpl& message, HeaderScan& scan, bool addRecipients);
 
 } // namespace tolmail::pop3

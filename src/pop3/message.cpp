@@ -5,8 +5,9 @@
 #include <iterator>
 
 #include "codec/temp_files.h"
-#include "platform/library_caller.h"
+#include "platform/library_access.h"
 #include "pop3/message_impl.h"
+#include "pop3/pop3_impl.h"
 #include "pop3/progress.h"
 #include "pop3/retrieval.h"
 #include "pop3/session.h"
@@ -28,7 +29,7 @@ constexpr const char* kDefaultAlternativeType = "PLAIN";
 constexpr int32_t kDefaultMaxMemAttachment = 16384;
 } // namespace
 
-Message::Message(Private) : impl_(std::make_unique<Impl>()) {}
+Message::Message() : impl_(std::make_unique<Impl>()) {}
 
 Message::~Message()
 {
@@ -42,26 +43,20 @@ Message::~Message()
     impl_->Owner.reset();
 }
 
-Message::Impl& Message::impl(const detail::Caller& caller)
-{
-    caller.require("Message.impl");
-    return *impl_;
-}
-
 std::string Message::CharSet() const { return impl_->CharSet; }
 void Message::CharSet(const std::string& value) { impl_->CharSet = value; }
 
 Ref<tolmail::Recipients> Message::Recipients()
 {
     if (!impl_->Recipients)
-        impl_->Recipients = Recipients::Create(detail::libraryCaller());
+        impl_->Recipients = LibraryAccess::create<tolmail::Recipients>();
     return impl_->Recipients;
 }
 
 Ref<tolmail::Attachments> Message::Attachments()
 {
     if (!impl_->Attachments)
-        impl_->Attachments = Attachments::Create(detail::libraryCaller());
+        impl_->Attachments = LibraryAccess::create<tolmail::Attachments>();
     return impl_->Attachments;
 }
 
@@ -118,7 +113,7 @@ int32_t Message::Impl::Fail(pop3::Failure why)
 void Message::Impl::ReportFailure() const
 {
     if (Ref<TolvanPOP3> owner = Owner.lock())
-        owner->ReportError(pop3::RowOf(failure).text, detail::libraryCaller());
+        LibraryAccess::impl(*owner).POP3Error = pop3::RowOf(failure).text;
 }
 
 void Message::Impl::Abandon()

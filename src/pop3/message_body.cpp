@@ -6,7 +6,8 @@
 
 #include "codec/temp_files.h"
 #include "codec/wordfunc.h"
-#include "platform/library_caller.h"
+#include "model/attachment_impl.h"
+#include "platform/library_access.h"
 #include "pop3/dot_reader.h"
 #include "pop3/message_impl.h"
 #include "pop3/progress.h"
@@ -176,7 +177,7 @@ private:
 /// whose "end" never comes is given back to the text in place.
 class SinglePartScanner {
 public:
-    SinglePartScanner(Message::Impl& message, TextSink& text)
+    SinglePartScanner(MessageImpl& message, TextSink& text)
         : message_(message), text_(text), directory_(message.cachedDirectory()), maxMem_(message.maxMemAttachment())
     {
     }
@@ -284,20 +285,20 @@ private:
             failure_ = pop3::Failure::TempFile;
             return;
         }
-        const auto caller = detail::libraryCaller();
         if (!message_.Attachments)
-            message_.Attachments = tolmail::Attachments::Create(caller);
+            message_.Attachments = LibraryAccess::create<tolmail::Attachments>();
         Ref<Attachment> attachment =
             message_.Attachments->Add("", "x-uuencode", name_, "", "", "", "", "", directory_, message_.Owner);
-        attachment->Size(std::to_string(block_->size()), caller);
+        AttachmentImpl& fields = LibraryAccess::impl(*attachment);
+        fields.size = std::to_string(block_->size());
         if (block_->inMemory())
-            attachment->AttachmentBody(block_->takeMemory(), caller);
+            fields.attachmentBody = block_->takeMemory();
         else
-            attachment->TempFilename(block_->takeFile(), caller);  // the attachment owns the file now
+            fields.tempFilename = block_->takeFile();  // the attachment owns the file now
         block_.reset();
     }
 
-    Message::Impl& message_;
+    MessageImpl& message_;
     TextSink& text_;
     const std::string directory_;
     const int32_t maxMem_;

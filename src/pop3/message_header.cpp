@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "codec/wordfunc.h"
-#include "platform/library_caller.h"
+#include "platform/library_access.h"
 #include "pop3/dot_reader.h"
 #include "pop3/header_parse.h"
 #include "pop3/message_impl.h"
@@ -36,7 +36,7 @@ Failure ReadHeaderLine(TolvanSocket& socket, std::string& line)
 /// Reads a header to its end (the empty line, or the terminating line of a message
 /// without a body); `ended` tells which. On failure the session is back in step (a
 /// line over the limit: the rest was read to the terminator) or abandoned.
-int32_t ReadHeader(Message::Impl& message, pop3::HeaderScan& scan, bool& ended)
+int32_t ReadHeader(MessageImpl& message, pop3::HeaderScan& scan, bool& ended)
 {
     std::string line;
     ended = false;
@@ -62,7 +62,7 @@ int32_t ReadHeader(Message::Impl& message, pop3::HeaderScan& scan, bool& ended)
 
 /// A reply line read for a command: Failure::None with text, or why none came. A
 /// time-out or an overlong reply leaves the session's place unknown: it is abandoned.
-Failure ReadReply(Message::Impl& message, std::string& line)
+Failure ReadReply(MessageImpl& message, std::string& line)
 {
     const int32_t code = pop3::ReadLine(*message.Socket, line);
     if (!line.empty())
@@ -162,10 +162,9 @@ int32_t Message::Impl::RetrieveMessage(int32_t param)
 int32_t TolvanPOP3::Impl::FetchHeader(int32_t n, const Ref<tolmail::Messages>& into, const WeakRef<TolvanPOP3>& self,
                                       Ref<Message>& created)
 {
-    const detail::Caller library = detail::libraryCaller();
     raise(pop3_event::EmailHeader, 0, n);
-    created = into->AddMessage(n, "", "", "", "", "", "", "", 0, "", "", "", "", "", "", "", self, "", library);
-    Message::Impl& message = created->impl(library);
+    created = pop3::AddMessage(*into, n, self);
+    MessageImpl& message = LibraryAccess::impl(*created);
     const int32_t result = message.FetchHeader();
     POP3Error = pop3::RowOf(message.failure).text;
     return result;

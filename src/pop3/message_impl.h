@@ -12,6 +12,8 @@
 #include "tolmail/TolvanPOP3.h"
 #include "tolmail/TolvanSocket.h"
 #include "platform/files.h"
+#include "platform/hidden.h"
+#include "platform/library_access.h"
 #include "pop3/retrieval.h"
 
 namespace tolmail {
@@ -20,7 +22,7 @@ namespace pop3 {
 class DotReader;
 }
 
-class Message::Impl {
+class TOLMAIL_HIDDEN Message::Impl {
 public:
     // Public fields, in the order of the interface.
     std::string CharSet;
@@ -99,8 +101,16 @@ public:
     int32_t KeepTextOnDisk();
 };
 
-/// The header-line and message-body helpers share these.
+using MessageImpl = LibraryAccess::Of<Message>::Impl;
+
 namespace pop3 {
+/// Appends a new, empty message for server message `serverNumber` that reaches its
+/// component (and that component's socket) through `owner`. A key already present
+/// throws Error(errc::DuplicateKey) and adds nothing.
+Ref<Message> AddMessage(Messages& into, int32_t serverNumber, const WeakRef<TolvanPOP3>& owner,
+                        const std::string& key = {});
+
+// The header-line and message-body helpers share these.
 std::string UnfoldHeader(const std::string& text);
 std::string HeaderValue(const std::string& text, const std::string& name);
 

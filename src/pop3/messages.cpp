@@ -1,17 +1,21 @@
 // Messages: the collection that TolvanPOP3 fills; it builds each Message with its
-// fields, its socket and its weak back-reference to the component.
+// socket and its weak back-reference to the component.
 #include "tolmail/Messages.h"
 
-#include "platform/library_caller.h"
+#include "model/keyed_store.h"
+#include "platform/library_access.h"
 #include "pop3/message_impl.h"
+#include "pop3/pop3_impl.h"
 
 namespace tolmail {
 
-Ref<Messages> Messages::Create(const detail::Caller& caller)
-{
-    caller.require("Messages.Create");
-    return std::make_shared<Messages>(Private{});
-}
+class TOLMAIL_HIDDEN Messages::Impl {
+public:
+    model::KeyedStore<Message> store;
+};
+
+Messages::Messages() : impl_(std::make_unique<Impl>()) {}
+Messages::~Messages() = default;
 
 void Messages::DeleteAllMessage()
 {
@@ -19,42 +23,25 @@ void Messages::DeleteAllMessage()
         Delete(Variant(position));
 }
 
-Ref<Message> Messages::AddMessage(int32_t serverNumber, const std::string& CharSet, const std::string& ContentType,
-                                  const std::string& DateTime, const std::string& FromName,
-                                  const std::string& FromAddress, const std::string& FullMsgFilename,
-                                  const std::string& CompleteHeader, int32_t MessageStatus,
-                                  const std::string& MessageId, const std::string& MessageText,
-                                  const std::string& Priority, const std::string& ReplyToName,
-                                  const std::string& ReplyToAddress, const std::string& Size,
-                                  const std::string& Subject, WeakRef<TolvanPOP3> Pop3Handle, const std::string& sKey,
-                                  const detail::Caller& caller)
+void Messages::Delete(const Variant& vntIndexKey) { Remove(vntIndexKey); }
+Ref<Message> Messages::Item(const Variant& vntIndexKey) const { return impl_->store.item(vntIndexKey); }
+int32_t Messages::Count() const { return impl_->store.count(); }
+void Messages::Remove(const Variant& vntIndexKey) { impl_->store.remove(vntIndexKey); }
+Enumerator<Message> Messages::NewEnum() const { return Enumerator<Message>(impl_->store.items()); }
+
+Ref<Message> pop3::AddMessage(Messages& into, int32_t serverNumber, const WeakRef<TolvanPOP3>& owner,
+                              const std::string& key)
 {
-    caller.require("Messages.AddMessage");
-    auto message = std::make_shared<Message>(Message::Private{});
-    Message::Impl& fields = message->impl(caller);
+    Ref<Message> message = LibraryAccess::create<Message>();
+    MessageImpl& fields = LibraryAccess::impl(*message);
     fields.ServerNumber = serverNumber;
-    message->CharSet(CharSet);
-    fields.ContentType = ContentType;
-    fields.DateTime = DateTime;
-    fields.FromName = FromName;
-    fields.FromAddress = FromAddress;
-    fields.FullMsgFilename = FullMsgFilename;
-    fields.CompleteHeader = CompleteHeader;
-    fields.MessageStatus = MessageStatus;
-    fields.MessageId = MessageId;
-    fields.MessageText = MessageText;
-    fields.Priority = Priority;
-    fields.ReplyToName = ReplyToName;
-    fields.ReplyToAddress = ReplyToAddress;
-    fields.Size = Size;
-    fields.Subject = Subject;
-    fields.Owner = std::move(Pop3Handle);
-    if (Ref<TolvanPOP3> owner = fields.Owner.lock())
-        fields.Socket = owner->SocketOf(caller);
-    fields.Attachments = Attachments::Create(caller);
-    fields.Recipients = Recipients::Create(caller);
+    fields.Owner = owner;
+    if (Ref<TolvanPOP3> component = owner.lock())
+        fields.Socket = LibraryAccess::impl(*component).Socket;
+    fields.Attachments = LibraryAccess::create<Attachments>();
+    fields.Recipients = LibraryAccess::create<Recipients>();
     // A duplicate key throws here; the new message is then released at once.
-    store_.add(message, sKey);
+    LibraryAccess::impl(into).store.add(message, key);
     return message;
 }
 

@@ -7,7 +7,8 @@
 
 #include "codec/temp_files.h"
 #include "codec/wordfunc.h"
-#include "platform/library_caller.h"
+#include "model/attachment_impl.h"
+#include "platform/library_access.h"
 #include "pop3/dot_reader.h"
 #include "pop3/message_impl.h"
 #include "pop3/session.h"
@@ -54,16 +55,16 @@ public:
     {
         if (int32_t code = append(last))
             return code;
-        const auto caller = detail::libraryCaller();
+        AttachmentImpl& fields = LibraryAccess::impl(*attachment_);
         if (belowLimit()) {
-            attachment_->Size(std::to_string(size_), caller);
-            attachment_->AttachmentBody(std::move(pending_), caller);
+            fields.size = std::to_string(size_);
+            fields.attachmentBody = std::move(pending_);
             return file_result::Ok;
         }
         if (int32_t code = flush())
             return code;
         file_.close();
-        attachment_->Size(std::to_string(size_), caller);
+        fields.size = std::to_string(size_);
         return file_result::Ok;
     }
 
@@ -79,7 +80,7 @@ private:
             if (!file_.isOpen())
                 return result;
             // From here the attachment owns the file and deletes it when it goes.
-            attachment_->TempFilename(name, detail::libraryCaller());
+            LibraryAccess::impl(*attachment_).tempFilename = name;
         }
         if (!pending_.empty() && !file_.write(pending_.data(), pending_.size(), result))
             return result;
@@ -120,7 +121,7 @@ struct Delimiter {
 /// One multipart body: the levels of nesting share the buffer and the source.
 class Walker {
 public:
-    Walker(Message::Impl& message, pop3::DotReader& body, std::string& buffer)
+    Walker(MessageImpl& message, pop3::DotReader& body, std::string& buffer)
         : message_(message), body_(body), buffer_(buffer), maxMem_(message.maxMemAttachment()),
           directory_(message.cachedDirectory())
     {
@@ -146,7 +147,7 @@ private:
     int32_t readFailed(std::unique_ptr<OpenPart>& part);
     void removeOpenPart(std::unique_ptr<OpenPart>& part);
 
-    Message::Impl& message_;
+    MessageImpl& message_;
     pop3::DotReader& body_;
     std::string& buffer_;
     bool lineStart_ = true;  // the buffer begins at the start of a line
@@ -248,9 +249,8 @@ void Walker::consume(size_t n)
 
 void Walker::startPart(const std::string& header, std::unique_ptr<OpenPart>& part)
 {
-    const auto caller = detail::libraryCaller();
     if (!message_.Attachments)
-        message_.Attachments = tolmail::Attachments::Create(caller);
+        message_.Attachments = LibraryAccess::create<tolmail::Attachments>();
     Ref<Attachment> attachment =
         message_.Attachments->Add(header, "", "", "", "", "", "", "", directory_, message_.Owner);
     ++parts_;

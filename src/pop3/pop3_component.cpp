@@ -1,6 +1,6 @@
 // TolvanPOP3: creation and release, stored properties and their setter rules, the
 // event sinks and the services its messages and attachments reach it through.
-#include "platform/library_caller.h"
+#include "platform/library_access.h"
 #include "pop3/pop3_impl.h"
 
 namespace tolmail {
@@ -8,16 +8,29 @@ namespace tolmail {
 namespace {
 constexpr const char* kVersion = "1.10b";
 constexpr int32_t kMinTimeOut = 5;  // seconds; a smaller value would end every wait at once
+
+
+/// The sink of Save's progress is the component's Impl, reached through a handle that
+/// shares the component's count: it expires with the component.
+WeakRef<model::SaveProgress> SaveProgressOfComponent(const WeakRef<TolvanPOP3>& owner)
+{
+    Ref<TolvanPOP3> component = owner.lock();
+    if (!component)
+        return {};
+    return Ref<model::SaveProgress>(component, &LibraryAccess::impl(*component));
+}
+
 } // namespace
 
 Ref<TolvanPOP3> TolvanPOP3::Create()
 {
-    return std::make_shared<TolvanPOP3>(Private{});
+    model::InstallSaveProgressLookup(&SaveProgressOfComponent);
+    return Ref<TolvanPOP3>(new TolvanPOP3());
 }
 
-TolvanPOP3::TolvanPOP3(Private) : impl_(std::make_unique<Impl>())
+TolvanPOP3::TolvanPOP3() : impl_(std::make_unique<Impl>())
 {
-    impl_->Messages = Messages::Create(detail::libraryCaller());
+    impl_->Messages = LibraryAccess::create<tolmail::Messages>();
     impl_->Socket = TolvanSocket::Create();
 }
 
@@ -56,7 +69,7 @@ std::string TolvanPOP3::POP3Error() const { return impl_->POP3Error; }
 Ref<tolmail::Messages> TolvanPOP3::Messages()
 {
     if (!impl_->Messages)
-        impl_->Messages = Messages::Create(detail::libraryCaller());
+        impl_->Messages = LibraryAccess::create<tolmail::Messages>();
     return impl_->Messages;
 }
 
@@ -83,29 +96,20 @@ void TolvanPOP3::Unadvise(uint32_t cookie)
     impl_->Events.Unadvise(cookie);
 }
 
-Ref<TolvanSocket> TolvanPOP3::SocketOf(const detail::Caller& caller) const
+void TolvanPOP3::Impl::raise(const TaskEvent& event, int32_t param1, int32_t param2, std::string_view named) const
 {
-    caller.require("TolvanPOP3.SocketOf");
-    return impl_->Socket;
-}
-
-void TolvanPOP3::RaiseProgress(const std::string& text, int32_t task, int32_t param1, int32_t param2,
-                               const detail::Caller& caller)
-{
-    caller.require("TolvanPOP3.RaiseProgress");
-    impl_->Events.raise([&](TolvanPOP3Events& sink) { sink.OnPOP3Event(text, task, param1, param2); });
-}
-
-void TolvanPOP3::ReportError(const std::string& text, const detail::Caller& caller)
-{
-    caller.require("TolvanPOP3.ReportError");
-    impl_->POP3Error = text;
-}
-
-void TolvanPOP3::Impl::raise(const TaskEvent& event, int32_t param1, int32_t param2) const
-{
-    const std::string text = event.Text();
+    const std::string text = event.Text(named);
     Events.raise([&](TolvanPOP3Events& sink) { sink.OnPOP3Event(text, event.task, param1, param2); });
+}
+
+void TolvanPOP3::Impl::decoding(const std::string& file, int32_t total, int32_t left)
+{
+    raise(pop3_event::Decoding, total, left, file);
+}
+
+void TolvanPOP3::Impl::decodingDone(int32_t total)
+{
+    raise(pop3_event::DecodingDone, total, 0);
 }
 
 } // namespace tolmail

@@ -3,7 +3,11 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
+#include "model/save_progress.h"
+#include "platform/hidden.h"
+#include "platform/library_access.h"
 #include "tolmail/Messages.h"
 #include "tolmail/TolvanPOP3.h"
 #include "tolmail/TolvanSocket.h"
@@ -11,7 +15,7 @@
 
 namespace tolmail {
 
-class TolvanPOP3::Impl {
+class TOLMAIL_HIDDEN TolvanPOP3::Impl final : public model::SaveProgress {
 public:
     // Stored properties with their defaults.
     std::string Login;
@@ -34,7 +38,12 @@ public:
     int32_t loopsRunning = 0;  // GetMessages / GetMessageHeader in progress (handlers may nest them)
     EventSource<TolvanPOP3Events> Events;
 
-    void raise(const TaskEvent& event, int32_t param1 = 0, int32_t param2 = 0) const;
+    /// Raises OnPOP3Event: the event's task, its text with `named` in its place.
+    void raise(const TaskEvent& event, int32_t param1 = 0, int32_t param2 = 0, std::string_view named = {}) const;
+
+    // Attachment.Save's progress, as the model layer reports it.
+    void decoding(const std::string& file, int32_t total, int32_t left) override;
+    void decodingDone(int32_t total) override;
 
     /// Tries the names of the host list in order; reads the greeting of the first that
     /// accepts the connection. socket_result::Ok, or the last socket code.
@@ -48,5 +57,7 @@ public:
     int32_t FetchHeader(int32_t n, const Ref<tolmail::Messages>& into, const WeakRef<TolvanPOP3>& self,
                         Ref<Message>& created);
 };
+
+using Pop3Impl = LibraryAccess::Of<TolvanPOP3>::Impl;
 
 } // namespace tolmail

@@ -1,6 +1,6 @@
 // TolvanPOP3's loops over the mailbox: GetMessages ("RETR" each message) and
 // GetMessageHeader ("LIST" and "TOP" each message), both stoppable by Cancel.
-#include "platform/library_caller.h"
+#include "platform/library_access.h"
 #include "pop3/message_impl.h"
 #include "pop3/pop3_impl.h"
 
@@ -51,13 +51,12 @@ int32_t TolvanPOP3::GetMessages(uint8_t param)
     pop.CancelRequested = false;
     const int32_t count = GetMessageCount();
     // Messages handed out earlier stay valid for whoever holds them.
-    Ref<tolmail::Messages> messages = Messages::Create(detail::libraryCaller());
+    Ref<tolmail::Messages> messages = LibraryAccess::create<tolmail::Messages>();
     pop.Messages = messages;
     for (int32_t number = 1; number <= count; ++number) {
         if (TakeCancel(pop.CancelRequested))
             break;
-        Ref<Message> message = messages->AddMessage(number, "", "", "", "", "", "", "", 0, "", "", "", "", "", "", "",
-                                                    weak_from_this(), "", detail::libraryCaller());
+        Ref<Message> message = pop3::AddMessage(*messages, number, weak_from_this());
         int32_t result = message->GetMessage(param);
         if (result != pop3_result::Ok)
             return result;  // the message stays, as far as it was filled
@@ -72,7 +71,7 @@ int32_t TolvanPOP3::GetMessageHeader()
     LoopScope scope(pop.loopsRunning);
     pop.CancelRequested = false;
     if (!pop.Messages || pop.Messages->Count() != 0)
-        pop.Messages = Messages::Create(detail::libraryCaller());
+        pop.Messages = LibraryAccess::create<tolmail::Messages>();
     Ref<tolmail::Messages> messages = pop.Messages;
     for (int32_t number = 1; number <= GetMessageCount(); ++number) {
         if (TakeCancel(pop.CancelRequested))

@@ -1,8 +1,8 @@
 // Raising TolvanPOP3's progress events through a weak back-reference.
 #include "pop3/progress.h"
 
-#include "platform/library_caller.h"
-#include "tolmail/TolvanPOP3.h"
+#include "platform/library_access.h"
+#include "pop3/pop3_impl.h"
 
 namespace tolmail::pop3 {
 
@@ -12,7 +12,7 @@ void Raise(const WeakRef<TolvanPOP3>& owner, const TaskEvent& event, int32_t par
     Ref<TolvanPOP3> component = owner.lock();
     if (!component)
         return;
-    component->RaiseProgress(event.Text(named), event.task, param1, param2, detail::libraryCaller());
+    LibraryAccess::impl(*component).raise(event, param1, param2, named);
 }
 
 } // namespace tolmail::pop3

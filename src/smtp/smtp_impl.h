@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "platform/hidden.h"
 #include "smtp/message.h"
 #include "tolmail/TolvanSMTP.h"
 #include "tolmail/TolvanSocket.h"
@@ -16,7 +17,7 @@ namespace smtp {
 class DataWriter;
 }
 
-class TolvanSMTP::Impl {
+class TOLMAIL_HIDDEN TolvanSMTP::Impl {
 public:
     Impl();
 

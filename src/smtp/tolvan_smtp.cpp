@@ -24,10 +24,10 @@ bool isAcceptableName(const std::string& name)
 
 Ref<TolvanSMTP> TolvanSMTP::Create()
 {
-    return std::make_shared<TolvanSMTP>(Private{});
+    return Ref<TolvanSMTP>(new TolvanSMTP());
 }
 
-TolvanSMTP::TolvanSMTP(Private) : impl_(std::make_unique<Impl>()) {}
+TolvanSMTP::TolvanSMTP() : impl_(std::make_unique<Impl>()) {}
 
 TolvanSMTP::~TolvanSMTP()
 {

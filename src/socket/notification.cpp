@@ -6,11 +6,11 @@
 namespace tolmail {
 namespace {
 
-void onRead(TolvanSocket::Impl& s)
+void onRead(SocketImpl& s)
 {
     Ref<socket::SocketInfo> info = s.ReceiveInfo;
     int32_t handle = info->intSocket();
-    bool datagram = s.SocketType == IPPROTO_UDP;
+    bool datagram = s.SocketType == IpProto::IPPROTO_UDP;
     int32_t capacity = datagram ? socket::MaxDatagramSize() : socket::kStreamReceiveSize;
     // This socket's next read and its close wait until the event's handler returns:
     // they must not overtake this read's event, and a handler that reads (and so keeps
@@ -36,11 +36,10 @@ void onRead(TolvanSocket::Impl& s)
 
 } // namespace
 
-int32_t TolvanSocket::HandleNotification(uint32_t message, int32_t wParam, int32_t lParam,
-                                         const detail::Caller& caller)
+int32_t TolvanSocket::Impl::HandleNotification(TolvanSocket& owner, uint32_t message, int32_t wParam,
+                                               int32_t lParam)
 {
-    caller.require("HandleNotification");
-    Impl& s = *impl_;
+    Impl& s = *this;
     if (message != socket::kSocketMessage || !s.ReceiveInfo || wParam != s.ReceiveInfo->intSocket())
         return 0;
     int16_t event = socket::LowWordSigned(lParam);
@@ -69,7 +68,7 @@ int32_t TolvanSocket::HandleNotification(uint32_t message, int32_t wParam, int32
         s.events.raise([](TolvanSocketEvents& sink) { sink.OnConnect(); });
         break;
     case platform::FdClose:
-        CloseSocket();
+        owner.CloseSocket();
         s.events.raise([](TolvanSocketEvents& sink) { sink.OnCloseConnection(); });
         break;
     default:

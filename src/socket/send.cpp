@@ -67,7 +67,7 @@ Outcome sendStream(int32_t handle, const std::string& bytes, size_t& sent)
     return sent > before ? Outcome::Progress : Outcome::Blocked;
 }
 
-Outcome sendDatagram(const TolvanSocket::Impl& s, const std::string& bytes)
+Outcome sendDatagram(const SocketImpl& s, const std::string& bytes)
 {
     if (bytes.empty())
         return Outcome::Done;
@@ -88,7 +88,7 @@ Outcome sendDatagram(const TolvanSocket::Impl& s, const std::string& bytes)
 Variant TolvanSocket::senddta(const Variant& DataBuff)
 {
     Impl& s = *impl_;
-    bool datagram = s.SocketType == IPPROTO_UDP;
+    bool datagram = s.SocketType == IpProto::IPPROTO_UDP;
     if (!s.Connected && !datagram)
         return Result(socket_result::NotConnected);
     std::string bytes = toBytes(DataBuff);

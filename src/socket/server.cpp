@@ -13,7 +13,7 @@ int32_t TolvanSocket::Listen()
         return socket_result::AlreadyListening;
     if (!socket::EnsureWinsock())
         return socket_result::LayerFailed;
-    int32_t handle = socket::OpenListener(s.LocalPort, s.SocketType);
+    int32_t handle = socket::OpenListener(s.LocalPort, static_cast<int32_t>(s.SocketType));
     if (handle == -1) {
         socket::ReleaseWinsockIfIdle();
         return socket_result::OpenFailed;

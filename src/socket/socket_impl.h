@@ -5,6 +5,8 @@
 #include <string>
 
 #include "platform/clock.h"
+#include "platform/hidden.h"
+#include "platform/library_access.h"
 #include "platform/message_loop.h"
 #include "platform/net.h"
 #include "socket/pending_text.h"
@@ -13,14 +15,14 @@
 
 namespace tolmail {
 
-class TolvanSocket::Impl {
+class TOLMAIL_HIDDEN TolvanSocket::Impl {
 public:
     // Public state.
     int32_t LocalPort = 25;
     bool Broadcast = false;
     std::string Host = "127.0.0.0";
     int32_t Port = 25;
-    IpProto SocketType = IPPROTO_TCP;
+    IpProto SocketType = IpProto::IPPROTO_TCP;
     float TimeOut = 5;
     int32_t SocketHandle = 0;
     bool Connected = false;
@@ -45,6 +47,11 @@ public:
     /// nothing of an earlier connection is handed out as this one's.
     void registerSocket(int32_t handle, WeakRef<TolvanSocket> owner);
     void closeSocket();
+
+    /// The notification window's procedure hands `owner`'s network events here
+    /// (wParam the socket handle; lParam the event in its low word and the error in
+    /// its high word): they become state and events. Always returns 0.
+    int32_t HandleNotification(TolvanSocket& owner, uint32_t message, int32_t wParam, int32_t lParam);
 
     /// True while `info` is still this component's open connection. Every wait asks
     /// after each dispatch: a notification or a handler may have closed it, or closed
@@ -96,5 +103,7 @@ public:
         }
     }
 };
+
+using SocketImpl = LibraryAccess::Of<TolvanSocket>::Impl;
 
 } // namespace tolmail

@@ -5,9 +5,10 @@
 #include <vector>
 
 #include "codec/base64.h"
-#include "platform/library_caller.h"
+#include "platform/library_access.h"
 #include "platform/message_loop.h"
 #include "platform/net.h"
+#include "socket/socket_impl.h"
 #include "socket/winsock_support.h"
 #include "tolmail/TolvanSocket.h"
 
@@ -110,7 +111,7 @@ int32_t SocketWindowProc(uint32_t message, int32_t wParam, int32_t lParam)
         Ref<TolvanSocket> owner = info->AddrProc().lock();
         if (!owner)
             return 0;
-        return owner->HandleNotification(message, wParam, lParam, detail::libraryCaller());
+        return LibraryAccess::impl(*owner).HandleNotification(*owner, message, wParam, lParam);
     }
     return 0;  // not a registered socket: dropped
 }

@@ -20,21 +20,15 @@ constexpr uint8_t kConnectDone = 1;
 
 Ref<TolvanSocket> TolvanSocket::Create()
 {
-    return std::make_shared<TolvanSocket>(Private{});
+    return Ref<TolvanSocket>(new TolvanSocket());
 }
 
-TolvanSocket::TolvanSocket(Private) : impl_(std::make_unique<Impl>()) {}
+TolvanSocket::TolvanSocket() : impl_(std::make_unique<Impl>()) {}
 
 TolvanSocket::~TolvanSocket()
 {
     if (impl_->Connected)
         CloseSocket();
-}
-
-TolvanSocket::Impl& TolvanSocket::Internals(const detail::Caller& caller)
-{
-    caller.require("Internals");
-    return *impl_;
 }
 
 int32_t TolvanSocket::LocalPort() const { return impl_->LocalPort; }
@@ -58,7 +52,12 @@ IpProto TolvanSocket::SocketType() const { return impl_->SocketType; }
 
 void TolvanSocket::SocketType(int32_t value)
 {
-    impl_->SocketType = value == IPPROTO_UDP ? IPPROTO_UDP : IPPROTO_TCP;
+    impl_->SocketType = value == static_cast<int32_t>(IpProto::IPPROTO_UDP) ? IpProto::IPPROTO_UDP : IpProto::IPPROTO_TCP;
+}
+
+void TolvanSocket::SocketType(IpProto value)
+{
+    SocketType(static_cast<int32_t>(value));
 }
 
 int32_t TolvanSocket::SocketHandle() const { return impl_->SocketHandle; }
@@ -113,7 +112,7 @@ int32_t TolvanSocket::Connect()
         return socket_result::AlreadyConnected;
     if (!socket::EnsureWinsock())
         return socket_result::LayerFailed;
-    s.SocketHandle = socket::OpenConnection(s.Host, s.Port, s.SocketType);
+    s.SocketHandle = socket::OpenConnection(s.Host, s.Port, static_cast<int32_t>(s.SocketType));
     if (s.SocketHandle == -1) {
         socket::ReleaseWinsockIfIdle();
         return socket_result::OpenFailed;

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/library_caller.h"
+#include "platform/library_access.h"
 #include "pop3/header_parse.h"
 #include "pop3/message_impl.h"
 
@@ -15,13 +15,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     if (size == 0)
         return 0;
-    const auto caller = detail::libraryCaller();
     const pop3::HeaderReader reader = (data[0] & 1) ? pop3::HeaderReader::Top : pop3::HeaderReader::Retr;
     const std::string_view text(reinterpret_cast<const char*>(data) + 1, size - 1);
 
-    Ref<Message> message = Messages::Create(caller)->AddMessage(1, "", "", "", "", "", "", "", 0, "", "", "", "", "",
-                                                                 "", "", WeakRef<TolvanPOP3>{}, "", caller);
-    Message::Impl& impl = message->impl(caller);
+    Ref<Message> message = pop3::AddMessage(*LibraryAccess::create<Messages>(), 1, WeakRef<TolvanPOP3>{});
+    MessageImpl& impl = LibraryAccess::impl(*message);
     pop3::HeaderScan scan(reader);
     for (size_t start = 0; start < text.size();) {
         const size_t lf = text.find('\n', start);

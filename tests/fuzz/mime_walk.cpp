@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/library_caller.h"
+#include "platform/library_access.h"
 #include "pop3/dot_reader.h"
 #include "pop3/message_impl.h"
 #include "tolmail/TolvanPOP3.h"
@@ -47,10 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     setup.pop3->AlternativeType((data[1] & 2) ? "HTML" : "PLAIN");
     const std::string body(reinterpret_cast<const char*>(data) + 3, size - 3);
 
-    const auto caller = detail::libraryCaller();
-    Ref<Message> message = setup.pop3->Messages()->AddMessage(1, "", "", "", "", "", "", "", 0, "", "", "", "", "",
-                                                               "", "", setup.pop3, "", caller);
-    Message::Impl& impl = message->impl(caller);
+    Ref<Message> message = pop3::AddMessage(*setup.pop3->Messages(), 1, setup.pop3);
+    MessageImpl& impl = LibraryAccess::impl(*message);
     impl.ContentType = multipart ? "multipart" : "text";
     impl.ContentSubType = (data[1] & 4) ? "alternative" : ((data[1] & 8) ? "digest" : "mixed");
 

@@ -7,20 +7,28 @@
 #include <fstream>
 #include <functional>
 
-#include "platform/library_caller.h"
+#include "platform/library_access.h"
+#include "pop3/message_impl.h"
 #include "tolmail/Messages.h"
 #include "tolmail/TolvanPOP3.h"
 
 namespace tolmail {
 namespace {
 
-const detail::Caller kLibrary = detail::libraryCaller();
+template <class Collection>
+Ref<Collection> Make()
+{
+    return LibraryAccess::create<Collection>();
+}
 
 Ref<Message> AddBare(Messages& messages, int32_t number, const std::string& key = {},
                      const std::string& fullMsgFilename = {})
 {
-    return messages.AddMessage(number, "", "", "", "", "", fullMsgFilename, "", 0, "", "", "", "", "", "",
-                               'S' + std::to_string(number), WeakRef<TolvanPOP3>{}, key, kLibrary);
+    Ref<Message> message = pop3::AddMessage(messages, number, WeakRef<TolvanPOP3>{}, key);
+    // '"S" + std::string&&' draws a false -Wrestrict from GCC 12 (bug 105651).
+    LibraryAccess::impl(*message).Subject = 'S' + std::to_string(number);
+    LibraryAccess::impl(*message).FullMsgFilename = fullMsgFilename;
+    return message;
 }
 
 int32_t ErrorOf(const std::function<void()>& call)
@@ -35,7 +43,7 @@ int32_t ErrorOf(const std::function<void()>& call)
 
 TEST(Collections, KeysIgnoreCaseAndDuplicatesInsertNothing)
 {
-    auto recipients = Recipients::Create(kLibrary);
+    auto recipients = Make<Recipients>();
     recipients->Add("a@example.org", "A", 1);
     recipients->Add("a@example.org", "A", 1);  // no key: the same address twice is fine
     recipients->Add("b@example.org", "B", 2, "Bee");
@@ -45,7 +53,7 @@ TEST(Collections, KeysIgnoreCaseAndDuplicatesInsertNothing)
     for (const Variant& bad : {Variant("missing"), Variant(int32_t{0}), Variant(int32_t{4})})
         EXPECT_EQ(ErrorOf([&] { recipients->Item(bad); }), errc::InvalidIndex);
 
-    auto messages = Messages::Create(kLibrary);
+    auto messages = Make<Messages>();
     AddBare(*messages, 1, "First");
     EXPECT_EQ(ErrorOf([&] { AddBare(*messages, 2, "FIRST"); }), errc::DuplicateKey);
     EXPECT_EQ(messages->Count(), 1);
@@ -53,7 +61,7 @@ TEST(Collections, KeysIgnoreCaseAndDuplicatesInsertNothing)
 
 TEST(Collections, RemoveShiftsAndEnumeratorsKeepOrder)
 {
-    auto messages = Messages::Create(kLibrary);
+    auto messages = Make<Messages>();
     for (int32_t n = 1; n <= 4; ++n)
         AddBare(*messages, n);
     messages->Remove(Variant(int32_t{1}));
@@ -67,18 +75,14 @@ TEST(Collections, RemoveShiftsAndEnumeratorsKeepOrder)
     EXPECT_EQ(messages->Count(), 0);
 }
 
-TEST(Collections, ComponentOnlyMembersRefuseForeignCallers)
+TEST(Collections, AddedAttachmentKeepsEachFieldInItsPlace)
 {
-    const detail::Caller foreign{};
-    auto attachment = Attachments::Create(kLibrary)->Add("d", "base64", "f.bin", "n", "4", "APPLICATION",
-                                                         "OCTET-STREAM", "", "", WeakRef<TolvanPOP3>{});
-    EXPECT_EQ(ErrorOf([&] { attachment->AttachmentBody("forged", foreign); }), errc::AccessDenied);
-    EXPECT_EQ(ErrorOf([&] { Messages::Create(foreign); }), errc::AccessDenied);
-    EXPECT_EQ(ErrorOf([&] { AddBare(*Messages::Create(kLibrary), 1)->impl(foreign); }), errc::AccessDenied);
-    EXPECT_EQ(ErrorOf([&] { TolvanPOP3::Create()->SocketOf(foreign); }), errc::AccessDenied);
+    auto attachment = Make<Attachments>()->Add("d", "base64", "f.bin", "n", "4", "APPLICATION", "OCTET-STREAM",
+                                               "", "", WeakRef<TolvanPOP3>{});
     attachment->Name("renamed");  // the one field a host may change
-    EXPECT_EQ(attachment->Name() + attachment->Filename() + attachment->ContentSubType(),
-              "renamedf.binOCTET-STREAM");
+    EXPECT_EQ(attachment->Description() + attachment->Encoding() + attachment->Filename() + attachment->Name() +
+                  attachment->Size() + attachment->ContentType() + attachment->ContentSubType(),
+              "dbase64f.binrenamed4APPLICATIONOCTET-STREAM");
 }
 
 TEST(Collections, TemporaryFilesGoWithTheLastReference)
@@ -89,7 +93,7 @@ TEST(Collections, TemporaryFilesGoWithTheLastReference)
     for (const char* name : {"part.TMA", "text.TMB", "bystander"})
         std::ofstream(prefix + name) << "data";
 
-    auto attachments = Attachments::Create(kLibrary);
+    auto attachments = Make<Attachments>();
     auto held = attachments->Add("", "", "", "", "", "", "", "part.TMA", prefix, WeakRef<TolvanPOP3>{});
     attachments->Add("", "", "", "", "", "", "", "", prefix, WeakRef<TolvanPOP3>{});  // in memory: no file
     attachments->Remove(Variant(int32_t{1}));
@@ -98,7 +102,7 @@ TEST(Collections, TemporaryFilesGoWithTheLastReference)
     EXPECT_FALSE(std::filesystem::exists(prefix + "part.TMA"));
     attachments.reset();
 
-    auto messages = Messages::Create(kLibrary);
+    auto messages = Make<Messages>();
     AddBare(*messages, 1, "", prefix + "text.TMB");
     messages->DeleteAllMessage();
     EXPECT_FALSE(std::filesystem::exists(prefix + "text.TMB"));

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "codec/temp_files.h"
-#include "platform/library_caller.h"
+#include "platform/library_access.h"
 #include "pop3/dot_reader.h"
 #include "pop3/message_impl.h"
 #include "tolmail/TolvanPOP3.h"
@@ -73,15 +73,13 @@ protected:
 
     Ref<Message> NewMessage(const std::string& contentType = "multipart", const std::string& subType = "mixed")
     {
-        const auto caller = detail::libraryCaller();
-        Ref<Message> message = pop3_->Messages()->AddMessage(1, "", "", "", "", "", "", "", 0, "", "", "", "", "",
-                                                             "", "", pop3_, "", caller);
-        message->impl(caller).ContentType = contentType;
-        message->impl(caller).ContentSubType = subType;
+        Ref<Message> message = pop3::AddMessage(*pop3_->Messages(), 1, pop3_);
+        Impl(message).ContentType = contentType;
+        Impl(message).ContentSubType = subType;
         return message;
     }
 
-    static Message::Impl& Impl(const Ref<Message>& message) { return message->impl(detail::libraryCaller()); }
+    static MessageImpl& Impl(const Ref<Message>& message) { return LibraryAccess::impl(*message); }
 
     /// The still-encoded body of a part, wherever it is kept.
     std::string BodyOf(const Ref<Attachment>& part) const

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/library_caller.h"
+#include "platform/library_access.h"
 #include "pop3/header_parse.h"
 
 namespace tolmail::pop3 {
@@ -14,10 +14,8 @@ namespace {
 
 class HeaderTest : public ::testing::Test {
 protected:
-    Ref<Message> message_ = Messages::Create(detail::libraryCaller())
-                                ->AddMessage(1, "", "", "", "", "", "", "", 0, "", "", "", "", "", "", "",
-                                             WeakRef<TolvanPOP3>{}, "", detail::libraryCaller());
-    Message::Impl& m_ = message_->impl(detail::libraryCaller());
+    Ref<Message> message_ = AddMessage(*LibraryAccess::create<Messages>(), 1, WeakRef<TolvanPOP3>{});
+    MessageImpl& m_ = LibraryAccess::impl(*message_);
 
     /// Feeds the lines (without CR LF) through one reader and runs the after-header steps.
     void Read(HeaderReader reader, std::initializer_list<std::string> lines, bool addRecipients = true)

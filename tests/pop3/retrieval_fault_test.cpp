@@ -111,9 +111,7 @@ TEST_F(RetrievalFaults, NothingIsDeletedAfterAFailureAndALostPlaceEndsWithoutQui
         EXPECT_EQ(Run(peer, c.param, c.cache, 100), c.result);
         EXPECT_NE(pop3_->POP3Error(), "No Error");
         if (c.inStep) {
-            const auto caller = detail::libraryCaller();
-            Ref<Message> second = pop3_->Messages()->AddMessage(2, "", "", "", "", "", "", "", 0, "", "", "", "", "",
-                                                                "", "", pop3_, "", caller);
+            Ref<Message> second = pop3::AddMessage(*pop3_->Messages(), 2, pop3_);
             EXPECT_EQ(second->GetMessage(0), 0);
             EXPECT_EQ(second->Subject(), "second") << "the session is in step";
             EXPECT_EQ(pop3_->Disconnect(), 0);

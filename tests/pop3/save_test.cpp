@@ -11,6 +11,7 @@
 #include "codec/base64.h"
 #include "codec/quoted_printable.h"
 #include "codec/uuencode.h"
+#include "model/attachment_impl.h"
 #include "support/event_tables.h"
 
 namespace tolmail::testing {
@@ -49,10 +50,9 @@ protected:
     /// name, in memory).
     Ref<Attachment> Make(const std::string& encoding, const std::string& body, const std::string& temp = "1.TMA")
     {
-        const auto caller = detail::libraryCaller();
-        auto part = Attachments::Create(caller)->Add("", encoding, "", "", "", "", "", temp, dir_, pop3_);
+        auto part = LibraryAccess::create<Attachments>()->Add("", encoding, "", "", "", "", "", temp, dir_, pop3_);
         if (temp.empty())
-            part->AttachmentBody(body, caller);
+            LibraryAccess::impl(*part).attachmentBody = body;
         else
             std::ofstream(dir_ + temp, std::ios::binary) << body;
         return part;
@@ -97,6 +97,26 @@ TEST_F(Save, TwoBase64PiecesRaiseTheExactEvents)
     EXPECT_EQ(recorder_->events, (std::vector<Event>{{text, 20, 15600, 15600},
                                                      {text, 20, 15600, 7800},
                                                      {"ATTACHMENT: Decoding Done", 21, 15600, 0}}));
+}
+
+TEST_F(Save, ProgressGoesOnlyToTheLivingComponentThatWasNamed)
+{
+    // The attachment's handle shares its component's lifetime: it neither keeps the
+    // component alive nor reaches one that has gone.
+    auto other = TolvanPOP3::Create();
+    auto otherEvents = std::make_shared<Recorder>();
+    other->Advise(otherEvents);
+    WeakRef<TolvanPOP3> watch = other;
+    std::ofstream(dir_ + "3.TMA", std::ios::binary) << "abc";
+    auto part = LibraryAccess::create<Attachments>()->Add("", "7bit", "", "", "", "", "", "3.TMA", dir_, other);
+    EXPECT_EQ(Saved(part), "abc");
+    EXPECT_EQ(otherEvents->events.size(), 2u);
+    EXPECT_TRUE(recorder_->events.empty()) << "another component heard it";
+
+    other.reset();
+    EXPECT_TRUE(watch.expired()) << "the attachment kept its component alive";
+    EXPECT_EQ(Saved(part), "abc");
+    EXPECT_EQ(otherEvents->events.size(), 2u);
 }
 
 TEST_F(Save, UnencodedAndEmptyFilesAreSinglePieces)

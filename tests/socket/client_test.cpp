@@ -50,7 +50,7 @@ TEST(SocketProperties, DefaultsAndSetterRules)
     EXPECT_FALSE(s->Broadcast());
     EXPECT_EQ(s->Host(), "127.0.0.0");
     EXPECT_EQ(s->Port(), 25);
-    EXPECT_EQ(s->SocketType(), tolmail::IPPROTO_TCP);
+    EXPECT_EQ(s->SocketType(), tolmail::IpProto::IPPROTO_TCP);
     EXPECT_EQ(s->TimeOut(), 5);
     EXPECT_EQ(s->SocketHandle(), 0);
     EXPECT_FALSE(s->Connected());
@@ -61,9 +61,9 @@ TEST(SocketProperties, DefaultsAndSetterRules)
     s->TimeOut(-5);
     EXPECT_EQ(s->TimeOut(), -5);
     s->SocketType(17);
-    EXPECT_EQ(s->SocketType(), tolmail::IPPROTO_UDP);
+    EXPECT_EQ(s->SocketType(), tolmail::IpProto::IPPROTO_UDP);
     s->SocketType(3);
-    EXPECT_EQ(s->SocketType(), tolmail::IPPROTO_TCP);
+    EXPECT_EQ(s->SocketType(), tolmail::IpProto::IPPROTO_TCP);
     s->Port(70000);  // stored without checks
     EXPECT_EQ(s->Port(), 70000);
 }

@@ -9,7 +9,7 @@
 #include <functional>
 #include <thread>
 
-#include "platform/library_caller.h"
+#include "platform/library_access.h"
 #include "platform/local_time.h"
 #include "platform/message_loop.h"
 #include "recorder.h"
@@ -42,7 +42,7 @@ tolmail::Ref<TolvanSocket> connectTo(int port, std::shared_ptr<Recorder> events 
 
 tolmail::socket::SocketInfo& infoOf(TolvanSocket& s)
 {
-    return *s.Internals(tolmail::detail::libraryCaller()).ReceiveInfo;
+    return *tolmail::LibraryAccess::impl(s).ReceiveInfo;
 }
 
 /// Dispatches notifications `times` times without reading, or until `done`.

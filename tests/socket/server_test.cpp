@@ -159,7 +159,7 @@ TEST(SocketRead, ANewConnectionStartsWithEmptyBuffers)
         {"a datagram socket",
          [&](TolvanSocket& s) -> KeepAlive {
              int receiver = boundDatagramSocket();
-             s.SocketType(tolmail::IPPROTO_UDP);
+             s.SocketType(tolmail::IpProto::IPPROTO_UDP);
              s.Port(loopback::boundPort(receiver));
              EXPECT_EQ(s.senddta(Variant("?")), Variant(int16_t{0}));
              EXPECT_EQ(answerDatagram(receiver, greeting), "?");
@@ -213,7 +213,7 @@ TEST(SocketListen, RefusedListensAndAccepts)
 TEST(SocketDatagram, ABoundSocketReportsEachDatagramWithItsSender)
 {
     auto s = TolvanSocket::Create();
-    s->SocketType(tolmail::IPPROTO_UDP);
+    s->SocketType(tolmail::IpProto::IPPROTO_UDP);
     uint16_t port = loopback::freePort(SOCK_DGRAM);
     s->LocalPort(port);
     ASSERT_EQ(s->Listen(), 0);
@@ -243,7 +243,7 @@ TEST(SocketDatagram, SendOpensAnUnboundSocketAndAnswersComeBack)
 {
     int receiver = boundDatagramSocket();
     auto s = TolvanSocket::Create();
-    s->SocketType(tolmail::IPPROTO_UDP);
+    s->SocketType(tolmail::IpProto::IPPROTO_UDP);
     s->Host("127.0.0.1");
     s->Port(loopback::boundPort(receiver));
     EXPECT_FALSE(s->Connected());

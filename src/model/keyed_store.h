@@ -1,4 +1,4 @@
-// The keyed store behind Messages, Recipients and Attachments: insertion order,
+// The store behind Messages, Recipients and Attachments: insertion order,
 // 1-based positions, optional keys unique without regard to letter case.
 #pragma once
 
@@ -7,32 +7,16 @@
 #include <utility>
 #include <vector>
 
+#include "platform/hidden.h"
 #include "tolmail/error.h"
 #include "tolmail/ref.h"
 #include "tolmail/variant.h"
 
-namespace tolmail {
+namespace tolmail::model {
 
-/// Iterates a snapshot of a collection's items in order (what NewEnum hands out).
+/// The items of one collection with their optional keys.
 template <class T>
-class Enumerator {
-public:
-    explicit Enumerator(std::vector<Ref<T>> items) : items_(std::move(items)) {}
-    /// The next item, or null at the end.
-    Ref<T> Next() { return position_ < items_.size() ? items_[position_++] : nullptr; }
-    void Reset() { position_ = 0; }
-    auto begin() const { return items_.begin(); }
-    auto end() const { return items_.end(); }
-
-private:
-    std::vector<Ref<T>> items_;
-    size_t position_ = 0;
-};
-
-namespace detail {
-
-template <class T>
-class KeyedStore {
+class TOLMAIL_HIDDEN KeyedStore {
 public:
     /// Inserts under key (empty: no key). A key already present fails with nothing inserted.
     void add(Ref<T> item, const std::string& key)
@@ -103,5 +87,4 @@ private:
     std::vector<Entry> entries_;
 };
 
-} // namespace detail
-} // namespace tolmail
+} // namespace tolmail::model
