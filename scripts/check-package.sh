@@ -46,7 +46,9 @@ for list in "$offenders" "$internals"; do
     echo "$list" >&2
   fi
 done
-echo "$(grep -c . <<<"$exported" || true) symbols exported"
+count=$(grep -c . <<<"$exported" || true)
+[[ $count -gt 0 ]] || fail "libtolmail.so exports nothing: the public classes lack TOLMAIL_API"
+echo "$count symbols exported"
 
 echo "== public headers alone"
 headers=("$prefix"/include/tolmail/*.h)
@@ -71,7 +73,11 @@ for target in tolmail::tolmail tolmail::tolmail_static; do
   dir=$work/consumer-${target#tolmail::}
   cmake -S tests/consumer -B "$dir" -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_PREFIX_PATH="$prefix" \
     -DTOLMAIL_CONSUMER_TARGET="$target" >/dev/null
-  cmake --build "$dir" >/dev/null || { fail "the consumer does not build with $target"; continue; }
+  if ! cmake --build "$dir" >"$work/consumer.log" 2>&1; then
+    fail "the consumer does not build with $target"
+    cat "$work/consumer.log" >&2
+    continue
+  fi
   run_consumer "$target (find_package)" "$dir/consumer"
 done
 pc_dir=$(dirname "$(find "$prefix" -name tolmail.pc -print -quit)")
