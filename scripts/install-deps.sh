@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   # build
-  g++ cmake ninja-build make pkgconf libgtest-dev googletest libbenchmark-dev
+  g++ cmake ninja-build make libgtest-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
   # servers the tests talk to on loopback
   dovecot-pop3d postfix python3 python3-aiosmtpd
