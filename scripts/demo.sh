@@ -13,10 +13,10 @@ root=$(pwd)
 step() { printf '\n== %s\n' "$*"; }
 
 step "installing what is missing"
-scripts/install-deps.sh
+scripts/install-deps.sh dovecot-pop3d postfix
 
 step "building (Release, in build/)"
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DTOLMAIL_TESTS=OFF -DTOLMAIL_BENCH=OFF >/dev/null
 cmake --build build -j 2 --target tolmail_cli
 tolmail=$root/build/tolmail
 

@@ -1,16 +1,14 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building, testing, benchmarking and the demo
-# need, skipping what is already there. Safe to run again.
+# Installs the Debian packages that building the library and the tolmail command needs,
+# plus any packages named as arguments, skipping what is already there. Safe to run
+# again. The test set is in install-test-deps.sh.
+#
+#   scripts/install-deps.sh [package...]
 set -euo pipefail
 
 packages=(
-  # build
-  g++ cmake ninja-build make libgtest-dev googletest libbenchmark-dev
-  clang libclang-rt-14-dev
-  # servers the tests talk to on loopback
-  dovecot-pop3d postfix python3 python3-aiosmtpd
-  # peers for cross-checks and benchmarks
-  sharutils mpop curl openssl perl time procps coreutils
+  g++ cmake ninja-build pkg-config
+  "$@"
 )
 
 missing=()
@@ -22,7 +20,10 @@ done
 
 echo "install-deps: installing ${missing[*]}" >&2
 export DEBIAN_FRONTEND=noninteractive
-# The tests run a private Postfix instance; the system's mail set-up is not wanted.
-echo "postfix postfix/main_mailer_type select No configuration" | debconf-set-selections
+if [[ " ${missing[*]} " == *" postfix "* ]]; then
+  # The tests and the demo run a private Postfix instance; the system's mail set-up is
+  # not wanted.
+  echo "postfix postfix/main_mailer_type select No configuration" | debconf-set-selections
+fi
 apt-get update -q
 apt-get install -y -q --no-install-recommends "${missing[@]}"

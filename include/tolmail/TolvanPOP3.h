@@ -8,6 +8,7 @@
 #include "tolmail/Messages.h"
 #include "tolmail/caller.h"
 #include "tolmail/events.h"
+#include "tolmail/pop3_codes.h"
 #include "tolmail/ref.h"
 
 namespace tolmail {

@@ -8,6 +8,7 @@
 
 #include "tolmail/events.h"
 #include "tolmail/ref.h"
+#include "tolmail/smtp_codes.h"
 
 namespace tolmail {
 

@@ -9,6 +9,7 @@
 #include "tolmail/caller.h"
 #include "tolmail/events.h"
 #include "tolmail/ref.h"
+#include "tolmail/socket_codes.h"
 #include "tolmail/variant.h"
 
 namespace tolmail {

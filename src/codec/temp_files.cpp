@@ -36,8 +36,8 @@ std::string TempFileName(std::string_view extension)
 FileResult ReadWholeFile(const std::string& path, std::string& content)
 {
     if (!platform::IsNormalFile(path))
-        return platform::FileMissing;
-    FileResult result = platform::FileOk;
+        return file_result::Missing;
+    FileResult result = file_result::Ok;
     File file = File::OpenRead(path, result);
     if (!file.isOpen())
         return result;
@@ -62,7 +62,7 @@ FileResult ReadWholeFile(const std::string& path, std::string& content)
         const long got = file.read(dest, want, result);
         if (got <= 0) {
             content.resize(used);
-            return got < 0 ? result : platform::FileOk;
+            return got < 0 ? result : file_result::Ok;
         }
         used += static_cast<size_t>(got);
     }
@@ -71,23 +71,23 @@ FileResult ReadWholeFile(const std::string& path, std::string& content)
 FileResult WriteFileData(const std::string& path, std::string_view data, bool createNew)
 {
     if (createNew && platform::IsNormalFile(path))
-        return platform::FileExists;
-    FileResult result = platform::FileOk;
+        return file_result::Exists;
+    FileResult result = file_result::Ok;
     File file = createNew ? File::CreateNew(path, result) : File::OpenAppend(path, result);
     if (!file.isOpen())
         return result;
     if (!data.empty() && !file.write(data.data(), data.size(), result))
         return result;
-    return platform::FileOk;
+    return file_result::Ok;
 }
 
 FileResult DeleteFileIfPresent(const std::string& path)
 {
     if (!platform::IsNormalFile(path))
-        return platform::FileMissing;
+        return file_result::Missing;
     const FileResult result = platform::RemoveFile(path);
     // Removing a name never runs out of space; keep that code out of this routine.
-    return result == platform::FileDiskFull ? platform::FileOtherFailure : result;
+    return result == file_result::DiskFull ? file_result::OtherFailure : result;
 }
 
 } // namespace tolmail::codec

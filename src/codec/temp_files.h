@@ -16,7 +16,7 @@ std::string TempFileName();
 std::string TempFileName(std::string_view extension);
 /// Appends the file's bytes to content; what was read before a failure stays there.
 FileResult ReadWholeFile(const std::string& path, std::string& content);
-/// createNew: exclusive creation (an existing name or link gives FileExists and is
+/// createNew: exclusive creation (an existing name or link gives file_result::Exists and is
 /// never written through); otherwise append.
 FileResult WriteFileData(const std::string& path, std::string_view data, bool createNew);
 FileResult DeleteFileIfPresent(const std::string& path);

@@ -12,6 +12,7 @@
 #include "platform/library_caller.h"
 #include "tolmail/Attachment.h"
 #include "tolmail/TolvanPOP3.h"
+#include "tolmail/pop3_codes.h"
 #include "tolmail/error.h"
 
 namespace tolmail {
@@ -202,10 +203,11 @@ private:
     bool kept_ = false;
 };
 
-/// Save reports permission denied as 9 where the file routines say 4.
+/// Save reports permission denied as SavePermissionDenied where the file routines say
+/// PermissionDenied.
 int32_t SaveCode(FileResult result)
 {
-    return result == platform::FilePermissionDenied ? 9 : static_cast<int32_t>(result);
+    return result == file_result::PermissionDenied ? file_result::SavePermissionDenied : result;
 }
 
 /// The source read and the target written in large blocks, while the pieces keep their
@@ -222,32 +224,32 @@ public:
             used_ = 0;
             const size_t have = input_.size();
             input_.resize(have + kBlock);
-            FileResult result = platform::FileOk;
+            FileResult result = file_result::Ok;
             const long count = in_.read(input_.data() + have, kBlock, result);
             input_.resize(have + static_cast<size_t>(std::max(count, 0L)));
             if (count < 0)
                 return SaveCode(result);
             if (count == 0)
-                return platform::FileOtherFailure;  // the file shrank under us
+                return file_result::OtherFailure;  // the file shrank under us
         }
         piece.assign(input_, used_, n);
         used_ += n;
-        return 0;
+        return file_result::Ok;
     }
 
     int32_t write(const std::string& decoded)
     {
         output_ += decoded;
-        return output_.size() >= kBlock ? flush() : 0;
+        return output_.size() >= kBlock ? flush() : file_result::Ok;
     }
 
     int32_t flush()
     {
-        FileResult result = platform::FileOk;
+        FileResult result = file_result::Ok;
         if (!output_.empty() && !out_.write(output_.data(), output_.size(), result))
             return SaveCode(result);
         output_.clear();
-        return 0;
+        return file_result::Ok;
     }
 
 private:
@@ -275,7 +277,7 @@ void Raise(const WeakRef<TolvanPOP3>& owner, const std::string& text, int32_t ta
 int32_t Attachment::Save(const std::string& Filename)
 {
     if (Filename.empty())
-        return 1;
+        return file_result::EmptyFilename;
     const Road road = RoadOf(encoding_);
 
     if (tempFilename_.empty()) {
@@ -284,8 +286,8 @@ int32_t Attachment::Save(const std::string& Filename)
         // before anything is created.
         const std::string data = decoder.decode(attachmentBody_, true);
         if (platform::IsNormalFile(Filename))
-            return platform::FileExists;
-        FileResult result = platform::FileOk;
+            return file_result::Exists;
+        FileResult result = file_result::Ok;
         platform::File out = platform::File::CreateNew(Filename, result);
         if (!out.isOpen())
             return result;
@@ -294,19 +296,19 @@ int32_t Attachment::Save(const std::string& Filename)
             return result;
         out.close();
         target.keep();
-        return 0;
+        return file_result::Ok;
     }
 
     // An event handler may release this attachment: keep what the loop needs.
     const std::string source = cachedDirectory_ + tempFilename_;
-    const std::string decodingText = "ATTACHMENT: Decoding " + tempFilename_ + " ...";
+    const std::string decodingText = pop3_event::Decoding.Text(tempFilename_);
     const WeakRef<TolvanPOP3> owner = owner_;
     if (!platform::IsNormalFile(source))
-        return platform::FileMissing;
+        return file_result::Missing;
     if (platform::IsNormalFile(Filename))
-        return platform::FileExists;
+        return file_result::Exists;
 
-    FileResult result = platform::FileOk;
+    FileResult result = file_result::Ok;
     platform::File in = platform::File::OpenRead(source, result);
     if (!in.isOpen())
         return SaveCode(result);
@@ -316,14 +318,14 @@ int32_t Attachment::Save(const std::string& Filename)
     TargetGuard target(Filename);  // also when a handler throws out of an event
     const long long total = in.size();
     if (total < 0)
-        return platform::FileOtherFailure;
+        return file_result::OtherFailure;
 
     PieceDecoder decoder(road.decoder);
     BufferedFiles files(in, out);
     std::string piece;
     long long remaining = total;
     do {
-        Raise(owner, decodingText, 20, total, remaining);
+        Raise(owner, decodingText, pop3_event::Decoding.task, total, remaining);
         const size_t n = static_cast<size_t>(std::min<long long>(remaining, static_cast<long long>(road.piece)));
         if (int32_t code = files.read(piece, n))
             return code;
@@ -332,15 +334,15 @@ int32_t Attachment::Save(const std::string& Filename)
             if (int32_t code = files.write(decoder.decode(piece, remaining == 0)))
                 return code;
         } catch (const Error&) {
-            return platform::FileOtherFailure;  // a character outside the base64 alphabet
+            return file_result::OtherFailure;  // a character outside the base64 alphabet
         }
     } while (remaining > 0);
     if (int32_t code = files.flush())
         return code;
     out.close();
     target.keep();
-    Raise(owner, "ATTACHMENT: Decoding Done", 21, total, 0);
-    return 0;
+    Raise(owner, pop3_event::DecodingDone.Text(), pop3_event::DecodingDone.task, total, 0);
+    return file_result::Ok;
 }
 
 } // namespace tolmail

@@ -15,14 +15,23 @@ struct ErrnoResult {
     FileResult result;
 };
 
-// One table for the whole library; anything not listed is FileOtherFailure.
+// One table for the whole library; anything not listed is file_result::OtherFailure.
 constexpr ErrnoResult kErrnoResults[] = {
-    {ENOSPC, FileDiskFull},         {EDQUOT, FileDiskFull},         {EFBIG, FileDiskFull},
-    {EACCES, FilePermissionDenied}, {EPERM, FilePermissionDenied},  {EROFS, FilePermissionDenied},
-    {ETXTBSY, FilePermissionDenied}, {EBUSY, FilePermissionDenied},
-    {EIO, FileNotReady},            {ENXIO, FileNotReady},          {ENODEV, FileNotReady},
-    {ENOMEDIUM, FileNotReady},
-    {ENOENT, FilePathNotFound},     {ENOTDIR, FilePathNotFound},    {ENAMETOOLONG, FilePathNotFound},
+    {ENOSPC, file_result::DiskFull},
+    {EDQUOT, file_result::DiskFull},
+    {EFBIG, file_result::DiskFull},
+    {EACCES, file_result::PermissionDenied},
+    {EPERM, file_result::PermissionDenied},
+    {EROFS, file_result::PermissionDenied},
+    {ETXTBSY, file_result::PermissionDenied},
+    {EBUSY, file_result::PermissionDenied},
+    {EIO, file_result::NotReady},
+    {ENXIO, file_result::NotReady},
+    {ENODEV, file_result::NotReady},
+    {ENOMEDIUM, file_result::NotReady},
+    {ENOENT, file_result::PathNotFound},
+    {ENOTDIR, file_result::PathNotFound},
+    {ENAMETOOLONG, file_result::PathNotFound},
 };
 
 constexpr int kOwnerOnly = 0600;
@@ -34,7 +43,7 @@ FileResult MapErrno(int err)
     for (const auto& entry : kErrnoResults)
         if (entry.err == err)
             return entry.result;
-    return FileOtherFailure;
+    return file_result::OtherFailure;
 }
 
 std::string BaseName(const std::string& path)
@@ -78,7 +87,7 @@ void File::close()
 File File::OpenRead(const std::string& path, FileResult& result)
 {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    result = fd < 0 ? MapErrno(errno) : FileOk;
+    result = fd < 0 ? MapErrno(errno) : file_result::Ok;
     return File(fd);
 }
 
@@ -88,10 +97,10 @@ File File::CreateNew(const std::string& path, FileResult& result)
     // opened, so nothing is ever written through someone else's link.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kOwnerOnly);
     if (fd >= 0) {
-        result = FileOk;
+        result = file_result::Ok;
         return File(fd);
     }
-    result = (errno == EEXIST || errno == ELOOP) ? FileExists : MapErrno(errno);
+    result = (errno == EEXIST || errno == ELOOP) ? file_result::Exists : MapErrno(errno);
     return File();
 }
 
@@ -99,11 +108,11 @@ File File::OpenAppend(const std::string& path, FileResult& result)
 {
     const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, kOwnerOnly);
     if (fd >= 0) {
-        result = FileOk;
+        result = file_result::Ok;
         return File(fd);
     }
     // A symbolic link in the last place is refused like a file we may not write.
-    result = errno == ELOOP ? FilePermissionDenied : MapErrno(errno);
+    result = errno == ELOOP ? file_result::PermissionDenied : MapErrno(errno);
     return File();
 }
 
@@ -112,7 +121,7 @@ long File::read(void* buffer, size_t n, FileResult& result)
     for (;;) {
         const ssize_t got = ::read(fd_, buffer, n);
         if (got >= 0) {
-            result = FileOk;
+            result = file_result::Ok;
             return static_cast<long>(got);
         }
         if (errno != EINTR) {
@@ -136,7 +145,7 @@ bool File::write(const void* data, size_t n, FileResult& result)
         p += put;
         n -= static_cast<size_t>(put);
     }
-    result = FileOk;
+    result = file_result::Ok;
     return true;
 }
 
@@ -150,7 +159,7 @@ long long File::size() const
 
 FileResult RemoveFile(const std::string& path)
 {
-    return ::unlink(path.c_str()) == 0 ? FileOk : MapErrno(errno);
+    return ::unlink(path.c_str()) == 0 ? file_result::Ok : MapErrno(errno);
 }
 
 } // namespace tolmail::platform

@@ -6,22 +6,16 @@
 #include <cstdint>
 #include <string>
 
+#include "tolmail/file_codes.h"
+
 namespace tolmail::platform {
 
-/// File result codes shared by the file routines and Attachment.Save.
-enum FileResult : int32_t {
-    FileOk = 0,
-    FileExists = 1,
-    FileDiskFull = 2,
-    FilePermissionDenied = 4,
-    FileNotReady = 8,
-    FilePathNotFound = 16,
-    FileMissing = 32,
-    FileOtherFailure = 64,
-};
+/// One of the codes of file_result, shared by the file routines and Attachment.Save.
+using FileResult = int32_t;
 
-/// Maps an errno value to a FileResult (ENOSPC 2, EACCES/EPERM/EROFS/ETXTBSY 4,
-/// EIO/ENXIO/ENODEV 8, ENOENT/ENOTDIR 16, else 64).
+/// Maps an errno value to a file result (ENOSPC DiskFull, EACCES/EPERM/EROFS/ETXTBSY
+/// PermissionDenied, EIO/ENXIO/ENODEV NotReady, ENOENT/ENOTDIR PathNotFound, else
+/// OtherFailure).
 FileResult MapErrno(int err);
 
 /// True when `path` names a regular file (directories and hidden files count as absent).
@@ -43,7 +37,7 @@ public:
     /// Opens an existing file for reading.
     static File OpenRead(const std::string& path, FileResult& result);
     /// Creates a new file for writing, exclusively (never through an existing name or
-    /// link), readable by its owner only. An existing name gives FileExists.
+    /// link), readable by its owner only. An existing name gives file_result::Exists.
     static File CreateNew(const std::string& path, FileResult& result);
     /// Opens for appending, creating the file (owner-only) when it is missing; never
     /// follows a symbolic link.
@@ -63,7 +57,7 @@ private:
     int fd_ = -1;
 };
 
-/// Removes a file; FileOk or the mapped error.
+/// Removes a file; file_result::Ok or the mapped error.
 FileResult RemoveFile(const std::string& path);
 
 } // namespace tolmail::platform

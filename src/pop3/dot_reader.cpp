@@ -3,8 +3,9 @@
 
 #include <cstring>
 
-#include "socket/result_codes.h"
 #include "tolmail/TolvanSocket.h"
+#include "tolmail/pop3_codes.h"
+#include "tolmail/socket_codes.h"
 
 namespace tolmail::pop3 {
 
@@ -65,7 +66,9 @@ bool Unstuffer::feed(std::string_view piece, std::string& out)
 }
 
 DotReader::DotReader(Source source)
-    : source_([plain = std::move(source)](std::string& piece) { return plain(piece) ? 0 : 1; })
+    : source_([plain = std::move(source)](std::string& piece) {
+          return plain(piece) ? pop3_result::Ok : pop3_result::NoReply;
+      })
 {
 }
 
@@ -79,9 +82,9 @@ DotReader DotReader::FromSocket(TolvanSocket& socket)
     return WithCodes([&socket](std::string& piece) -> int32_t {
         const int32_t code = socket.GetData(piece, 0);
         if (!piece.empty())
-            return 0;
+            return pop3_result::Ok;
         // A closed connection hands out what arrived before it closed, then this.
-        return code == socket::kNotConnected ? 2 : 1;
+        return code == socket_result::NotConnected ? pop3_result::ConnectionLost : pop3_result::NoReply;
     });
 }
 
@@ -90,7 +93,7 @@ bool DotReader::read(std::string& out)
     if (finished())
         return false;
     std::string raw;
-    if (int32_t code = source_(raw); code != 0) {
+    if (int32_t code = source_(raw); code != pop3_result::Ok) {
         failure_ = code;
         return false;
     }

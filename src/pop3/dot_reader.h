@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "tolmail/pop3_codes.h"
+
 namespace tolmail {
 class TolvanSocket;
 }
@@ -36,8 +38,8 @@ public:
     /// Fills the empty `piece` with what one read brought; false when it brought nothing
     /// (taken as a time-out).
     using Source = std::function<bool(std::string& piece)>;
-    /// The same with GetMessage's code for a read that brought nothing: 1 the source
-    /// stalled, 2 the connection is gone; 0 when the piece holds data.
+    /// The same with GetMessage's code for a read that brought nothing: NoReply the
+    /// source stalled, ConnectionLost the connection is gone; Ok when the piece holds data.
     using CodedSource = std::function<int32_t(std::string& piece)>;
 
     explicit DotReader(Source source);
@@ -52,8 +54,8 @@ public:
     /// The terminating line has been read.
     bool ended() const noexcept { return unstuffer_.ended(); }
     /// A read brought nothing before the terminating line.
-    bool failed() const noexcept { return failure_ != 0; }
-    /// Why the last read brought nothing: 1 time-out, 2 connection lost; 0 while none failed.
+    bool failed() const noexcept { return failure_ != pop3_result::Ok; }
+    /// Why the last read brought nothing: NoReply or ConnectionLost; Ok while none failed.
     int32_t failure() const noexcept { return failure_; }
     /// No further text will come, for either reason.
     bool finished() const noexcept { return failed() || ended(); }
@@ -67,7 +69,7 @@ private:
 
     CodedSource source_;
     Unstuffer unstuffer_;
-    int32_t failure_ = 0;
+    int32_t failure_ = pop3_result::Ok;
 };
 
 } // namespace tolmail::pop3

@@ -47,7 +47,7 @@ std::string TextOf(const Attachment& part)
 int32_t Message::Impl::FinishParts()
 {
     if (!Attachments)
-        return 0;
+        return pop3_result::Ok;
     const auto caller = detail::libraryCaller();
     const std::string preferred = alternativeType();
     const std::string messageType = pop3::UpperAscii(ContentType);
@@ -87,7 +87,7 @@ int32_t Message::Impl::FinishParts()
             MessageText = TextOf(*part);
         }
     }
-    return 0;
+    return pop3_result::Ok;
 }
 
 } // namespace tolmail

@@ -9,8 +9,8 @@
 #include "pop3/message_impl.h"
 #include "pop3/progress.h"
 #include "pop3/retrieval.h"
-#include "socket/result_codes.h"
 #include "pop3/session.h"
+#include "tolmail/socket_codes.h"
 
 namespace tolmail {
 
@@ -34,7 +34,7 @@ Message::~Message()
 {
     // A host's handler must not be able to throw through a release.
     try {
-        pop3::Raise(impl_->Owner, pop3::Progress::CleaningUp, 0, 0);
+        pop3::Raise(impl_->Owner, pop3_event::CleaningUp, 0, 0);
     } catch (...) {
     }
     if (!impl_->FullMsgFilename.empty())
@@ -106,7 +106,7 @@ int32_t Message::Impl::DeleteAtServer()
         Abandon();
         return Fail(closed ? Failure::DeleteConnectionLost : Failure::DeleteNoReply);
     }
-    return pop3::StartsWith(reply, "-ERR") ? Fail(Failure::DeleteRefused) : 0;
+    return pop3::StartsWith(reply, "-ERR") ? Fail(Failure::DeleteRefused) : pop3_result::Ok;
 }
 
 int32_t Message::Impl::Fail(pop3::Failure why)
@@ -134,7 +134,7 @@ void Message::Impl::DrainLines()
         const int32_t code = pop3::ReadLine(*Socket, line);
         if (line == ".\r\n")
             return;
-        if (line.empty() && code != socket::kLineTooLong) {
+        if (line.empty() && code != socket_result::LineTooLong) {
             Abandon();
             return;
         }
@@ -162,13 +162,6 @@ int32_t Message::Impl::maxMemAttachment() const
 {
     Ref<TolvanPOP3> owner = Owner.lock();
     return owner ? owner->MaxMemAttachment() : kDefaultMaxMemAttachment;
-}
-
-void Message::Impl::raiseProgress(const std::string& text, int32_t task, int32_t param1, int32_t param2) const
-{
-    Ref<TolvanPOP3> owner = Owner.lock();
-    if (owner)
-        owner->RaiseProgress(text, task, param1, param2, detail::libraryCaller());
 }
 
 } // namespace tolmail

@@ -71,7 +71,7 @@ public:
     {
         if (memory_ || failed_)
             return !failed_;
-        platform::FileResult result = platform::FileOk;
+        platform::FileResult result = file_result::Ok;
         if (!buffer_.empty() && !file_.write(buffer_.data(), buffer_.size(), result))
             failed_ = true;
         buffer_.clear();
@@ -132,7 +132,7 @@ public:
         if (name_.empty())
             return sink.write(memory_);
         file_.close();
-        platform::FileResult result = platform::FileOk;
+        platform::FileResult result = file_result::Ok;
         platform::File in = platform::File::OpenRead(directory_ + name_, result);
         std::string piece(kBlock, '\0');
         long n = 0;
@@ -146,7 +146,7 @@ public:
 private:
     bool spill()
     {
-        platform::FileResult result = platform::FileOk;
+        platform::FileResult result = file_result::Ok;
         if (!file_.isOpen()) {
             if (!name_.empty())
                 return false;  // the file was closed after a failure
@@ -313,7 +313,7 @@ private:
 
 pop3::Failure ReadFailure(const pop3::DotReader& body)
 {
-    return body.failure() == pop3::kConnectionLost ? pop3::Failure::ConnectionLost : pop3::Failure::BodyTimedOut;
+    return body.failure() == pop3_result::ConnectionLost ? pop3::Failure::ConnectionLost : pop3::Failure::BodyTimedOut;
 }
 
 } // namespace
@@ -323,7 +323,7 @@ int32_t Message::Impl::ReadSinglePart(pop3::DotReader& body, bool textOnDisk, ui
     platform::File file;
     std::string fileName;
     if (textOnDisk) {
-        platform::FileResult result = platform::FileOk;
+        platform::FileResult result = file_result::Ok;
         const std::string directory = cachedDirectory();
         std::string name;
         file = pop3::CreateTempFile(directory, name, result, ".TMB");
@@ -351,7 +351,7 @@ int32_t Message::Impl::ReadSinglePart(pop3::DotReader& body, bool textOnDisk, ui
     if (body.ended())
         MessageStatus = 4;
     if (why == pop3::Failure::None)
-        return 0;
+        return pop3_result::Ok;
     if (textOnDisk) {
         // A text cut short must not be taken for the message.
         (void)codec::DeleteFileIfPresent(fileName);
@@ -365,21 +365,21 @@ int32_t Message::Impl::ReadMultipartBody(int32_t param, pop3::DotReader& body, b
     if (!ContentParams.empty())
         ContentParams = pop3::BoundaryOf(ContentParams);
     if (!body.ended())
-        pop3::Raise(Owner, pop3::Progress::CheckingMultipart, 0, param);
+        pop3::Raise(Owner, pop3_event::CheckingMultipart, 0, param);
     // Without a boundary the parts cannot be told apart: the body is kept whole as text.
     if (ContentParams.empty())
         return ReadSinglePart(body, textOnDisk);
     std::string buffer;
     int32_t result = WalkMultipart(ContentParams, buffer, body);
     (void)FinishParts();  // the parts read so far get their fields, even after a failure
-    if (result == 0 && textOnDisk)
+    if (result == pop3_result::Ok && textOnDisk)
         result = KeepTextOnDisk();
     return result;
 }
 
 int32_t Message::Impl::KeepTextOnDisk()
 {
-    platform::FileResult result = platform::FileOk;
+    platform::FileResult result = file_result::Ok;
     const std::string directory = cachedDirectory();
     std::string name;
     platform::File file = pop3::CreateTempFile(directory, name, result, ".TMB");
@@ -396,7 +396,7 @@ int32_t Message::Impl::KeepTextOnDisk()
     }
     MessageText.clear();
     MessageText.shrink_to_fit();
-    return 0;
+    return pop3_result::Ok;
 }
 
 namespace pop3 {

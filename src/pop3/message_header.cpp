@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "codec/wordfunc.h"
-#include "socket/result_codes.h"
 #include "platform/library_caller.h"
 #include "pop3/dot_reader.h"
 #include "pop3/header_parse.h"
@@ -11,6 +10,7 @@
 #include "pop3/pop3_impl.h"
 #include "pop3/progress.h"
 #include "pop3/session.h"
+#include "tolmail/socket_codes.h"
 
 namespace tolmail {
 
@@ -28,9 +28,9 @@ Failure ReadHeaderLine(TolvanSocket& socket, std::string& line)
     const int32_t code = pop3::ReadLine(socket, line);
     if (!line.empty())
         return Failure::None;
-    if (code == socket::kLineTooLong)
+    if (code == socket_result::LineTooLong)
         return Failure::LineTooLong;
-    return code == socket::kNotConnected ? Failure::ConnectionLost : Failure::BodyTimedOut;
+    return code == socket_result::NotConnected ? Failure::ConnectionLost : Failure::BodyTimedOut;
 }
 
 /// Reads a header to its end (the empty line, or the terminating line of a message
@@ -53,10 +53,10 @@ int32_t ReadHeader(Message::Impl& message, pop3::HeaderScan& scan, bool& ended)
         const pop3::HeaderLine kind = pop3::TakeHeaderLine(message, scan, line);
         if (kind == pop3::HeaderLine::Terminator) {
             ended = true;
-            return 0;
+            return pop3_result::Ok;
         }
         if (kind == pop3::HeaderLine::Blank && scan.reader == pop3::HeaderReader::Retr)
-            return 0;
+            return pop3_result::Ok;
     }
 }
 
@@ -67,10 +67,10 @@ Failure ReadReply(Message::Impl& message, std::string& line)
     const int32_t code = pop3::ReadLine(*message.Socket, line);
     if (!line.empty())
         return Failure::None;
-    if (code == socket::kNotConnected)
+    if (code == socket_result::NotConnected)
         return Failure::ConnectionLost;
     message.Abandon();
-    return code == socket::kLineTooLong ? Failure::BadReply : Failure::RetrTimedOut;
+    return code == socket_result::LineTooLong ? Failure::BadReply : Failure::RetrTimedOut;
 }
 
 /// A body that has already ended (the message ended inside its header).
@@ -99,15 +99,15 @@ int32_t Message::GetMessage(int32_t param)
     message.ContentType.clear();
     message.CompleteHeader.clear();
     message.failure = Failure::None;
-    pop3::Raise(message.Owner, pop3::Progress::Retrieving, 0, param);
+    pop3::Raise(message.Owner, pop3_event::Retrieving, 0, param);
     int32_t result = message.RetrieveMessage(param);
-    if (result != 0 || (param & kDeleteFlag) == 0) {
+    if (result != pop3_result::Ok || (param & kDeleteFlag) == 0) {
         message.ReportFailure();
         return result;
     }
     // Only a message whose terminator was read and whose text and parts were all
     // stored gets here.
-    pop3::Raise(message.Owner, pop3::Progress::Deleting, 0, param);
+    pop3::Raise(message.Owner, pop3_event::Deleting, 0, param);
     result = DeleteAtServer();
     message.MessageStatus = 8;
     return result;
@@ -117,7 +117,7 @@ int32_t Message::Impl::RetrieveMessage(int32_t param)
 {
     if (!connected())
         return Fail(Failure::NotConnected);
-    if (pop3::SendCommand(*Socket, "RETR " + std::to_string(ServerNumber)) != 0) {
+    if (pop3::SendCommand(*Socket, "RETR " + std::to_string(ServerNumber)) != socket_result::Ok) {
         Abandon();  // the command may have gone out in part
         return Fail(Failure::ConnectionLost);
     }
@@ -142,19 +142,19 @@ int32_t Message::Impl::RetrieveMessage(int32_t param)
     const bool multipart = pop3::UpperAscii(ContentType) == "MULTIPART";
     const bool textOnDisk = (param & kTextOnDisk) != 0;
     pop3::DotReader body = messageEnded ? EndedBody() : pop3::DotReader::FromSocket(*Socket);
-    int32_t result = 0;
+    int32_t result = pop3_result::Ok;
     if (multipart) {
         result = ReadMultipartBody(param, body, textOnDisk);
     } else {
         if (!messageEnded)
-            pop3::Raise(Owner, pop3::Progress::CheckingNonMime, 0, param);
+            pop3::Raise(Owner, pop3_event::CheckingNonMime, 0, param);
         result = ReadSinglePart(body, textOnDisk, sizeHint);
-        if (result == 0)
+        if (result == pop3_result::Ok)
             result = FinishParts();
     }
     if (!body.ended())
         Abandon();  // a failed read left the rest of the message on its way
-    if (result == 0 && scan.dropped)
+    if (result == pop3_result::Ok && scan.dropped)
         result = Fail(Failure::OverLimits);
     return result;
 }
@@ -163,7 +163,7 @@ int32_t TolvanPOP3::Impl::FetchHeader(int32_t n, const Ref<tolmail::Messages>& i
                                       Ref<Message>& created)
 {
     const detail::Caller library = detail::libraryCaller();
-    raise(pop3::Progress::EmailHeader, 0, n);
+    raise(pop3_event::EmailHeader, 0, n);
     created = into->AddMessage(n, "", "", "", "", "", "", "", 0, "", "", "", "", "", "", "", self, "", library);
     Message::Impl& message = created->impl(library);
     const int32_t result = message.FetchHeader();
@@ -178,7 +178,7 @@ int32_t Message::Impl::FetchHeader()
         return Fail(Failure::NotConnected);
     const std::string number = std::to_string(ServerNumber);
     std::string line;
-    if (pop3::SendCommand(*Socket, "LIST " + number) != 0) {
+    if (pop3::SendCommand(*Socket, "LIST " + number) != socket_result::Ok) {
         Abandon();
         return Fail(Failure::ConnectionLost);
     }
@@ -188,18 +188,18 @@ int32_t Message::Impl::FetchHeader()
         if (pop3::StartsWith(line, "-ERR"))
             return Fail(Failure::RetrRefused);
         failure = Failure::BadReply;
-        return 2;  // a reply that is neither: the server is not answering this dialogue
+        return pop3_result::UnexpectedListReply;  // a reply that is neither: the server is not answering this dialogue
     }
     Size = codec::GetWord(line, 3);
     MessageStatus = 1;
-    if (pop3::SendCommand(*Socket, "TOP " + number + " 0") != 0) {
+    if (pop3::SendCommand(*Socket, "TOP " + number + " 0") != socket_result::Ok) {
         Abandon();
         return Fail(Failure::ConnectionLost);
     }
     if (const Failure why = ReadReply(*this, line); why != Failure::None)
         return Fail(why);
     if (!pop3::StartsWith(line, "+OK"))
-        return 0;  // the server keeps this header to itself; the loop goes on
+        return pop3_result::Ok;  // the server keeps this header to itself; the loop goes on
 
     pop3::HeaderScan scan(pop3::HeaderReader::Top);
     bool ended = false;
@@ -207,7 +207,7 @@ int32_t Message::Impl::FetchHeader()
         return result;
     pop3::FinishHeader(*this, scan, true);
     MessageStatus = 2;
-    return 0;
+    return pop3_result::Ok;
 }
 
 } // namespace tolmail

@@ -57,8 +57,6 @@ public:
     std::string cachedDirectory() const;
     std::string alternativeType() const;
     int32_t maxMemAttachment() const;
-    /// Raises OnPOP3Event through the component, if it still exists.
-    void raiseProgress(const std::string& text, int32_t task, int32_t param1, int32_t param2) const;
 
     /// Why the last retrieval step failed; POP3Error gives its text.
     pop3::Failure failure = pop3::Failure::None;
@@ -79,7 +77,8 @@ public:
     int32_t RetrieveMessage(int32_t param);
     /// FetchHeader's dialogue: "LIST", "TOP n 0" and the header.
     int32_t FetchHeader();
-    /// "DELE": 2 not connected, 1 no reply (the session abandoned), 16 refused, else 0.
+    /// "DELE": ConnectionLost (none, or lost before the reply), NoReply (the session
+    /// abandoned), Refused, else Ok.
     int32_t DeleteAtServer();
 
     // The body readers over any source of the body, so that tests and fuzzers can feed

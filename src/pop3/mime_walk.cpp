@@ -45,7 +45,7 @@ public:
         size_ += text.size();
         if (!belowLimit() && pending_.size() >= kWriteChunk)
             return flush();
-        return 0;
+        return file_result::Ok;
     }
 
     /// Ends the part: Size set, a body below the limit kept in memory, a larger one
@@ -58,13 +58,13 @@ public:
         if (belowLimit()) {
             attachment_->Size(std::to_string(size_), caller);
             attachment_->AttachmentBody(std::move(pending_), caller);
-            return 0;
+            return file_result::Ok;
         }
         if (int32_t code = flush())
             return code;
         file_.close();
         attachment_->Size(std::to_string(size_), caller);
-        return 0;
+        return file_result::Ok;
     }
 
 private:
@@ -72,7 +72,7 @@ private:
 
     int32_t flush()
     {
-        platform::FileResult result = platform::FileOk;
+        platform::FileResult result = file_result::Ok;
         if (!file_.isOpen()) {
             std::string name;
             file_ = pop3::CreateTempFile(directory_, name, result);
@@ -84,7 +84,7 @@ private:
         if (!pending_.empty() && !file_.write(pending_.data(), pending_.size(), result))
             return result;
         pending_.clear();
-        return 0;
+        return file_result::Ok;
     }
 
     Ref<Attachment> attachment_;
@@ -269,7 +269,7 @@ int32_t Walker::walk(const std::string& boundary, int depth)
             // (or to the preamble, which is dropped).
             // (After a one-byte cut it is unknown whether the rest begins a line.)
             const size_t take = d.keepFrom == 1 ? 0 : d.keepFrom;
-            if (part && part->append(std::string_view(buffer_).substr(0, take)) != 0)
+            if (part && part->append(std::string_view(buffer_).substr(0, take)) != file_result::Ok)
                 return fileFailed(part);
             consume(take);
             if (fill())
@@ -280,25 +280,25 @@ int32_t Walker::walk(const std::string& boundary, int depth)
             if (part) {
                 const int32_t code = part->close(buffer_);
                 consume(buffer_.size());
-                if (code != 0)
+                if (code != file_result::Ok)
                     return fileFailed(part);
             }
-            return 0;
+            return pop3_result::Ok;
         }
 
         const size_t bodyEnd = d.at >= 2 ? d.at - 2 : 0;  // the CR LF before "--" is the delimiter's
         if (d.kind == Delimiter::Close) {
             // Without an open part (a nested multipart was the last part) nothing is lost.
             if (!part)
-                return 0;
+                return pop3_result::Ok;
             const int32_t code = part->close(std::string_view(buffer_).substr(0, bodyEnd));
             consume(d.at);
             lineStart_ = true;
-            return code != 0 ? fileFailed(part) : 0;
+            return code != file_result::Ok ? fileFailed(part) : pop3_result::Ok;
         }
         if (part) {
             const int32_t code = part->close(std::string_view(buffer_).substr(0, bodyEnd));
-            if (code != 0)
+            if (code != file_result::Ok)
                 return fileFailed(part);
             part.reset();
             consume(d.at);
@@ -317,7 +317,7 @@ int32_t Walker::walk(const std::string& boundary, int depth)
                 if (fill())
                     continue;
                 // A part header that the end of the message cuts off holds no body.
-                return body_.ended() ? 0 : readFailed(part);
+                return body_.ended() ? pop3_result::Ok : readFailed(part);
             }
             h = lineEnd + kMaxPartHeader - 2;  // hostile: cut the header short
             bodyStart = h + 2;
@@ -374,7 +374,7 @@ int32_t Walker::fileFailed(std::unique_ptr<OpenPart>& part)
 int32_t Walker::readFailed(std::unique_ptr<OpenPart>& part)
 {
     removeOpenPart(part);
-    return message_.Fail(body_.failure() == pop3::kConnectionLost ? pop3::Failure::ConnectionLost
+    return message_.Fail(body_.failure() == pop3_result::ConnectionLost ? pop3::Failure::ConnectionLost
                                                                   : pop3::Failure::BodyTimedOut);
 }
 
@@ -382,7 +382,7 @@ int32_t Walker::readFailed(std::unique_ptr<OpenPart>& part)
 
 int32_t Message::Impl::WalkMultipart(const std::string& boundary, std::string& buffer, pop3::DotReader& body)
 {
-    int32_t result = 0;
+    int32_t result = pop3_result::Ok;
     bool dropped = false;
     if (!boundary.empty()) {
         Walker walker(*this, body, buffer);
@@ -392,10 +392,10 @@ int32_t Message::Impl::WalkMultipart(const std::string& boundary, std::string& b
     // The epilogue and the terminating line must not be read as the next reply.
     if (!body.failed())
         body.drain();
-    if (result == 0 && !body.ended())
-        result = Fail(body.failure() == pop3::kConnectionLost ? pop3::Failure::ConnectionLost
+    if (result == pop3_result::Ok && !body.ended())
+        result = Fail(body.failure() == pop3_result::ConnectionLost ? pop3::Failure::ConnectionLost
                                                               : pop3::Failure::BodyTimedOut);
-    if (result == 0 && dropped)
+    if (result == pop3_result::Ok && dropped)
         result = Fail(pop3::Failure::OverLimits);
     return result;
 }
@@ -411,7 +411,7 @@ platform::File CreateTempFile(const std::string& directory, std::string& name, p
     for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
         name = std::to_string(number + attempt) + extension;
         platform::File file = platform::File::CreateNew(directory + name, result);
-        if (file.isOpen() || result != platform::FileExists)
+        if (file.isOpen() || result != file_result::Exists)
             return file;
     }
     return {};

@@ -102,10 +102,9 @@ void TolvanPOP3::ReportError(const std::string& text, const detail::Caller& call
     impl_->POP3Error = text;
 }
 
-void TolvanPOP3::Impl::raise(pop3::Progress id, int32_t param1, int32_t param2) const
+void TolvanPOP3::Impl::raise(const TaskEvent& event, int32_t param1, int32_t param2) const
 {
-    const pop3::ProgressEvent& event = pop3::EventOf(id);
-    const std::string text = event.text;
+    const std::string text = event.Text();
     Events.raise([&](TolvanPOP3Events& sink) { sink.OnPOP3Event(text, event.task, param1, param2); });
 }
 

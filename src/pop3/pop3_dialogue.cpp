@@ -30,12 +30,13 @@ bool Accepted(const std::string& reply, std::string& error, const std::string& f
     return false;
 }
 
-/// A reply whose first word is "-ERR" is `refused`; an empty one 1; anything else 0.
+/// A reply whose first word is "-ERR" is `refused`; an empty one NoReply; anything
+/// else Ok.
 int32_t Judge(const std::string& reply, int32_t refused)
 {
     if (codec::GetWord(reply, 1) == "-ERR")
         return refused;
-    return reply.empty() ? 1 : 0;
+    return reply.empty() ? pop3_result::NoReply : pop3_result::Ok;
 }
 
 } // namespace
@@ -46,48 +47,48 @@ int32_t TolvanPOP3::Connect()
     Impl& pop = *impl_;
     if (pop.Host.empty()) {
         pop.POP3Error = kHostRequired;
-        return 4;
+        return pop3_result::NoHost;
     }
     if (pop.Login.empty()) {
         pop.POP3Error = kLoginRequired;
-        return 5;
+        return pop3_result::NoLogin;
     }
     // A line break would end the command early and smuggle in one of the sender's own.
     if (pop3::HasLineBreak(pop.Login) || pop3::HasLineBreak(pop.Password)) {
         pop.POP3Error = std::string(kLoginFailure) + kLineBreakInCredentials;
-        return 5;
+        return pop3_result::LoginRefused;
     }
     if (pop.Socket->Connected())
-        return 3;
+        return pop3_result::AlreadyConnected;
 
     pop.Socket->Port(static_cast<uint16_t>(pop.Port));
     pop.Socket->TimeOut(pop.TimeOut);
     std::string greeting;
     int32_t result = pop.ConnectHostList(greeting);
-    if (result != 0)
+    if (result != socket_result::Ok)
         return result;
     if (!Accepted(greeting, pop.POP3Error, kNotPop3Server))
-        return 32;
+        return pop3_result::NotPop3Server;
 
-    pop.raise(pop3::Progress::Verification);
+    pop.raise(pop3_event::Verification);
     std::string reply;
     pop3::SendCommand(*pop.Socket, "USER " + pop.Login);
     result = pop3::ReadLine(*pop.Socket, reply);
-    if (result == 0) {
+    if (result == socket_result::Ok) {
         pop3::SendCommand(*pop.Socket, "PASS " + pop.Password);
         result = pop3::ReadLine(*pop.Socket, reply);
     }
     std::string failure = kLoginFailure + (reply.size() > 5 ? reply.substr(5) : std::string());
     if (Accepted(reply, pop.POP3Error, failure)) {
-        pop.raise(pop3::Progress::Granted);
+        pop.raise(pop3_event::Granted);
         pop.ReadStatistics();
         return result;
     }
-    if (result == 0) {
-        pop.raise(pop3::Progress::Denied);
-        return 5;
+    if (result == socket_result::Ok) {
+        pop.raise(pop3_event::Denied);
+        return pop3_result::LoginRefused;
     }
-    pop.raise(pop3::Progress::Timeout);
+    pop.raise(pop3_event::Timeout);
     return result;
 }
 
@@ -109,7 +110,7 @@ int32_t TolvanPOP3::Impl::ConnectHostList(std::string& greeting)
         }
         Socket->Host(name);
         int32_t result = Socket->Connect();
-        if (result == 0)
+        if (result == socket_result::Ok)
             return pop3::ReadLine(*Socket, greeting);
         if (last)
             return result;
@@ -138,26 +139,26 @@ int32_t TolvanPOP3::Disconnect()
 {
     const Ref<TolvanPOP3> keepAlive = shared_from_this();
     Impl& pop = *impl_;
-    pop.raise(pop3::Progress::Disconnecting);
+    pop.raise(pop3_event::Disconnecting);
     std::string reply;
     if (pop.Socket->Connected()) {
         pop3::SendCommand(*pop.Socket, "QUIT");
         pop3::ReadLine(*pop.Socket, reply);
-        pop.raise(pop3::Progress::CleanLogoff);
+        pop.raise(pop3_event::CleanLogoff);
     } else {
-        pop.raise(pop3::Progress::DirtyLogoff);
+        pop.raise(pop3_event::DirtyLogoff);
     }
-    return Judge(reply, 32);
+    return Judge(reply, pop3_result::QuitRefused);
 }
 
 int32_t TolvanPOP3::Impl::SimpleCommand(const char* command)
 {
     if (!Socket->Connected())
-        return 2;
+        return pop3_result::NotConnected;
     std::string reply;
     pop3::SendCommand(*Socket, command);
     pop3::ReadLine(*Socket, reply);
-    return Judge(reply, 16);
+    return Judge(reply, pop3_result::Refused);
 }
 
 int32_t TolvanPOP3::KeepAlive()

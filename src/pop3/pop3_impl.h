@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <string>
 
-#include "pop3/progress.h"
 #include "tolmail/Messages.h"
 #include "tolmail/TolvanPOP3.h"
 #include "tolmail/TolvanSocket.h"
@@ -35,14 +34,14 @@ public:
     int32_t loopsRunning = 0;  // GetMessages / GetMessageHeader in progress (handlers may nest them)
     EventSource<TolvanPOP3Events> Events;
 
-    void raise(pop3::Progress id, int32_t param1 = 0, int32_t param2 = 0) const;
+    void raise(const TaskEvent& event, int32_t param1 = 0, int32_t param2 = 0) const;
 
     /// Tries the names of the host list in order; reads the greeting of the first that
-    /// accepts the connection. 0, or the last socket code.
+    /// accepts the connection. socket_result::Ok, or the last socket code.
     int32_t ConnectHostList(std::string& greeting);
     /// "STAT": the message count and mailbox size.
     void ReadStatistics();
-    /// "NOOP" or "RSET": 2 not connected, 16 "-ERR", 1 no reply, else 0.
+    /// "NOOP" or "RSET": NotConnected, Refused ("-ERR"), NoReply, else Ok.
     int32_t SimpleCommand(const char* command);
     /// Creates message n in `into` (handed back in `created`) and fills its header
     /// from "LIST" and "TOP n 0".

@@ -59,10 +59,10 @@ int32_t TolvanPOP3::GetMessages(uint8_t param)
         Ref<Message> message = messages->AddMessage(number, "", "", "", "", "", "", "", 0, "", "", "", "", "", "", "",
                                                     weak_from_this(), "", detail::libraryCaller());
         int32_t result = message->GetMessage(param);
-        if (result != 0)
+        if (result != pop3_result::Ok)
             return result;  // the message stays, as far as it was filled
     }
-    return 0;
+    return pop3_result::Ok;
 }
 
 int32_t TolvanPOP3::GetMessageHeader()
@@ -79,12 +79,12 @@ int32_t TolvanPOP3::GetMessageHeader()
             break;
         Ref<Message> message;
         int32_t result = pop.FetchHeader(number, messages, weak_from_this(), message);
-        if (result == 0)
+        if (result == pop3_result::Ok)
             continue;
         RemoveItem(*messages, message);
         return result;
     }
-    return 0;
+    return pop3_result::Ok;
 }
 
 } // namespace tolmail

@@ -1,18 +1,13 @@
-// The results of a message's retrieval (GetMessage, FetchHeader, DeleteAtServer) and
-// the texts POP3Error gives for them, in one table.
+// Why a message's retrieval step (GetMessage, FetchHeader, DeleteAtServer) failed:
+// each failure with its result code and the text POP3Error gives for it.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
-namespace tolmail::pop3 {
+#include "tolmail/pop3_codes.h"
 
-inline constexpr int32_t kRetrieved = 0;
-inline constexpr int32_t kTimedOut = 1;        // the server stopped sending
-inline constexpr int32_t kConnectionLost = 2;  // the connection closed, or was never there
-inline constexpr int32_t kTempFileFailed = 4;  // a part's temporary file could not be created or written
-inline constexpr int32_t kTextFileFailed = 8;  // the message-text file could not be created or written
-inline constexpr int32_t kRefused = 16;        // the server answered "-ERR"
-inline constexpr int32_t kProtocolError = 64;  // a line over the limit, or a message past the named limits
+namespace tolmail::pop3 {
 
 /// Why a retrieval step failed; each has its text for POP3Error.
 enum class Failure : uint8_t {
@@ -39,20 +34,20 @@ struct FailureRow {
 };
 
 inline constexpr FailureRow kFailures[] = {
-    {Failure::None, kRetrieved, "No Error"},
-    {Failure::RetrTimedOut, kTimedOut, "Timeout: no reply to the command"},
-    {Failure::BodyTimedOut, kTimedOut, "Timeout: the message stopped before its end"},
-    {Failure::NotConnected, kConnectionLost, "Not connected"},
-    {Failure::ConnectionLost, kConnectionLost, "Connection lost before the end of the message"},
-    {Failure::TempFile, kTempFileFailed, "Temporary file could not be created or written"},
-    {Failure::TextFile, kTextFileFailed, "Message text file could not be created or written"},
-    {Failure::RetrRefused, kRefused, "Message refused by the server"},
-    {Failure::BadReply, kProtocolError, "Protocol error: unexpected reply from the server"},
-    {Failure::LineTooLong, kProtocolError, "Protocol error: line longer than 1 MiB"},
-    {Failure::OverLimits, kProtocolError, "Protocol error: message beyond the parser's limits"},
-    {Failure::DeleteNoReply, kTimedOut, "No reply to DELE"},
-    {Failure::DeleteConnectionLost, kConnectionLost, "Connection lost before the reply to DELE"},
-    {Failure::DeleteRefused, kRefused, "Deletion refused by the server"},
+    {Failure::None, pop3_result::Ok, "No Error"},
+    {Failure::RetrTimedOut, pop3_result::NoReply, "Timeout: no reply to the command"},
+    {Failure::BodyTimedOut, pop3_result::NoReply, "Timeout: the message stopped before its end"},
+    {Failure::NotConnected, pop3_result::ConnectionLost, "Not connected"},
+    {Failure::ConnectionLost, pop3_result::ConnectionLost, "Connection lost before the end of the message"},
+    {Failure::TempFile, pop3_result::TempFileFailed, "Temporary file could not be created or written"},
+    {Failure::TextFile, pop3_result::TextFileFailed, "Message text file could not be created or written"},
+    {Failure::RetrRefused, pop3_result::Refused, "Message refused by the server"},
+    {Failure::BadReply, pop3_result::ProtocolError, "Protocol error: unexpected reply from the server"},
+    {Failure::LineTooLong, pop3_result::ProtocolError, "Protocol error: line longer than 1 MiB"},
+    {Failure::OverLimits, pop3_result::ProtocolError, "Protocol error: message beyond the parser's limits"},
+    {Failure::DeleteNoReply, pop3_result::NoReply, "No reply to DELE"},
+    {Failure::DeleteConnectionLost, pop3_result::ConnectionLost, "Connection lost before the reply to DELE"},
+    {Failure::DeleteRefused, pop3_result::Refused, "Deletion refused by the server"},
 };
 
 constexpr const FailureRow& RowOf(Failure failure)

@@ -12,6 +12,8 @@
 #include "smtp/chunk_reader.h"
 #include "smtp/data_writer.h"
 #include "smtp/message.h"
+#include "tolmail/smtp_codes.h"
+#include "tolmail/socket_codes.h"
 
 namespace tolmail::smtp {
 
@@ -30,28 +32,27 @@ int32_t SendAttachmentData(DataWriter& out, const std::string& filename, int32_t
 {
     if (!platform::IsNormalFile(filename))
         return kMissingOrNotSent;
-    platform::FileResult result = platform::FileOk;
+    platform::FileResult result = file_result::Ok;
     platform::File file = platform::File::OpenRead(filename, result);
     if (!file.isOpen())
-        return result == platform::FileOk ? platform::FileOtherFailure : result;
+        return result == file_result::Ok ? file_result::OtherFailure : result;
     const long long length = file.size();
     if (length < 0)
-        return platform::FileOtherFailure;
+        return file_result::OtherFailure;
 
     const EncodingRule& rule = EncodingRuleOf(encoding);
-    const std::string progressText = "ATTACHMENT: Encoding " + filename + " ...";
     ChunkReader reader(file);
     std::string encoded;
     long long counter = 0;
     while (counter < length) {
         platform::yieldPoint();
         const std::string_view chunk = reader.next(rule.chunkSize, result);
-        if (result != platform::FileOk)
+        if (result != file_result::Ok)
             return result;
         if (chunk.empty())
             break;  // the file shrank since it was measured
         counter += static_cast<long long>(chunk.size());
-        raise(progressText, 20, clamp32(length), clamp32(counter));
+        raise(smtp_event::Encoding, filename, clamp32(length), clamp32(counter));
         std::string_view piece = chunk;
         if (rule.encode != nullptr) {
             rule.encode(chunk, encoded);
@@ -59,7 +60,7 @@ int32_t SendAttachmentData(DataWriter& out, const std::string& filename, int32_t
         } else if (check != nullptr && !check->feed(chunk)) {
             return kChangedWhileSent;
         }
-        if (out.sendData(piece) != 0)
+        if (out.sendData(piece) != socket_result::Ok)
             return kMissingOrNotSent;
     }
     if (encoding == EncodingUuencode)
@@ -67,11 +68,11 @@ int32_t SendAttachmentData(DataWriter& out, const std::string& filename, int32_t
     if (rule.encode == nullptr && check != nullptr && !check->finish())
         return kChangedWhileSent;
     // Everything read is on its way before the end is reported.
-    if (out.flush() != 0)
+    if (out.flush() != socket_result::Ok)
         return kMissingOrNotSent;
     file.close();
-    raise("ATTACHMENT: Encoding Done", 21, clamp32(length), clamp32(counter));
-    return 0;
+    raise(smtp_event::EncodingDone, {}, clamp32(length), clamp32(counter));
+    return file_result::Ok;
 }
 
 } // namespace tolmail::smtp

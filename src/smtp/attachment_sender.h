@@ -4,22 +4,27 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
+
+#include "tolmail/file_codes.h"
+#include "tolmail/task_event.h"
 
 namespace tolmail::smtp {
 
 class BinaryLineCheck;
 class DataWriter;
 
-/// Results of SendAttachmentData besides 0 and the file result codes.
-constexpr int32_t kMissingOrNotSent = 32;  // no such file, or a piece could not be sent
-constexpr int32_t kChangedWhileSent = 128;  // binary data stopped passing its check
+/// Results of SendAttachmentData besides the other file result codes.
+constexpr int32_t kMissingOrNotSent = file_result::Missing;  // no such file, or a piece could not be sent
+constexpr int32_t kChangedWhileSent = 128;                   // binary data stopped passing its check
 
-/// Raises a progress event: text, task, param1, param2.
-using RaiseEvent = std::function<void(const std::string&, int32_t, int32_t, int32_t)>;
+/// Raises a progress event: the event, what it names, param1, param2.
+using RaiseEvent = std::function<void(const TaskEvent&, std::string_view, int32_t, int32_t)>;
 
 /// Reads `filename` chunk by chunk, encodes each chunk by itself with the rule of
-/// `encoding` and sends it as one piece, raising event 20 after each read and 21 at
-/// the end. 0 when done; 32 when the file is missing or a piece could not be sent;
+/// `encoding` and sends it as one piece, raising smtp_event::Encoding after each read
+/// and EncodingDone at the end. file_result::Ok when done; kMissingOrNotSent when the
+/// file is missing or a piece could not be sent;
 /// the file result code of a read failure otherwise. With `check`, binary data is fed
 /// to it before it is sent and kChangedWhileSent stops the part at the first chunk
 /// that fails (the file changed since it was checked).

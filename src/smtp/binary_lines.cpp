@@ -62,24 +62,24 @@ bool BinaryLineCheck::feed(std::string_view piece)
 platform::FileResult CheckBinaryFile(const std::string& filename, const std::string& boundary, bool& sendable)
 {
     sendable = false;
-    platform::FileResult result = platform::FileOk;
+    platform::FileResult result = file_result::Ok;
     platform::File file = platform::File::OpenRead(filename, result);
     if (!file.isOpen())
-        return result == platform::FileOk ? platform::FileOtherFailure : result;
+        return result == file_result::Ok ? file_result::OtherFailure : result;
     ChunkReader reader(file);
     BinaryLineCheck check(boundary);
     for (;;) {
         platform::yieldPoint();
         const std::string_view chunk = reader.next(kScanChunk, result);
-        if (result != platform::FileOk)
+        if (result != file_result::Ok)
             return result;
         if (chunk.empty())
             break;
         if (!check.feed(chunk))
-            return platform::FileOk;
+            return file_result::Ok;
     }
     sendable = check.finish();
-    return platform::FileOk;
+    return file_result::Ok;
 }
 
 } // namespace tolmail::smtp

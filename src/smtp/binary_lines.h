@@ -36,7 +36,7 @@ private:
 };
 
 /// Reads the file once through the check. `sendable` tells the outcome; the result
-/// is FileOk or the failure that stopped the reading.
+/// is file_result::Ok or the failure that stopped the reading.
 platform::FileResult CheckBinaryFile(const std::string& filename, const std::string& boundary, bool& sendable);
 
 } // namespace tolmail::smtp

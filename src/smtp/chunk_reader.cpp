@@ -48,7 +48,7 @@ bool ChunkReader::refill(platform::FileResult& result)
 
 std::string_view ChunkReader::next(size_t size, platform::FileResult& result)
 {
-    result = platform::FileOk;
+    result = file_result::Ok;
     if (begin_ == end_ && !eof_ && !refill(result))
         return {};
     const size_t available = end_ - begin_;

@@ -13,7 +13,6 @@ namespace tolmail {
 namespace {
 
 using smtp::FirstRead;
-using namespace smtp::result;
 
 constexpr int kWsaHostDown = 10064;
 constexpr const char* kCrLf = "\r\n";
@@ -43,9 +42,12 @@ TolvanSMTP::Impl::Impl() : socket(TolvanSocket::Create())
     codec::InitBase64Table();
 }
 
-void TolvanSMTP::Impl::raise(const std::string& text, int32_t task, int32_t param1, int32_t param2)
+void TolvanSMTP::Impl::raise(const TaskEvent& event, std::string_view named, int32_t param1, int32_t param2)
 {
-    events.raise([&](TolvanSMTPEvents& sink) { sink.OnSMTPEvent(text, task, param1, param2); });
+    if (events.empty())
+        return;  // an attachment's every chunk raises one: no text made for nobody
+    const std::string text = event.Text(named);
+    events.raise([&](TolvanSMTPEvents& sink) { sink.OnSMTPEvent(text, event.task, param1, param2); });
 }
 
 bool TolvanSMTP::Impl::CheckReply(int step, const std::string& reply)
@@ -74,41 +76,41 @@ void TolvanSMTP::Impl::command(const std::string& line)
 int32_t TolvanSMTP::Impl::Connect()
 {
     if (socket->Connected())
-        return kAlreadyConnected;
+        return smtp_result::AlreadyConnected;
     if (hostList.empty()) {
         smtpError = "SMTPHost properties cannot be blank";
-        return kNoHost;
+        return smtp_result::NoHost;
     }
     // The result of the last candidate's failure: the socket's code when its TCP
-    // connection failed, kHostDown when it did not greet. A list of one host thus
+    // connection failed, HostDown when it did not greet. A list of one host thus
     // fails as that host did.
-    int32_t lastFailure = kHostDown;
+    int32_t lastFailure = smtp_result::HostDown;
     for (const std::string& candidate : smtp::SplitHostList(hostList)) {
         socket->Host(candidate);
         socket->Port(static_cast<uint16_t>(port));  // the socket takes the low 16 bits
         socket->TimeOut(timeOut);
-        raise("CONNECT: Connecting to destination host (" + socket->Host() + ")", 1);
+        raise(smtp_event::Connecting, socket->Host());
         // A host that refuses the connection is passed over like one that does not
         // greet: the list exists for the hosts that are down.
-        if (const int32_t rc = socket->Connect(); rc != 0) {
+        if (const int32_t rc = socket->Connect(); rc != socket_result::Ok) {
             lastFailure = rc;
             continue;
         }
-        lastFailure = kHostDown;
+        lastFailure = smtp_result::HostDown;
         if (!socket->Connected())
             continue;
-        raise("CONNECT: Connected to " + socket->Host(), 2);
+        raise(smtp_event::Connected, socket->Host());
         const std::string greeting = smtp::ReadReply(*socket, FirstRead::Line);
         if (CheckReply(1, greeting))
             break;
         socket->CloseSocket();
-        raise("CONNECT: Invalid Respond (" + greeting + ")", 3);
+        raise(smtp_event::InvalidResponse, greeting);
     }
     if (!socket->Connected()) {
-        if (lastFailure != kHostDown)
+        if (lastFailure != smtp_result::HostDown)
             return lastFailure;
         smtpError = hostDownText();
-        return kHostDown;
+        return smtp_result::HostDown;
     }
 
     std::string localName = socket->LocalHostName();
@@ -118,28 +120,28 @@ int32_t TolvanSMTP::Impl::Connect()
     const std::string reply = smtp::ReadReply(*socket, FirstRead::Block);
     if (!CheckReply(2, reply)) {
         socket->CloseSocket();
-        raise("CONNECT: Invalid Respond (" + reply + ")", 3);
-        return kHeloRefused;
+        raise(smtp_event::InvalidResponse, reply);
+        return smtp_result::HeloRefused;
     }
-    return kOk;
+    return smtp_result::Ok;
 }
 
 int32_t TolvanSMTP::Impl::Disconnect()
 {
-    raise("DISCONNECT: Loging off from Host", 4);
+    raise(smtp_event::LoggingOff);
     if (!socket->Connected()) {
-        raise("DISCONNECT: Not Connected", 7);
-        return kHostDown;
+        raise(smtp_event::NotConnected);
+        return smtp_result::NotConnected;
     }
     command("QUIT");
     const std::string reply = smtp::ReadReply(*socket, FirstRead::Line);
     socket->CloseSocket();
     if (!CheckReply(4, reply)) {
-        raise("DISCONNECT: Unable to Logoff", 5);
-        return kRefused;
+        raise(smtp_event::UnableToLogOff);
+        return smtp_result::ServerRefused;
     }
-    raise("DISCONNECT: Logoff and Disconnect gracefully", 6);
-    return kOk;
+    raise(smtp_event::LoggedOff);
+    return smtp_result::Ok;
 }
 
 } // namespace tolmail

@@ -4,29 +4,30 @@
 
 #include "smtp/line_ends.h"
 #include "tolmail/TolvanSocket.h"
+#include "tolmail/socket_codes.h"
 #include "tolmail/variant.h"
 
 namespace tolmail::smtp {
 
 int32_t DataWriter::sendText(std::string_view text)
 {
-    if (const int32_t rc = flush(); rc != 0)
+    if (const int32_t rc = flush(); rc != socket_result::Ok)
         return rc;
     return send(std::string(stuffer_.filter(NormalizeLineEnds(text), scratch_)));
 }
 
 int32_t DataWriter::sendData(std::string_view data)
 {
-    if (failure_ != 0)
+    if (failure_ != socket_result::Ok)
         return failure_;
     batch_ += stuffer_.filter(data, scratch_);
-    return batch_.size() >= kBatchSize ? flush() : 0;
+    return batch_.size() >= kBatchSize ? flush() : socket_result::Ok;
 }
 
 int32_t DataWriter::flush()
 {
     if (batch_.empty())
-        return 0;
+        return socket_result::Ok;
     const int32_t rc = send(std::move(batch_));
     batch_.clear();
     batch_.reserve(kBatchSize + kBatchSize / 8);
@@ -35,7 +36,7 @@ int32_t DataWriter::flush()
 
 int32_t DataWriter::send(std::string&& piece)
 {
-    if (failure_ != 0)
+    if (failure_ != socket_result::Ok)
         return failure_;
     const Variant result = socket_.senddta(Variant(std::move(piece)));
     failure_ = static_cast<int32_t>(result.toNumber());

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "smtp/dot_stuffing.h"
+#include "tolmail/socket_codes.h"
 
 namespace tolmail {
 class TolvanSocket;
@@ -42,7 +43,7 @@ private:
     DotStuffer stuffer_;
     std::string scratch_;
     std::string batch_;
-    int32_t failure_ = 0;
+    int32_t failure_ = socket_result::Ok;
 };
 
 } // namespace tolmail::smtp

@@ -14,6 +14,7 @@
 #include "smtp/data_writer.h"
 #include "smtp/header_value.h"
 #include "smtp/headers.h"
+#include "tolmail/socket_codes.h"
 
 namespace tolmail::smtp {
 
@@ -89,7 +90,7 @@ int32_t SendBodyAndAttachments(const MessageFields& m, DataWriter& out, const Ra
                      kCrLf;
         }
         piece += kCrLf + m.MailBody + kCrLf;
-        return out.sendText(piece) == 0 ? 0 : kMissingOrNotSent;
+        return out.sendText(piece) == socket_result::Ok ? file_result::Ok : kMissingOrNotSent;
     }
 
     std::string boundary = MakeBoundary();
@@ -107,7 +108,7 @@ int32_t SendBodyAndAttachments(const MessageFields& m, DataWriter& out, const Ra
     first += std::string("Content-Type: text/plain; charset=\"ISO-8859-1\"") + kCrLf;
     first += kCrLf;
     first += m.MailBody + kCrLf + kCrLf;
-    if (out.sendText(first) != 0)
+    if (out.sendText(first) != socket_result::Ok)
         return kMissingOrNotSent;
 
     for (const auto& a : m.attachments) {
@@ -119,21 +120,22 @@ int32_t SendBodyAndAttachments(const MessageFields& m, DataWriter& out, const Ra
             if (!platform::IsNormalFile(a.Filename))
                 return kMissingOrNotSent;
             bool sendable = false;
-            if (const int32_t rc = CheckBinaryFile(a.Filename, boundary, sendable); rc != 0)
+            if (const int32_t rc = CheckBinaryFile(a.Filename, boundary, sendable); rc != file_result::Ok)
                 return rc;
             if (sendable)
                 check = std::make_unique<BinaryLineCheck>(boundary);
             else
                 encoding = EncodingBase64;
         }
-        if (out.sendText(attachmentHeaders(boundary, a, EncodingRuleOf(encoding).token)) != 0)
+        if (out.sendText(attachmentHeaders(boundary, a, EncodingRuleOf(encoding).token)) != socket_result::Ok)
             return kMissingOrNotSent;
-        if (const int32_t rc = SendAttachmentData(out, a.Filename, encoding, raise, check.get()); rc != 0)
+        if (const int32_t rc = SendAttachmentData(out, a.Filename, encoding, raise, check.get()); rc != file_result::Ok)
             return rc;
-        if (out.sendText(kCrLf) != 0)
+        if (out.sendText(kCrLf) != socket_result::Ok)
             return kMissingOrNotSent;
     }
-    return out.sendText("--" + boundary + "--" + kCrLf + kCrLf) == 0 ? 0 : kMissingOrNotSent;
+    return out.sendText("--" + boundary + "--" + kCrLf + kCrLf) == socket_result::Ok ? file_result::Ok
+                                                                                       : kMissingOrNotSent;
 }
 
 } // namespace tolmail::smtp

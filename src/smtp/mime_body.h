@@ -19,8 +19,9 @@ std::string MakeBoundary();
 /// Sends the MIME header lines, the blank line, the body and every attachment part.
 /// The boundary is made anew until no text of the message holds it. A "binary"
 /// attachment whose bytes SMTP cannot carry as they are goes in base64 instead.
-/// 0, or the first non-zero result of SendAttachmentData (the rest is then not sent);
-/// 32 also when a piece could not be sent (the writer then knows why).
+/// file_result::Ok, or the first other result of SendAttachmentData (the rest is then
+/// not sent); kMissingOrNotSent also when a piece could not be sent (the writer then
+/// knows why).
 int32_t SendBodyAndAttachments(const MessageFields& m, DataWriter& out, const RaiseEvent& raise);
 
 } // namespace tolmail::smtp

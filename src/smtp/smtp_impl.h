@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "smtp/message.h"
 #include "tolmail/TolvanSMTP.h"
@@ -14,26 +15,6 @@ namespace tolmail {
 namespace smtp {
 class DataWriter;
 }
-
-namespace smtp::result {
-
-/// Result codes of the dialogue.
-enum : int32_t {
-    kOk = 0,
-    kAlreadyConnected = 3,
-    kNoHost = 4,
-    kRecipientRefused = 5,
-    kHostDown = 6,
-    kNoSender = 8,
-    kAttachmentFailed = 9,
-    kAttachmentMissing = 10,
-    kNoRecipient = 16,
-    kHeloRefused = 32,
-    kRefused = 64,
-    kDataNotSent = 128,  // the DATA transfer broke off; the connection was closed
-};
-
-} // namespace smtp::result
 
 class TolvanSMTP::Impl {
 public:
@@ -47,7 +28,9 @@ public:
     /// 2 HELO/MAIL/RCPT/end of data "250", 3 DATA "354", 4 QUIT "221".
     bool CheckReply(int step, const std::string& reply);
 
-    void raise(const std::string& text, int32_t task, int32_t param1 = 0, int32_t param2 = 0);
+    /// Raises OnSMTPEvent with the event's text, `named` (a host, a reply, a file)
+    /// in its place.
+    void raise(const TaskEvent& event, std::string_view named = {}, int32_t param1 = 0, int32_t param2 = 0);
 
     Ref<TolvanSocket> socket;
     EventSource<TolvanSMTPEvents> events;
@@ -62,16 +45,16 @@ private:
     static std::string hostDownText();
     int32_t sendMime();
     int32_t sendPlain();
-    /// MAIL FROM and every RCPT TO; 0, or the result that Send returns.
+    /// MAIL FROM and every RCPT TO; Ok, or the result that Send returns.
     int32_t sendEnvelope(const std::string& mailFrom);
     void command(const std::string& line);
-    /// Sends the end-of-data line and judges the reply: 0, kRefused (SMTPError the
-    /// reply, or why none came) or kDataNotSent.
+    /// Sends the end-of-data line and judges the reply: Ok, ServerRefused (SMTPError
+    /// the reply, or why none came) or DataNotSent.
     int32_t endData(smtp::DataWriter& out, bool closeOnRefusal);
     /// The reply to the end of data; empty with `broken` when the data did not all
     /// arrive (the server stopped taking it, or the connection closed before).
     std::string awaitDataReply(bool& broken);
-    /// Leaves an unfinished DATA section by closing the connection; kDataNotSent.
+    /// Leaves an unfinished DATA section by closing the connection; DataNotSent.
     int32_t abandonData(const std::string& why);
     std::string transferFailureText() const;
     static std::string attachmentFailureText(int32_t rc);

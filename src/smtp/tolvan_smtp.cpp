@@ -14,8 +14,6 @@ namespace {
 constexpr std::string_view kNameCharacters =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-!@#%*+=., ";
 constexpr size_t kMaxNameOrAddress = 64;
-constexpr int32_t kRefused = 5;
-constexpr int32_t kBodyFileMissing = 32;
 
 bool isAcceptableName(const std::string& name)
 {
@@ -92,9 +90,9 @@ int32_t TolvanSMTP::CountAttachment() const
 int32_t TolvanSMTP::AddAttachment(const std::string& Filename, int32_t Encoding)
 {
     if (!platform::IsNormalFile(Filename))
-        return kRefused;
+        return smtp_result::ArgumentRefused;
     impl_->message.attachments.push_back({platform::BaseName(Filename), Filename, Encoding});
-    return 0;
+    return smtp_result::Ok;
 }
 
 void TolvanSMTP::Clear(int32_t Clearflag)
@@ -116,15 +114,15 @@ int32_t TolvanSMTP::CountRecipients() const
 int32_t TolvanSMTP::AddRecipients(const std::string& Name, const std::string& Email, const int32_t& RecipientType)
 {
     if (!isAcceptableName(Name) || Name.size() > kMaxNameOrAddress || Email.size() > kMaxNameOrAddress)
-        return kRefused;
+        return smtp_result::ArgumentRefused;
     // An address with a line break could end the RCPT TO command and smuggle another;
     // one with a blank or ">" could close the address and add ESMTP parameters.
     if (smtp::HasLineBreak(Email) || smtp::HasAddressBreak(Email))
-        return kRefused;
+        return smtp_result::ArgumentRefused;
     if (RecipientType < 0 || RecipientType > 255)
         throw Error(errc::Overflow, "Overflow: RecipientType " + std::to_string(RecipientType) + " is outside 0 to 255");
     impl_->message.recipients.push_back({Name, Email, static_cast<uint8_t>(RecipientType)});
-    return 0;
+    return smtp_result::Ok;
 }
 
 // Each of these raises events, and a handler may drop the host's last reference.
@@ -149,22 +147,22 @@ int32_t TolvanSMTP::Disconnect()
 int32_t TolvanSMTP::AddCustomHeader(const std::string& NameOfHeader, const std::string& Value)
 {
     if (NameOfHeader.empty() || Value.empty())
-        return kRefused;
+        return smtp_result::ArgumentRefused;
     // A name with a line break would start a header line of its own.
     if (smtp::HasLineBreak(NameOfHeader))
-        return kRefused;
+        return smtp_result::ArgumentRefused;
     impl_->message.CustomHeaders += NameOfHeader + ": " + smtp::FoldHeaderValue(Value) + "\r\n";
-    return 0;
+    return smtp_result::Ok;
 }
 
 int32_t TolvanSMTP::ImportMailBody(const std::string& Filename)
 {
     if (!platform::IsNormalFile(Filename))
-        return kBodyFileMissing;
-    platform::FileResult result = platform::FileOk;
+        return file_result::Missing;
+    platform::FileResult result = file_result::Ok;
     platform::File file = platform::File::OpenRead(Filename, result);
     if (!file.isOpen())
-        return result == platform::FileOk ? platform::FileOtherFailure : result;
+        return result == file_result::Ok ? file_result::OtherFailure : result;
     std::string contents;
     char buffer[65536];
     for (;;) {
@@ -176,7 +174,7 @@ int32_t TolvanSMTP::ImportMailBody(const std::string& Filename)
         contents.append(buffer, static_cast<size_t>(n));
     }
     impl_->message.MailBody += contents;
-    return 0;
+    return file_result::Ok;
 }
 
 uint32_t TolvanSMTP::Advise(std::shared_ptr<TolvanSMTPEvents> sink) { return impl_->events.Advise(std::move(sink)); }

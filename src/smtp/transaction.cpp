@@ -14,7 +14,6 @@ namespace tolmail {
 namespace {
 
 using smtp::FirstRead;
-using namespace smtp::result;
 
 constexpr const char* kCrLf = "\r\n";
 
@@ -26,31 +25,31 @@ int32_t TolvanSMTP::Impl::Send()
     // MAIL FROM command and let the rest pass as commands of their own.
     if (smtp::HasLineBreak(message.FromEmail)) {
         smtpError = "FromEmail properties cannot contain line breaks";
-        return kNoSender;
+        return smtp_result::NoSender;
     }
     // Likewise a blank, "<" or ">" inside it would close the address and pass the rest
     // as parameters of MAIL FROM.
     if (smtp::HasAddressBreak(message.FromEmail)) {
         smtpError = "FromEmail properties cannot contain blanks, angle brackets or control characters";
-        return kNoSender;
+        return smtp_result::NoSender;
     }
     if (!socket->Connected()) {
-        if (const int32_t rc = Connect(); rc != 0)
+        if (const int32_t rc = Connect(); rc != smtp_result::Ok)
             return rc;
     }
     if (!socket->Connected()) {
         smtpError = hostDownText();
-        return kHostDown;
+        return smtp_result::HostDown;
     }
     if (message.FromEmail.empty()) {
         smtpError = "FromEmail properties cannot be blank";
-        return kNoSender;
+        return smtp_result::NoSender;
     }
     if (message.recipients.empty()) {
         smtpError = "No Recepient";
-        return kNoRecipient;
+        return smtp_result::NoRecipient;
     }
-    raise("TRANSACTION: Sending Sender and Recipients Information", 10);
+    raise(smtp_event::SendingEnvelope);
     return message.UseMIME ? sendMime() : sendPlain();
 }
 
@@ -59,74 +58,76 @@ int32_t TolvanSMTP::Impl::sendEnvelope(const std::string& mailFrom)
     command("MAIL FROM: " + mailFrom);
     if (!CheckReply(2, smtp::ReadReply(*socket, FirstRead::Line))) {
         socket->CloseSocket();
-        return kRefused;
+        return smtp_result::ServerRefused;
     }
     for (const auto& r : message.recipients) {
         command("RCPT TO: <" + codec::TrimBlanks(r.Email) + ">");
         if (!CheckReply(2, smtp::ReadReply(*socket, FirstRead::Line))) {
             socket->CloseSocket();
-            return kRecipientRefused;
+            return smtp_result::RecipientRefused;
         }
     }
-    return kOk;
+    return smtp_result::Ok;
 }
 
 int32_t TolvanSMTP::Impl::sendMime()
 {
-    if (const int32_t rc = sendEnvelope("<" + codec::TrimBlanks(message.FromEmail) + ">"); rc != kOk)
+    // '<' as a character: "<" + std::string&& draws a false -Wrestrict from GCC 12 (bug 105651).
+    if (const int32_t rc = sendEnvelope('<' + codec::TrimBlanks(message.FromEmail) + '>'); rc != smtp_result::Ok)
         return rc;
-    raise("TRANSACTION: Sending Mailbody & Attachments (if any)", 11);
+    raise(smtp_event::SendingBody);
     command("DATA");
     if (const std::string reply = smtp::ReadReply(*socket, FirstRead::Line); !CheckReply(3, reply)) {
         // A refusal leaves the session in step; a reply that never came may still come
         // as "354", and the next commands would then be taken as message text.
         if (reply.empty())
             socket->CloseSocket();
-        return kRefused;
+        return smtp_result::ServerRefused;
     }
 
     smtp::DataWriter out(*socket);
     out.sendText(smtp::ComposeHeaders(message));
-    const smtp::RaiseEvent progress = [this](const std::string& t, int32_t task, int32_t p1, int32_t p2) {
-        raise(t, task, p1, p2);
+    const smtp::RaiseEvent progress = [this](const TaskEvent& event, std::string_view named, int32_t p1, int32_t p2) {
+        raise(event, named, p1, p2);
     };
-    const int32_t rc = out.failure() == 0 ? smtp::SendBodyAndAttachments(message, out, progress) : 0;
-    if (out.failure() != 0)
+    const int32_t rc = out.failure() == socket_result::Ok ? smtp::SendBodyAndAttachments(message, out, progress)
+                                                          : file_result::Ok;
+    if (out.failure() != socket_result::Ok)
         return abandonData(transferFailureText());
-    if (rc != 0) {
+    if (rc != file_result::Ok) {
         abandonData(attachmentFailureText(rc));
-        return rc == smtp::kMissingOrNotSent ? kAttachmentMissing : kAttachmentFailed;
+        return rc == smtp::kMissingOrNotSent ? smtp_result::AttachmentMissing : smtp_result::AttachmentFailed;
     }
-    if (const int32_t end = endData(out, false); end != kOk)
+    if (const int32_t end = endData(out, false); end != smtp_result::Ok)
         return end;
-    raise("TRANSACTION: Mailbody sent", 12);
-    return kOk;
+    raise(smtp_event::BodySent);
+    return smtp_result::Ok;
 }
 
 int32_t TolvanSMTP::Impl::sendPlain()
 {
-    const smtp::RaiseEvent progress = [this](const std::string& t, int32_t task, int32_t p1, int32_t p2) {
-        raise(t, task, p1, p2);
+    const smtp::RaiseEvent progress = [this](const TaskEvent& event, std::string_view named, int32_t p1, int32_t p2) {
+        raise(event, named, p1, p2);
     };
     // Pass 0 carries the message text; pass i the i-th attachment, uuencoded.
     for (size_t pass = 0; pass <= message.attachments.size(); ++pass) {
         // A connection lost between passes means the message was not (wholly) sent.
         if (!socket->Connected()) {
             smtpError = hostDownText();
-            return kHostDown;
+            return smtp_result::HostDown;
         }
-        if (const int32_t rc = sendEnvelope(message.FromEmail); rc != kOk)
+        if (const int32_t rc = sendEnvelope(message.FromEmail); rc != smtp_result::Ok)
             return rc;
-        raise("TRANSACTION: Sending Mailbody & Attachments (if any)", 11);
+        raise(smtp_event::SendingBody);
         command("DATA");
         if (!CheckReply(3, smtp::ReadReply(*socket, FirstRead::Line))) {
             socket->CloseSocket();
-            return kRefused;
+            return smtp_result::ServerRefused;
         }
 
         smtp::DataWriter out(*socket);
         out.sendText(smtp::ComposeHeaders(message));
-        int32_t rc = 0;
+        int32_t rc = file_result::Ok;
         if (pass == 0) {
             out.sendText(kCrLf + message.MailBody + kCrLf);
         } else {
@@ -135,21 +136,21 @@ int32_t TolvanSMTP::Impl::sendPlain()
             std::string name = a.ShortName;
             std::erase_if(name, [](char c) { return c == '\r' || c == '\n'; });
             out.sendText(kCrLf + ("begin 777 " + name) + kCrLf);
-            if (out.failure() == 0)
+            if (out.failure() == socket_result::Ok)
                 rc = smtp::SendAttachmentData(out, a.Filename, smtp::EncodingUuencode, progress);
             out.sendText(std::string("end") + kCrLf);
         }
-        if (out.failure() != 0)
+        if (out.failure() != socket_result::Ok)
             return abandonData(transferFailureText());
-        if (rc != 0) {
+        if (rc != file_result::Ok) {
             abandonData(attachmentFailureText(rc));
-            return kAttachmentFailed;
+            return smtp_result::AttachmentFailed;
         }
-        if (const int32_t end = endData(out, true); end != kOk)
+        if (const int32_t end = endData(out, true); end != smtp_result::Ok)
             return end;
-        raise("TRANSACTION: Mailbody sent", 12);
+        raise(smtp_event::BodySent);
     }
-    return kOk;
+    return smtp_result::Ok;
 }
 
 int32_t TolvanSMTP::Impl::abandonData(const std::string& why)
@@ -158,7 +159,7 @@ int32_t TolvanSMTP::Impl::abandonData(const std::string& why)
     // connection kept, the next commands would be read as part of this message.
     smtpError = why;
     socket->CloseSocket();
-    return kDataNotSent;
+    return smtp_result::DataNotSent;
 }
 
 std::string TolvanSMTP::Impl::transferFailureText() const
@@ -181,7 +182,8 @@ std::string TolvanSMTP::Impl::attachmentFailureText(int32_t rc)
 int32_t TolvanSMTP::Impl::endData(smtp::DataWriter& out, bool closeOnRefusal)
 {
     // The end-of-data line goes straight to the socket: the writer would stuff its dot.
-    if (out.flush() != 0 || socket->senddta(Variant(std::string(".") + kCrLf)).toNumber() != 0)
+    if (out.flush() != socket_result::Ok ||
+        socket->senddta(Variant(std::string(".") + kCrLf)).toNumber() != socket_result::Ok)
         return abandonData(transferFailureText());
     bool broken = false;
     const std::string reply = awaitDataReply(broken);
@@ -195,15 +197,15 @@ int32_t TolvanSMTP::Impl::endData(smtp::DataWriter& out, bool closeOnRefusal)
                                         : std::string("The server closed the connection after the data without a reply");
         smtpError += "; the message may or may not have been accepted";
         socket->CloseSocket();
-        return kRefused;
+        return smtp_result::ServerRefused;
     }
     if (!CheckReply(2, reply)) {
         // The server's own text says why it did not accept the data.
         if (closeOnRefusal)
             socket->CloseSocket();
-        return kRefused;
+        return smtp_result::ServerRefused;
     }
-    return kOk;
+    return smtp_result::Ok;
 }
 
 std::string TolvanSMTP::Impl::awaitDataReply(bool& broken)

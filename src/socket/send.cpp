@@ -4,8 +4,8 @@
 
 #include "socket/socket_impl.h"
 #include "socket/socket_layer.h"
-#include "socket/result_codes.h"
 #include "socket/winsock_support.h"
+#include "tolmail/socket_codes.h"
 
 namespace tolmail {
 namespace {
@@ -90,16 +90,16 @@ Variant TolvanSocket::senddta(const Variant& DataBuff)
     Impl& s = *impl_;
     bool datagram = s.SocketType == IPPROTO_UDP;
     if (!s.Connected && !datagram)
-        return Result(socket::kNotConnected);
+        return Result(socket_result::NotConnected);
     std::string bytes = toBytes(DataBuff);
     if (datagram) {
         if (!s.isOpen()) {
             if (!socket::EnsureWinsock())
-                return Result(socket::kLayerFailed);
+                return Result(socket_result::LayerFailed);
             s.SocketHandle = platform::Socket(platform::kAfInet, platform::kSockDgram, 0);
             if (s.SocketHandle == -1) {
                 socket::ReleaseWinsockIfIdle();
-                return Result(socket::kDatagramSocketFailed);
+                return Result(socket_result::DatagramSocketFailed);
             }
             s.registerSocket(s.SocketHandle, weak_from_this());
             s.Connected = true;
@@ -121,24 +121,24 @@ Variant TolvanSocket::senddta(const Variant& DataBuff)
         // A close notification handled just now zeroed the handle, or a handler replaced
         // the connection: the rest of the bytes have nowhere to go.
         if (!s.stillOn(info))
-            return Result(socket::kNotConnected);
+            return Result(socket_result::NotConnected);
         double now = platform::SecondsNow();
         if (s.WriteReady || now >= retryAt) {
             s.WriteReady = false;
             Outcome outcome = datagram ? sendDatagram(s, bytes) : sendStream(handle, bytes, sent);
             if (outcome == Outcome::Done)
-                return Result(socket::kOk);
+                return Result(socket_result::Ok);
             if (outcome == Outcome::Progress)
                 s.WaitStart = now;
             if (outcome == Outcome::Failed && (!datagram || ++failures == kMaxDatagramFailures))
-                return Result(socket::kNotSent);
+                return Result(socket_result::NotSent);
             if (outcome == Outcome::Failed)  // a datagram is offered again when writable
                 platform::AsyncSelect(handle, socket::kSocketMessage, socket::kSendMask);
             retryAt = now + kSendRetrySeconds;
         }
         double left = s.WaitStart + static_cast<double>(s.TimeOut) - now;
         if (left < 0)
-            return Result(socket::kNotSent);
+            return Result(socket_result::NotSent);
         platform::waitForActivity(std::min(left, retryAt - now));
     }
 }

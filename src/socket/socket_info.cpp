@@ -40,7 +40,7 @@ void SocketInfo::afterAppend(bool mayDispatch)
         return;  // no spill file: the text stays in memory rather than being lost
     if (spillWriteFailed_)
         return;
-    platform::FileResult result = platform::FileOk;
+    platform::FileResult result = file_result::Ok;
     if (!spillWriter_.write(buffer_.data(), buffer_.size(), result)) {
         // The file may now hold part of this text; it is never read past what was
         // confirmed, and everything from here on stays in memory, after the file's text.
@@ -109,7 +109,7 @@ std::string SocketInfo::readSpill(size_t count)
     size_t want = static_cast<size_t>(std::min<uint64_t>(count, available));
     std::string text(want, '\0');
     long got = 0;
-    platform::FileResult result = platform::FileOk;
+    platform::FileResult result = file_result::Ok;
     while (static_cast<size_t>(got) < want) {
         long n = spillReader_.read(text.data() + got, want - static_cast<size_t>(got), result);
         if (n <= 0)
@@ -129,9 +129,9 @@ bool SocketInfo::startSpilling()
     int64_t tick = platform::TickCount();
     for (int attempt = 0; attempt < kSpillNameTries; ++attempt) {
         std::string name = directory + std::to_string(static_cast<int32_t>(tick + attempt)) + ".TMA";
-        platform::FileResult result = platform::FileOk;
+        platform::FileResult result = file_result::Ok;
         platform::File writer = platform::File::CreateNew(name, result);
-        if (result == platform::FileExists)
+        if (result == file_result::Exists)
             continue;  // somebody else's file, or a planted link: pick another name
         if (!writer.isOpen())
             return false;

@@ -3,8 +3,8 @@
 
 #include "socket/socket_impl.h"
 #include "socket/socket_layer.h"
-#include "socket/result_codes.h"
 #include "socket/winsock_support.h"
+#include "tolmail/socket_codes.h"
 
 namespace tolmail {
 namespace {
@@ -110,16 +110,16 @@ int32_t TolvanSocket::Connect()
 {
     Impl& s = *impl_;
     if (s.isOpen())
-        return socket::kAlreadyConnected;
+        return socket_result::AlreadyConnected;
     if (!socket::EnsureWinsock())
-        return socket::kLayerFailed;
+        return socket_result::LayerFailed;
     s.SocketHandle = socket::OpenConnection(s.Host, s.Port, s.SocketType);
     if (s.SocketHandle == -1) {
         socket::ReleaseWinsockIfIdle();
-        return socket::kOpenFailed;
+        return socket_result::OpenFailed;
     }
     if (!socket::EnsureWinsock())
-        return socket::kLayerFailed;
+        return socket_result::LayerFailed;
     s.registerSocket(s.SocketHandle, weak_from_this());
     s.Connected = true;
     s.ConnectState = kConnectPending;
@@ -128,11 +128,11 @@ int32_t TolvanSocket::Connect()
     // A handler may have closed this connection meanwhile and opened another: that one
     // is not this Connect's to judge or close.
     if (s.ReceiveInfo != info)
-        return socket::kOpenFailed;
+        return socket_result::OpenFailed;
     if (s.ConnectState == kConnectDone)
-        return socket::kOk;
+        return socket_result::Ok;
     CloseSocket();
-    return socket::kOpenFailed;
+    return socket_result::OpenFailed;
 }
 
 void TolvanSocket::CloseSocket()
@@ -149,7 +149,7 @@ TolvanSocket::Impl::Line TolvanSocket::Impl::gatherLine(socket::SocketInfo& info
     for (;;) {
         length = LineBuffer.lineLength();
         if (length != 0) {
-            if (!DiscardingLine && length - 2 <= socket::kLongestLine)
+            if (!DiscardingLine && length - 2 <= socket_limit::LongestLine)
                 return Line::Complete;
             LineBuffer.takeFront(length);
             DiscardingLine = false;
@@ -157,7 +157,7 @@ TolvanSocket::Impl::Line TolvanSocket::Impl::gatherLine(socket::SocketInfo& info
         }
         // Without its CR LF yet: a trailing CR may be the start of it.
         size_t text = LineBuffer.size() - (LineBuffer.endsWithCR() ? 1 : 0);
-        if (DiscardingLine || text > socket::kLongestLine) {
+        if (DiscardingLine || text > socket_limit::LongestLine) {
             DiscardingLine = true;
             LineBuffer.dropAllButTrailingCR();
         }
@@ -173,7 +173,7 @@ int32_t TolvanSocket::GetlnData(std::string& DataBuff)
     Impl& s = *impl_;
     DataBuff.clear();
     if (!s.ReceiveInfo)
-        return socket::kNotConnected;
+        return socket_result::NotConnected;
     // After a close, what the peer sent before it is still handed out, line by line.
     Ref<socket::SocketInfo> info = s.ReceiveInfo;
     Impl::Line line = Impl::Line::Partial;
@@ -183,13 +183,13 @@ int32_t TolvanSocket::GetlnData(std::string& DataBuff)
         return line != Impl::Line::Partial;
     });
     if (s.ReceiveInfo != info)
-        return socket::kNotConnected;
+        return socket_result::NotConnected;
     if (line == Impl::Line::TooLong)
-        return socket::kLineTooLong;
+        return socket_result::LineTooLong;
     if (line == Impl::Line::Partial)  // a partial line stays for the next call
-        return s.Connected ? socket::kNothingArrived : socket::kNotConnected;
+        return s.Connected ? socket_result::NothingArrived : socket_result::NotConnected;
     DataBuff = s.LineBuffer.takeFront(length);
-    return socket::kOk;
+    return socket_result::Ok;
 }
 
 int32_t TolvanSocket::GetData(std::string& DataBuff, int32_t DataLen)
@@ -197,7 +197,7 @@ int32_t TolvanSocket::GetData(std::string& DataBuff, int32_t DataLen)
     Impl& s = *impl_;
     DataBuff.clear();
     if (!s.ReceiveInfo)
-        return socket::kNotConnected;
+        return socket_result::NotConnected;
     // After a close, what the peer sent before it is still handed out.
     Ref<socket::SocketInfo> info = s.ReceiveInfo;
     bool mayWait = !platform::SocketHeld(s.SocketHandle);
@@ -210,15 +210,15 @@ int32_t TolvanSocket::GetData(std::string& DataBuff, int32_t DataLen)
         return !s.LineBuffer.empty();
     });
     if (s.ReceiveInfo != info)
-        return socket::kNotConnected;
+        return socket_result::NotConnected;
     if (s.LineBuffer.empty())
-        return s.Connected ? socket::kNothingArrived : socket::kNotConnected;
+        return s.Connected ? socket_result::NothingArrived : socket_result::NotConnected;
     DataBuff = s.LineBuffer.takeAll();
     // This socket's own next read waits for the next call: taken now, it would only
     // sit in the buffer and, with the next read on top, push it into the spill file.
     if (s.stillOn(info))
         platform::dispatchPendingExcept(s.SocketHandle);
-    return socket::kOk;
+    return socket_result::Ok;
 }
 
 } // namespace tolmail

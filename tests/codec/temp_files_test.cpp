@@ -11,6 +11,7 @@
 #include "platform/clock.h"
 
 using namespace tolmail::codec;
+namespace file_result = tolmail::file_result;
 namespace fs = std::filesystem;
 
 namespace {
@@ -60,17 +61,17 @@ TEST(TempFileName, TickCountAndExtension)
 TEST_F(TempFilesTest, WriteCreateNewAndAppend)
 {
     const std::string p = path("1.TMA");
-    EXPECT_EQ(WriteFileData(p, "", true), FileResult::FileOk);
+    EXPECT_EQ(WriteFileData(p, "", true), file_result::Ok);
     EXPECT_TRUE(fs::exists(p));
     EXPECT_EQ(fs::file_size(p), 0u);
     EXPECT_EQ(fs::status(p).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
 
-    EXPECT_EQ(WriteFileData(p, "abc", false), FileResult::FileOk);
-    EXPECT_EQ(WriteFileData(p, std::string("\0\xff", 2), false), FileResult::FileOk);
+    EXPECT_EQ(WriteFileData(p, "abc", false), file_result::Ok);
+    EXPECT_EQ(WriteFileData(p, std::string("\0\xff", 2), false), file_result::Ok);
     EXPECT_EQ(contents(p), std::string("abc\0\xff", 5));
 
     // An existing file in create-new mode: 1, and the file is left alone.
-    EXPECT_EQ(WriteFileData(p, "zzz", true), FileResult::FileExists);
+    EXPECT_EQ(WriteFileData(p, "zzz", true), file_result::Exists);
     EXPECT_EQ(contents(p), std::string("abc\0\xff", 5));
 }
 
@@ -79,9 +80,9 @@ TEST_F(TempFilesTest, CreateNewNeverWritesThroughALink)
     const std::string target = path("target");
     const std::string link = path("link.TMA");
     fs::create_symlink(target, link);  // dangling: the target does not exist yet
-    EXPECT_EQ(WriteFileData(link, "x", true), FileResult::FileExists);
+    EXPECT_EQ(WriteFileData(link, "x", true), file_result::Exists);
     EXPECT_FALSE(fs::exists(target));
-    EXPECT_EQ(WriteFileData(link, "x", false), FileResult::FilePermissionDenied);
+    EXPECT_EQ(WriteFileData(link, "x", false), file_result::PermissionDenied);
     EXPECT_FALSE(fs::exists(target));
 }
 
@@ -90,38 +91,38 @@ TEST_F(TempFilesTest, ReadWholeFile)
     std::string data(40000, '\0');
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = static_cast<char>(i * 31 + 7);
-    ASSERT_EQ(WriteFileData(path("big"), data, true), FileResult::FileOk);
+    ASSERT_EQ(WriteFileData(path("big"), data, true), file_result::Ok);
     std::string content = "prefix";
-    EXPECT_EQ(ReadWholeFile(path("big"), content), FileResult::FileOk);
+    EXPECT_EQ(ReadWholeFile(path("big"), content), file_result::Ok);
     EXPECT_EQ(content, "prefix" + data);
 
-    ASSERT_EQ(WriteFileData(path("empty"), "", true), FileResult::FileOk);
+    ASSERT_EQ(WriteFileData(path("empty"), "", true), file_result::Ok);
     content = "x";
-    EXPECT_EQ(ReadWholeFile(path("empty"), content), FileResult::FileOk);
+    EXPECT_EQ(ReadWholeFile(path("empty"), content), file_result::Ok);
     EXPECT_EQ(content, "x");
 
-    EXPECT_EQ(ReadWholeFile(path("missing"), content), FileResult::FileMissing);
+    EXPECT_EQ(ReadWholeFile(path("missing"), content), file_result::Missing);
     fs::create_directory(path("adir"));
-    EXPECT_EQ(ReadWholeFile(path("adir"), content), FileResult::FileMissing);
+    EXPECT_EQ(ReadWholeFile(path("adir"), content), file_result::Missing);
     EXPECT_EQ(content, "x");
 }
 
 TEST_F(TempFilesTest, DeleteFileIfPresent)
 {
-    EXPECT_EQ(DeleteFileIfPresent(path("missing")), FileResult::FileMissing);
-    ASSERT_EQ(WriteFileData(path("f"), "x", true), FileResult::FileOk);
-    EXPECT_EQ(DeleteFileIfPresent(path("f")), FileResult::FileOk);
+    EXPECT_EQ(DeleteFileIfPresent(path("missing")), file_result::Missing);
+    ASSERT_EQ(WriteFileData(path("f"), "x", true), file_result::Ok);
+    EXPECT_EQ(DeleteFileIfPresent(path("f")), file_result::Ok);
     EXPECT_FALSE(fs::exists(path("f")));
 }
 
 TEST_F(TempFilesTest, PathNotFound)
 {
-    EXPECT_EQ(WriteFileData(path("no/such/dir/f.TMA"), "x", true), FileResult::FilePathNotFound);
-    EXPECT_EQ(WriteFileData(path("no/such/dir/f.TMA"), "x", false), FileResult::FilePathNotFound);
+    EXPECT_EQ(WriteFileData(path("no/such/dir/f.TMA"), "x", true), file_result::PathNotFound);
+    EXPECT_EQ(WriteFileData(path("no/such/dir/f.TMA"), "x", false), file_result::PathNotFound);
     // A cache directory without its trailing separator puts the file beside it.
     const std::string cache = dir_ + "cache";
     fs::create_directory(cache);
-    ASSERT_EQ(WriteFileData(cache + "1.TMA", "x", true), FileResult::FileOk);
+    ASSERT_EQ(WriteFileData(cache + "1.TMA", "x", true), file_result::Ok);
     EXPECT_TRUE(fs::exists(dir_ + "cache1.TMA"));
 }
 
@@ -130,10 +131,10 @@ TEST_F(TempFilesTest, ReadOnlyDirectory)
     if (geteuid() != 0) {
         const std::string locked = dir_ + "locked";
         fs::create_directory(locked);
-        ASSERT_EQ(WriteFileData(locked + "/f", "x", true), FileResult::FileOk);
+        ASSERT_EQ(WriteFileData(locked + "/f", "x", true), file_result::Ok);
         fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
-        EXPECT_EQ(WriteFileData(locked + "/g", "x", true), FileResult::FilePermissionDenied);
-        EXPECT_EQ(DeleteFileIfPresent(locked + "/f"), FileResult::FilePermissionDenied);
+        EXPECT_EQ(WriteFileData(locked + "/g", "x", true), file_result::PermissionDenied);
+        EXPECT_EQ(DeleteFileIfPresent(locked + "/f"), file_result::PermissionDenied);
         fs::permissions(locked, fs::perms::owner_all);
         return;
     }
@@ -141,6 +142,6 @@ TEST_F(TempFilesTest, ReadOnlyDirectory)
     // refuse new names and removals.
     if (!fs::is_directory("/sys/kernel") || !fs::exists("/proc/version"))
         GTEST_SKIP() << "running as root without /sys and /proc: no read-only directory to try";
-    EXPECT_EQ(WriteFileData("/sys/kernel/tolmail-test.TMA", "x", true), FileResult::FilePermissionDenied);
-    EXPECT_EQ(DeleteFileIfPresent("/proc/version"), FileResult::FilePermissionDenied);
+    EXPECT_EQ(WriteFileData("/sys/kernel/tolmail-test.TMA", "x", true), file_result::PermissionDenied);
+    EXPECT_EQ(DeleteFileIfPresent("/proc/version"), file_result::PermissionDenied);
 }

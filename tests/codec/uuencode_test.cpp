@@ -28,7 +28,7 @@ TEST(UuEncode, LineLayout)
     const std::string more = UuEncode(std::string(46, 'x'));
     EXPECT_EQ(more.substr(0, 63), full.substr(0, 63));
     // Count character for 1, two group characters, two grave accents, CR LF, "`".
-    EXPECT_EQ(more.substr(63), std::string("!") + UuEncodeGroup("x") + "\r\n`");
+    EXPECT_EQ(more.substr(63), '!' + UuEncodeGroup("x") + "\r\n`");
 }
 
 TEST(UuDecode, StopsAtZeroCountOrEnd)

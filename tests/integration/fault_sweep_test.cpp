@@ -296,7 +296,7 @@ void Sweep(size_t count, const std::string& what, const std::function<int32_t(si
     }
     std::string tally;
     for (const auto& [code, n] : results)
-        tally += " " + std::to_string(code) + "x" + std::to_string(n);
+        tally += ' ' + std::to_string(code) + "x" + std::to_string(n);
     std::printf("[ sweep    ] %zu runs over %s in %.1f s; results%s\n", done, what.c_str(),
                 std::chrono::duration<double>(Clock::now() - start).count(), tally.c_str());
 }

@@ -20,7 +20,7 @@ Ref<Message> AddBare(Messages& messages, int32_t number, const std::string& key 
                      const std::string& fullMsgFilename = {})
 {
     return messages.AddMessage(number, "", "", "", "", "", fullMsgFilename, "", 0, "", "", "", "", "", "",
-                               "S" + std::to_string(number), WeakRef<TolvanPOP3>{}, key, kLibrary);
+                               'S' + std::to_string(number), WeakRef<TolvanPOP3>{}, key, kLibrary);
 }
 
 int32_t ErrorOf(const std::function<void()>& call)

@@ -8,27 +8,28 @@
 #include <unistd.h>
 
 using namespace tolmail::platform;
+namespace file_result = tolmail::file_result;
 namespace fs = std::filesystem;
 
 TEST(FileServices, ErrnoTable)
 {
-    EXPECT_EQ(MapErrno(ENOSPC), FileDiskFull);
+    EXPECT_EQ(MapErrno(ENOSPC), file_result::DiskFull);
     for (int err : {EACCES, EPERM, EROFS, ETXTBSY})
-        EXPECT_EQ(MapErrno(err), FilePermissionDenied) << err;
-    EXPECT_EQ(MapErrno(EIO), FileNotReady);
-    EXPECT_EQ(MapErrno(ENOENT), FilePathNotFound);
-    EXPECT_EQ(MapErrno(ENOTDIR), FilePathNotFound);
-    EXPECT_EQ(MapErrno(EINVAL), FileOtherFailure);
+        EXPECT_EQ(MapErrno(err), file_result::PermissionDenied) << err;
+    EXPECT_EQ(MapErrno(EIO), file_result::NotReady);
+    EXPECT_EQ(MapErrno(ENOENT), file_result::PathNotFound);
+    EXPECT_EQ(MapErrno(ENOTDIR), file_result::PathNotFound);
+    EXPECT_EQ(MapErrno(EINVAL), file_result::OtherFailure);
 }
 
 TEST(FileServices, HiddenFilesAndDirectoriesCountAsAbsent)
 {
     std::string dir = (fs::temp_directory_path() / "tolmail-fs-XXXXXX").string();
     ASSERT_NE(mkdtemp(dir.data()), nullptr);
-    FileResult r = FileOtherFailure;
+    FileResult r = file_result::OtherFailure;
     ASSERT_TRUE(File::CreateNew(dir + "/plain", r).write("hello", 5, r));
     File::CreateNew(dir + "/.hidden", r);
-    EXPECT_EQ(r, FileOk);
+    EXPECT_EQ(r, file_result::Ok);
     EXPECT_TRUE(IsNormalFile(dir + "/plain"));
     EXPECT_FALSE(IsNormalFile(dir + "/.hidden"));
     EXPECT_FALSE(IsNormalFile(dir));
@@ -39,6 +40,6 @@ TEST(FileServices, HiddenFilesAndDirectoriesCountAsAbsent)
     char buf[8];
     EXPECT_EQ(in.read(buf, sizeof buf, r), 5);
     EXPECT_EQ(in.read(buf, sizeof buf, r), 0);
-    EXPECT_EQ(RemoveFile(dir + "/absent"), FilePathNotFound);
+    EXPECT_EQ(RemoveFile(dir + "/absent"), file_result::PathNotFound);
     fs::remove_all(dir);
 }

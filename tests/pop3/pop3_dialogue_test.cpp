@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "support/event_tables.h"
 #include "support/loopback_peer.h"
 #include "tolmail/TolvanPOP3.h"
 
@@ -21,6 +22,7 @@ struct Recorder : TolvanPOP3Events {
     std::function<void(int32_t task, int32_t param2)> onEvent;
     void OnPOP3Event(const std::string& text, int32_t task, int32_t, int32_t param2) override
     {
+        EXPECT_TRUE(eventtable::InTable(pop3_event::All, task, text)) << task << " " << text;
         tasks.push_back(task);
         lastText = text;
         if (onEvent)

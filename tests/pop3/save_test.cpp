@@ -11,6 +11,7 @@
 #include "codec/base64.h"
 #include "codec/quoted_printable.h"
 #include "codec/uuencode.h"
+#include "support/event_tables.h"
 
 namespace tolmail::testing {
 namespace {
@@ -21,6 +22,7 @@ class Recorder : public TolvanPOP3Events {
 public:
     void OnPOP3Event(const std::string& text, int32_t task, int32_t param1, int32_t param2) override
     {
+        EXPECT_TRUE(eventtable::InTable(pop3_event::All, task, text)) << task << " " << text;
         events.emplace_back(text, task, param1, param2);
     }
     std::vector<Event> events;

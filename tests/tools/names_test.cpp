@@ -49,7 +49,7 @@ TEST(SafeFileName, HostileNames)
         {"a\x1b[31m\r\n\x7f" "b.txt", "a[31mb.txt"},
         // Cut before the dot rule: the last 200 bytes of these start with dots.
         {Repeat("a", 9800) + "." + Repeat("b", 199), Repeat("b", 199)},
-        {"x" + Repeat(".", 300), "fallback"},
+        {'x' + Repeat(".", 300), "fallback"},
         {Repeat("x", 10000) + ".pdf", Repeat("x", 196) + ".pdf"},
         // ... and never inside a UTF-8 character.
         {Repeat("\xc3\xa9", 150) + "z", Repeat("\xc3\xa9", 99) + "z"},

@@ -23,6 +23,9 @@
 #include "save_dir.h"
 #include "terminal_text.h"
 #include "tolmail/TolvanPOP3.h"
+#include "tolmail/file_codes.h"
+#include "tolmail/pop3_codes.h"
+#include "tolmail/socket_codes.h"
 #include "tolmail/error.h"
 
 namespace tolmail::cli {
@@ -77,7 +80,7 @@ constexpr int32_t kPartsInMemory = 1024 * 1024;
 constexpr int32_t kKeepTextOnDisk = 4;
 // Attachment.Save's code for a body that does not decode (on the file road it is a
 // result; on the in-memory road it arrives as an exception).
-constexpr int32_t kUndecodable = 64;
+constexpr int32_t kUndecodable = file_result::OtherFailure;
 // The first line of a password file is all that is read of it.
 constexpr size_t kLongestPasswordFile = 64 * 1024;
 constexpr const char* kNoError = "No Error";
@@ -214,34 +217,35 @@ struct Meaning {
     const char* text;
 };
 
-// What the codes mean: of Connect, and of the steps of a session (RETR, DELE, QUIT).
+// What the codes mean: of Connect (its own, and the socket's it passes on), and of the
+// steps of a session (RETR, DELE, NOOP, QUIT).
 constexpr Meaning kLogInMeanings[] = {
-    {1, "no reply from the server in time"},
-    {2, "the connection was lost"},
-    {4, "cannot connect to the server"},
-    {5, "log-in refused"},
-    {32, "not a POP3 server"},
+    {socket_result::NothingArrived, "no reply from the server in time"},
+    {socket_result::NotConnected, "the connection was lost"},
+    {socket_result::OpenFailed, "cannot connect to the server"},
+    {pop3_result::LoginRefused, "log-in refused"},
+    {pop3_result::NotPop3Server, "not a POP3 server"},
 };
 constexpr Meaning kSessionMeanings[] = {
-    {1, "no reply from the server in time"},
-    {2, "the connection was lost"},
-    {4, "a temporary file could not be created or written"},
-    {8, "the message text could not be written to the cache directory"},
-    {16, "refused by the server"},
-    {32, "refused by the server"},
-    {64, "protocol error"},
+    {pop3_result::NoReply, "no reply from the server in time"},
+    {pop3_result::ConnectionLost, "the connection was lost"},
+    {pop3_result::TempFileFailed, "a temporary file could not be created or written"},
+    {pop3_result::TextFileFailed, "the message text could not be written to the cache directory"},
+    {pop3_result::Refused, "refused by the server"},
+    {pop3_result::QuitRefused, "refused by the server"},
+    {pop3_result::ProtocolError, "protocol error"},
 };
 
 // What the file codes of saving mean.
 constexpr Meaning kFileMeanings[] = {
-    {1, "every name of that form is taken"},
-    {2, "disk full"},
-    {4, "permission denied"},
-    {8, "disk not ready"},
-    {9, "permission denied"},
-    {16, "path not found"},
-    {32, "its temporary file is missing"},
-    {64, "file error"},
+    {file_result::Exists, "every name of that form is taken"},
+    {file_result::DiskFull, "disk full"},
+    {file_result::PermissionDenied, "permission denied"},
+    {file_result::NotReady, "disk not ready"},
+    {file_result::SavePermissionDenied, "permission denied"},
+    {file_result::PathNotFound, "path not found"},
+    {file_result::Missing, "its temporary file is missing"},
+    {file_result::OtherFailure, "file error"},
 };
 
 const char* MeaningOf(int32_t code, std::span<const Meaning> meanings)
@@ -255,7 +259,8 @@ const char* MeaningOf(int32_t code, std::span<const Meaning> meanings)
 /// "(code, meaning): server's text" for a failed step of the component.
 std::string Why(int32_t code, const TolvanPOP3& pop3, std::span<const Meaning> meanings = kSessionMeanings)
 {
-    std::string why = "(" + std::to_string(code) + ", " + MeaningOf(code, meanings) + ")";
+    // '(' as a character: "(" + std::string&& draws a false -Wrestrict from GCC 12 (bug 105651).
+    std::string why = '(' + std::to_string(code) + ", " + MeaningOf(code, meanings) + ")";
     const std::string error = pop3.POP3Error();
     if (!error.empty() && error != kNoError)
         why += ": " + Printable(error);
@@ -267,28 +272,27 @@ void Complain(const std::string& text)
     std::fprintf(stderr, "tolmail fetch: %s\n", text.c_str());
 }
 
-/// Progress for the retrieval events (11 to 15) and Save's decoding events (20, 21).
+/// Progress of the retrieval (a message retrieved, a header read) and of Save's decoding.
 class ProgressSink : public TolvanPOP3Events {
 public:
     ProgressSink(Progress::Style style, int32_t count) : progress_(style), count_(count) {}
 
-    void OnPOP3Event(const std::string& text, int32_t task, int32_t param1, int32_t param2) override
+    void OnPOP3Event(const std::string&, int32_t task, int32_t param1, int32_t param2) override
     {
         switch (task) {
-        case 11:
+        case pop3_event::Retrieving.task:
             progress_.update("retrieving messages", retrieved_++, count_, "messages");
             break;
-        case 15:
+        case pop3_event::EmailHeader.task:
             progress_.update("reading headers", param2 - 1, count_, "messages");
             break;
-        case 20:
+        case pop3_event::Decoding.task:
             progress_.update(saving_, static_cast<int64_t>(param1) - param2, param1);
             break;
-        case 21:
+        case pop3_event::DecodingDone.task:
             progress_.finish(saving_, param1, param1);
             break;
         default:
-            (void)text;
             break;
         }
     }
@@ -371,18 +375,18 @@ int32_t SaveText(const Message& message, int number, const SaveDir& dir, std::st
                       chosen);
 }
 
-/// Saves one attachment under `name`; 0, or the failing code with `why` set.
+/// Saves one attachment under `name`; file_result::Ok, or the failing code with `why` set.
 int32_t SaveAttachment(Attachment& attachment, const std::string& name, const SaveDir& dir, std::string& chosen,
                        std::string& why)
 {
-    int32_t result = 0;
+    int32_t result = file_result::Ok;
     try {
         result = dir.create(name,
                             [&](const std::string& path) {
                                 // Any entry, a dangling link included, is taken: so a file
                                 // found after a failed Save is Save's own.
                                 struct stat st {};
-                                return ::lstat(path.c_str(), &st) == 0 ? 1 : attachment.Save(path);
+                                return ::lstat(path.c_str(), &st) == 0 ? file_result::Exists : attachment.Save(path);
                             },
                             chosen);
     } catch (const std::exception& e) {
@@ -390,11 +394,11 @@ int32_t SaveAttachment(Attachment& attachment, const std::string& name, const Sa
         why = Printable(e.what());
         result = kUndecodable;
     }
-    if (result == 0)
-        return 0;
-    // 1: every candidate name was taken, none of them is ours. Otherwise a file that
+    if (result == file_result::Ok)
+        return result;
+    // Exists: every candidate name was taken, none of them is ours. Otherwise a file that
     // Save began must not pass for the attachment.
-    if (result != 1)
+    if (result != file_result::Exists)
         dir.discard(chosen);
     if (why.empty())
         why = MeaningOf(result, kFileMeanings);
@@ -405,10 +409,10 @@ int32_t SaveAttachment(Attachment& attachment, const std::string& name, const Sa
 /// whole, else the first failing code.
 int32_t SaveMessage(Message& message, int number, const SaveDir& dir, ProgressSink& sink)
 {
-    int32_t firstFailure = 0;
+    int32_t firstFailure = file_result::Ok;
     std::string chosen;
     const std::optional<std::string> text = TextToCompare(message);
-    if (int32_t result = SaveText(message, number, dir, chosen); result != 0) {
+    if (int32_t result = SaveText(message, number, dir, chosen); result != file_result::Ok) {
         Complain("message " + std::to_string(number) + ": writing its text failed (" + std::to_string(result) +
                  "): " + MeaningOf(result, kFileMeanings));
         firstFailure = result;
@@ -423,10 +427,10 @@ int32_t SaveMessage(Message& message, int number, const SaveDir& dir, ProgressSi
         const std::string name = SafeFileName(attachment->Filename(), fallback);
         sink.saving(name);
         std::string why;
-        if (int32_t result = SaveAttachment(*attachment, name, dir, chosen, why); result != 0) {
+        if (int32_t result = SaveAttachment(*attachment, name, dir, chosen, why); result != file_result::Ok) {
             Complain("message " + std::to_string(number) + ": saving '" + Printable(name) + "' failed (" +
                      std::to_string(result) + "): " + why);
-            if (firstFailure == 0)
+            if (firstFailure == file_result::Ok)
                 firstFailure = result;
             continue;
         }
@@ -456,22 +460,22 @@ int32_t DownloadAll(TolvanPOP3& pop3, const SaveDir& dir, ProgressSink& sink, bo
 {
     Ref<Messages> messages = pop3.Messages();
     const int32_t count = messages->Count();
-    int32_t firstFailure = 0;
+    int32_t firstFailure = pop3_result::Ok;
     int failed = 0;
     const auto note = [&](int32_t result) {
-        if (firstFailure == 0)
+        if (firstFailure == pop3_result::Ok)
             firstFailure = result;
     };
     for (int number = 1; number <= count; ++number) {
         Ref<Message> message = messages->Item(Variant(1));
         messages->Remove(Variant(1));
         const std::string label = "message " + std::to_string(number) + ": ";
-        if (int32_t result = message->GetMessage(kKeepTextOnDisk); result != 0) {
+        if (int32_t result = message->GetMessage(kKeepTextOnDisk); result != pop3_result::Ok) {
             Complain(label + "retrieval failed " + Why(result, pop3) + "; left at the server");
             note(result);
             ++failed;
             // The component either read on to the message's end or closed the connection.
-            if (pop3.KeepAlive() != 0) {
+            if (pop3.KeepAlive() != pop3_result::Ok) {
                 sessionLost = true;
                 Complain("the session with the server is lost" + NotRetrieved(number + 1, count));
                 failed += count - number;
@@ -479,7 +483,7 @@ int32_t DownloadAll(TolvanPOP3& pop3, const SaveDir& dir, ProgressSink& sink, bo
             }
             continue;
         }
-        if (int32_t result = SaveMessage(*message, number, dir, sink); result != 0) {
+        if (int32_t result = SaveMessage(*message, number, dir, sink); result != file_result::Ok) {
             note(result);
             ++failed;
             if (deleteSaved)
@@ -488,7 +492,7 @@ int32_t DownloadAll(TolvanPOP3& pop3, const SaveDir& dir, ProgressSink& sink, bo
         }
         if (!deleteSaved)
             continue;
-        if (int32_t result = message->DeleteAtServer(); result != 0) {
+        if (int32_t result = message->DeleteAtServer(); result != pop3_result::Ok) {
             Complain(label + "saved, but deleting it at the server failed " + Why(result, pop3));
             note(result);
         }
@@ -519,7 +523,7 @@ int Fetch(const Options& o, const std::string& password, const std::optional<Sav
     }
 
     int32_t result = pop3->Connect();
-    if (result != 0) {
+    if (result != pop3_result::Ok) {
         Complain("log-in to " + Printable(o.server) + " port " + std::to_string(o.port.value_or(110)) + " failed " + Why(result, *pop3, kLogInMeanings));
         return result;
     }
@@ -530,20 +534,20 @@ int Fetch(const Options& o, const std::string& password, const std::optional<Sav
     // The header pass makes the message objects that the download then fills.
     result = pop3->GetMessageHeader();
     sink->finish("reading headers");
-    if (result != 0)
+    if (result != pop3_result::Ok)
         Complain("reading the message headers failed " + Why(result, *pop3) + "; nothing was downloaded");
     if (o.list || !dir)
         PrintList(*pop3);
     bool sessionLost = false;
-    if (result == 0 && dir) {
+    if (result == pop3_result::Ok && dir) {
         result = DownloadAll(*pop3, *dir, *sink, o.del, sessionLost);
         sink->finishRetrieving();
     }
     const int32_t logoff = pop3->Disconnect();
-    if (logoff != 0 && !sessionLost)
+    if (logoff != pop3_result::Ok && !sessionLost)
         Complain("log-off failed " + Why(logoff, *pop3) +
                  (o.del ? "; the server may keep the messages marked for deletion" : ""));
-    return result != 0 ? result : logoff;
+    return result != pop3_result::Ok ? result : logoff;
 }
 
 } // namespace
@@ -572,7 +576,7 @@ int RunFetch(int argc, char** argv)
         privateCache.emplace();
         if (!privateCache->ok()) {
             Complain(std::string("cannot create a private cache directory: ") + std::strerror(errno));
-            return 4;
+            return pop3_result::TempFileFailed;  // as a retrieval whose temporary file failed
         }
         cache = privateCache->path();
     } else if (cache.back() != '/') {

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <vector>
 
+#include "tolmail/file_codes.h"
+
 namespace tolmail::cli {
 
 namespace {
@@ -16,10 +18,10 @@ constexpr size_t kLongestName = 200;
 constexpr int kMostClashes = 10000;
 constexpr size_t kCopyPiece = 1024 * 1024;
 
-/// The file code of a failed write: 2 for a full disk, else 64.
+/// The file code of a failed write: DiskFull, else OtherFailure.
 int WriteFailure(int error)
 {
-    return error == ENOSPC || error == EDQUOT ? 2 : 64;
+    return error == ENOSPC || error == EDQUOT ? file_result::DiskFull : file_result::OtherFailure;
 }
 
 /// Writes all of `data`; 0 or errno.
@@ -93,8 +95,8 @@ int SaveDir::create(const std::string& name, const std::function<int(const std::
     const bool hasExtension = dot != std::string::npos && dot > 0;
     const std::string stem = hasExtension ? name.substr(0, dot) : name;
     const std::string extension = hasExtension ? name.substr(dot) : "";
-    int result = 1;
-    for (int n = 0; n < kMostClashes && result == 1; ++n) {
+    int result = file_result::Exists;
+    for (int n = 0; n < kMostClashes && result == file_result::Exists; ++n) {
         chosen = n == 0 ? name : stem + "-" + std::to_string(n) + extension;
         result = create(pathOf(chosen));
     }
@@ -105,15 +107,15 @@ int SaveDir::writeNew(const std::string& name, const std::string& data) const
 {
     const int fd = ::openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
-        return errno == EEXIST || errno == ELOOP ? 1 : 64;
+        return errno == EEXIST || errno == ELOOP ? file_result::Exists : file_result::OtherFailure;
     const int error = WriteAll(fd, data.data(), data.size());
     if (error != 0 || ::close(fd) != 0) {
         if (error != 0)
             ::close(fd);
         discard(name);  // a short file must not pass for the whole text
-        return error != 0 ? WriteFailure(error) : 64;
+        return error != 0 ? WriteFailure(error) : file_result::OtherFailure;
     }
-    return 0;
+    return file_result::Ok;
 }
 
 int SaveDir::adopt(const std::string& name, const std::string& source) const
@@ -121,12 +123,12 @@ int SaveDir::adopt(const std::string& name, const std::string& source) const
     // A hard link never replaces an existing name and never follows a link there.
     if (::linkat(AT_FDCWD, source.c_str(), fd_, name.c_str(), 0) == 0) {
         ::unlink(source.c_str());
-        return 0;
+        return file_result::Ok;
     }
     if (errno == EEXIST)
-        return 1;
+        return file_result::Exists;
     if (errno == ENOENT && ::access(source.c_str(), F_OK) != 0)
-        return 32;
+        return file_result::Missing;
     return copyIn(name, source);  // another file system, or one without hard links
 }
 
@@ -134,21 +136,21 @@ int SaveDir::copyIn(const std::string& name, const std::string& source) const
 {
     const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
-        return errno == ENOENT ? 32 : 64;
+        return errno == ENOENT ? file_result::Missing : file_result::OtherFailure;
     const int out = ::openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (out < 0) {
         const int error = errno;
         ::close(in);
-        return error == EEXIST || error == ELOOP ? 1 : 64;
+        return error == EEXIST || error == ELOOP ? file_result::Exists : file_result::OtherFailure;
     }
     std::vector<char> piece(kCopyPiece);
-    int result = 0;
+    int result = file_result::Ok;
     for (;;) {
         const ssize_t got = ::read(in, piece.data(), piece.size());
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            result = 64;
+            result = file_result::OtherFailure;
         if (got <= 0)
             break;
         if (const int error = WriteAll(out, piece.data(), static_cast<size_t>(got)); error != 0) {
@@ -157,9 +159,9 @@ int SaveDir::copyIn(const std::string& name, const std::string& source) const
         }
     }
     ::close(in);
-    if (::close(out) != 0 && result == 0)
-        result = 64;
-    if (result != 0)
+    if (::close(out) != 0 && result == file_result::Ok)
+        result = file_result::OtherFailure;
+    if (result != file_result::Ok)
         discard(name);
     return result;
 }

@@ -26,18 +26,18 @@ public:
     std::string pathOf(const std::string& name) const;
 
     /// Calls `create(path)` with the safe name, then with "name-1.ext", "name-2.ext" ...
-    /// while it reports that the name is taken (returns 1). Returns create's last
-    /// result; `chosen` gets the name used.
+    /// while it reports that the name is taken (returns file_result::Exists). Returns
+    /// create's last result; `chosen` gets the name used.
     int create(const std::string& name, const std::function<int(const std::string&)>& create,
                std::string& chosen) const;
 
-    /// Writes a new file (owner-only, exclusive, no link followed); 0, 1 when the name
-    /// is taken, or another file code.
+    /// Writes a new file (owner-only, exclusive, no link followed); a file_result code:
+    /// Ok, Exists when the name is taken, or another.
     int writeNew(const std::string& name, const std::string& data) const;
     /// Brings the finished file `source` in as a new file `name`: moved when it lies on
     /// the same file system, else copied (exclusive, no link followed; a failed copy
-    /// leaves nothing behind). 0, 1 when the name is taken, 32 when `source` is missing,
-    /// or another file code.
+    /// leaves nothing behind). A file_result code: Ok, Exists when the name is taken,
+    /// Missing when `source` is, or another.
     int adopt(const std::string& name, const std::string& source) const;
     /// Removes `name` (a file this command created and could not finish).
     void discard(const std::string& name) const;

@@ -18,6 +18,8 @@
 #include "progress.h"
 #include "terminal_text.h"
 #include "tolmail/TolvanSMTP.h"
+#include "tolmail/smtp_codes.h"
+#include "tolmail/socket_codes.h"
 
 namespace tolmail::cli {
 
@@ -236,37 +238,35 @@ std::string parse(int argc, char** argv, Options& o)
     return {};
 }
 
-/// Shows events 20 and 21 as progress of each attachment.
+/// Shows the encoding of each attachment as its progress. The component encodes the
+/// attachments in the order they were added (in both modes) and ends each one, an
+/// empty one too, with EncodingDone: so the events say which file they are about
+/// without their text being taken apart.
 class ProgressSink : public TolvanSMTPEvents {
 public:
-    explicit ProgressSink(Progress::Style style) : progress_(style) {}
-    void OnSMTPEvent(const std::string& text, int32_t task, int32_t param1, int32_t param2) override
+    ProgressSink(Progress::Style style, const std::vector<std::pair<std::string, int32_t>>& attachments)
+        : progress_(style)
     {
-        if (task == 20) {
-            current_ = Printable(label(text));
-            progress_.update(current_, param2, param1);
-        } else if (task == 21) {
-            progress_.finish(current_.empty() ? "attachment" : current_, param2, param1);
-            current_.clear();
+        for (const auto& [path, encoding] : attachments)
+            labels_.push_back(Printable(path.substr(path.find_last_of('/') + 1)));
+    }
+
+    void OnSMTPEvent(const std::string&, int32_t task, int32_t param1, int32_t param2) override
+    {
+        if (task == smtp_event::Encoding.task) {
+            progress_.update(label(), param2, param1);
+        } else if (task == smtp_event::EncodingDone.task) {
+            progress_.finish(label(), param2, param1);
+            ++current_;
         }
     }
 
 private:
-    static std::string label(const std::string& text)
-    {
-        // "ATTACHMENT: Encoding PATH ..." → the file's own name.
-        std::string path = text;
-        const std::string head = "ATTACHMENT: Encoding ", tail = " ...";
-        if (path.rfind(head, 0) == 0)
-            path = path.substr(head.size());
-        if (path.size() >= tail.size() && path.compare(path.size() - tail.size(), tail.size(), tail) == 0)
-            path.resize(path.size() - tail.size());
-        const size_t slash = path.rfind('/');
-        return slash == std::string::npos ? path : path.substr(slash + 1);
-    }
+    std::string label() const { return current_ < labels_.size() ? labels_[current_] : "attachment"; }
 
     Progress progress_;
-    std::string current_;
+    std::vector<std::string> labels_;
+    size_t current_ = 0;
 };
 
 /// Why `path` cannot be attached, or "" when it can.
@@ -344,34 +344,36 @@ int RunSend(int argc, char** argv)
     if (o.body == "-") {
         smtp->MailBody(std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()));
     } else if (!o.body.empty()) {
-        if (const int32_t rc = smtp->ImportMailBody(o.body); rc != 0)
+        if (const int32_t rc = smtp->ImportMailBody(o.body); rc != file_result::Ok)
             return fail("cannot read the body file " + o.body, rc);
     }
     for (const auto& r : o.recipients) {
-        if (smtp->AddRecipients(r.name, r.address, r.type) != 0)
-            return fail("recipient refused (too long, or holding a blank, angle bracket or control character): " + Printable(r.address), 5);
+        if (smtp->AddRecipients(r.name, r.address, r.type) != smtp_result::Ok)
+            return fail("recipient refused (too long, or holding a blank, angle bracket or control character): " +
+                            Printable(r.address),
+                        smtp_result::ArgumentRefused);
     }
     for (const auto& [name, value] : o.headers) {
-        if (smtp->AddCustomHeader(name, value) != 0)
-            return fail("header refused: " + name, 5);
+        if (smtp->AddCustomHeader(name, value) != smtp_result::Ok)
+            return fail("header refused: " + name, smtp_result::ArgumentRefused);
     }
     for (const auto& [path, encoding] : o.attachments) {
         if (std::string why = AttachRefusal(path); !why.empty())
-            return fail(why, 5);
-        if (smtp->AddAttachment(path, encoding) != 0)
-            return fail("cannot attach " + Printable(path), 5);
+            return fail(why, smtp_result::ArgumentRefused);
+        if (smtp->AddAttachment(path, encoding) != smtp_result::Ok)
+            return fail("cannot attach " + Printable(path), smtp_result::ArgumentRefused);
     }
 
-    smtp->Advise(std::make_shared<ProgressSink>(Progress::StyleFor(stderr, o.quiet)));
+    smtp->Advise(std::make_shared<ProgressSink>(Progress::StyleFor(stderr, o.quiet), o.attachments));
     const int32_t sent = smtp->Send();
-    if (sent != 0) {
+    if (sent != smtp_result::Ok) {
         std::string why = Printable(trim(smtp->SMTPError()));
         if (why.empty() || why == "No Error")
-            why = sent == 4 ? "cannot connect to " + o.server : "no reply from the server";
+            why = sent == socket_result::OpenFailed ? "cannot connect to " + o.server : "no reply from the server";
         return fail("not sent (" + std::to_string(sent) + "): " + why, sent);
     }
     const int32_t closed = smtp->Disconnect();
-    if (closed != 0)
+    if (closed != smtp_result::Ok)
         return fail("sent, but QUIT failed: " + Printable(trim(smtp->SMTPError())), closed);
     return 0;
 }
