@@ -27,7 +27,7 @@ fi
 
 CC=${CC:-clang} CXX=${CXX:-clang++} cmake -S "$root" -B "$build" -G Ninja \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTOLMAIL_FUZZ=ON -DTOLMAIL_SANITIZE=ON \
-    -DTOLMAIL_TESTS=ON -DTOLMAIL_BENCH=OFF >/dev/null
+    -DTOLMAIL_WERROR=ON -DTOLMAIL_TESTS=ON -DTOLMAIL_BENCH=OFF >/dev/null
 
 names="$*"
 if [ -z "$names" ]; then

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The test command: installs what is missing, builds with AddressSanitizer and
 # UndefinedBehaviorSanitizer (warnings are errors), starts the loopback servers,
-# runs every test, then runs each fuzz target for a bounded time.
+# runs every test, checks the installed package, then runs each fuzz target for a
+# bounded time.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -33,5 +34,8 @@ done
 
 # Serially: the server tests share the loopback servers' mailboxes.
 ctest --test-dir "$build" --output-on-failure -j 1
+
+# The library as a user installs it: Release build, exports, headers, an outside project.
+scripts/check-package.sh
 
 FUZZ_SECONDS=${FUZZ_SECONDS:-30} scripts/run-fuzzers.sh
