@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Checks the library as a user receives it: a Release build with warnings as errors
 # (GCC, no sanitizers, no tests), installed into a temporary prefix, then
+#  - the API reference builds without a Doxygen warning;
 #  - libtolmail.so exports names of namespace tolmail only, and none of its internals;
 #  - every installed public header compiles on its own;
 #  - no installed header shows a member meant for the library alone;
@@ -30,9 +31,20 @@ cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=g++ "${launcher[@]}" \
 cmake --build "$build" -j 2
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
+echo "== API reference"
+# Doxygen fails on any warning: every public declaration is documented.
+if cmake --build "$build" --target docs >"$work/docs.log" 2>&1; then
+  echo "built in $build/docs/html"
+else
+  fail "the API reference does not build without warnings:"
+  cat "$work/docs.log" >&2
+fi
+
 libdir=$(dirname "$(find "$prefix" -name libtolmail.so -print -quit)")
 [[ -e $libdir/libtolmail.so.1 && -f $libdir/libtolmail.a ]] || fail "libtolmail.so.1 or libtolmail.a not installed"
 [[ -x $prefix/bin/tolmail ]] || fail "the tolmail command is not installed"
+[[ -f $prefix/share/man/man1/tolmail.1 ]] || fail "the man page tolmail(1) is not installed"
+[[ -f $prefix/share/doc/tolmail/LICENSE ]] || fail "the licence is not installed"
 
 echo "== exported symbols"
 # Allowed: a name in namespace tolmail, or the type information, virtual table or guard of
