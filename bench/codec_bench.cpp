@@ -43,7 +43,7 @@ const std::string& textData()
 {
     static const std::string data = [] {
         static const char* const kWords[] = {"the", "message", "attachment", "r\xe9sum\xe9", "a=b",
-                                             "server", "Gr\xfc\xdf" "e", "of", "and", "x-mailer"};
+                                             "server", "Gr\xfc\xdf\x65", "of", "and", "x-mailer"};
         std::string s;
         s.reserve(kSize + 128);
         std::mt19937 rng(7);
