@@ -7,6 +7,7 @@
 #include <string>
 
 #include <tolmail/TolvanSMTP.h>
+#include <tolmail/smtp_codes.h>
 
 namespace {
 
@@ -31,12 +32,13 @@ int main(int argc, char** argv)
     smtp->FromEmail("consumer@" + Env("TOLMAIL_MAIL_DOMAIN", "tolmail.test"));
     smtp->Subject("Sent by a program built against the installed library");
     smtp->MailBody("Version " + smtp->Version() + ".\r\n");
+    using namespace tolmail;
     int32_t result = smtp->AddRecipients("Consumer", argv[1], 1);
-    if (result == 0)
+    if (result == smtp_result::Ok)
         result = smtp->Connect();
-    if (result == 0)
+    if (result == smtp_result::Ok)
         result = smtp->Send();
     smtp->Disconnect();
     std::printf("result %d, SMTPError \"%s\"\n", static_cast<int>(result), smtp->SMTPError().c_str());
-    return result == 0 ? 0 : 1;
+    return result == smtp_result::Ok ? 0 : 1;
 }
