@@ -7,6 +7,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sysexits.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -228,22 +229,23 @@ TEST_F(FetchCommand, MessageNotSavedWholeIsReportedAndNeverDeleted)
     std::string large;  // over the memory limit: decoded from its temporary file
     for (int line = 0; line < 20000; ++line)
         large += std::string(76, 'Q') + "\r\n";
-    const std::vector<std::string> undecodable{"message 1: saving 'BAD.BIN' failed (64)",
-                                               "message 1: not every file was saved: left at the server"};
+    const std::vector<std::string> undecodable{"message 1: saving 'BAD.BIN': the content does not decode",
+                                               "1 of 2 messages not saved whole: they stay at the server"};
     const struct {
         const char* name;
         std::string first;
         std::optional<Retr> retr;  // how "RETR 1" is answered, when not whole
-        int exitCode;              // 0: any failure
+        int exitCode;
         bool goesOn;               // the session still answers, so message 2 is fetched
         std::vector<std::string> says;
     } cases[] = {
-        {"small undecodable part", Multipart("bad.bin", "QUJD!ERF"), {}, 64, true, undecodable},
-        {"large undecodable part", Multipart("bad.bin", large + "QUJD!ERF"), {}, 64, true, undecodable},
-        {"refused", kGood, Retr{"-ERR \x1b]0;owned\x07" + std::string(100000, 'E') + "\r\n"}, 16, true,
-         {"message 1: retrieval failed (16"}},
-        {"cut short", kGood, Retr{"+OK\r\nSubject: x\r\n\r\nhalf a bo", Retr::HangUp}, 0, false,
-         {"the session with the server is lost"}},
+        {"small undecodable part", Multipart("bad.bin", "QUJD!ERF"), {}, EX_DATAERR, true, undecodable},
+        {"large undecodable part", Multipart("bad.bin", large + "QUJD!ERF"), {}, EX_DATAERR, true, undecodable},
+        {"refused", kGood, Retr{"-ERR \x1b]0;owned\x07" + std::string(100000, 'E') + "\r\n"}, EX_UNAVAILABLE,
+         true, {"message 1: retrieval failed, left at the server: refused by the server"}},
+        {"cut short", kGood, Retr{"+OK\r\nSubject: x\r\n\r\nhalf a bo", Retr::HangUp}, EX_TEMPFAIL, false,
+         {"message 2: not retrieved: the session with the server is lost",
+          "2 of 2 messages not saved whole: they stay at the server"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -254,8 +256,7 @@ TEST_F(FetchCommand, MessageNotSavedWholeIsReportedAndNeverDeleted)
             box.retr[1] = *c.retr;
         Pop3Peer peer(box);
         const Outcome run = Run(SaveAndDelete(peer));
-        EXPECT_EQ(run.exitCode, c.exitCode ? c.exitCode : run.exitCode);
-        EXPECT_NE(run.exitCode, 0);
+        EXPECT_EQ(run.exitCode, c.exitCode);
         for (const std::string& says : c.says)
             EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
         EXPECT_FALSE(fs::exists(save_ / "BAD.BIN")) << "a partial file passes for a saved one";
@@ -274,7 +275,7 @@ TEST_F(FetchCommand, HostileServerTextIsEscapedAndCapped)
     Mailbox refused{{kGood}};
     refused.passReply = "-ERR " + hostile + "\r\n";
     Pop3Peer login(refused);
-    EXPECT_EQ(Run(Fetch(login, {"--list"})).exitCode, 5);
+    EXPECT_EQ(Run(Fetch(login, {"--list"})).exitCode, EX_NOPERM);
 
     Pop3Peer listing({{"From: " + hostile + " <a@b>\r\nSubject: " + hostile + "\r\nDate: " + hostile + "\r\n\r\nx\r\n"}});
     const Outcome run = Run(Fetch(listing, {"--list"}));
@@ -291,16 +292,17 @@ TEST_F(FetchCommand, BadPasswordOrAttachmentIsRefusedBeforeConnecting)
     const struct {
         const char* verb;  // "fetch": a password file (none: the environment's); "send": an attachment
         std::string file, password, says;
+        int exitCode;
     } cases[] = {
-        {"fetch", "dir", "secret", "is a directory"},
-        {"fetch", "fifo", "secret", "is not a regular file"},
-        {"fetch", "empty", "secret", "is empty (no password)"},
-        {"fetch", "missing", "secret", "No such file or directory"},
-        {"fetch", "", "", "TOLMAIL_PASSWORD is empty"},
-        {"send", "missing", "secret", "no such file"},
-        {"send", "dir", "secret", "it is a directory"},
-        {"send", ".hidden", "secret", "hidden files"},
-        {"send", "fifo", "secret", "not a regular file"},
+        {"fetch", "dir", "secret", "is a directory", EX_NOINPUT},
+        {"fetch", "fifo", "secret", "is not a regular file", EX_NOINPUT},
+        {"fetch", "empty", "secret", "is empty (no password)", EX_DATAERR},
+        {"fetch", "missing", "secret", "No such file or directory", EX_NOINPUT},
+        {"fetch", "", "", "TOLMAIL_PASSWORD is empty", EX_CONFIG},
+        {"send", "missing", "secret", "No such file or directory", EX_NOINPUT},
+        {"send", "dir", "secret", "it is a directory", EX_NOINPUT},
+        {"send", ".hidden", "secret", "hidden files", EX_NOINPUT},
+        {"send", "fifo", "secret", "not a regular file", EX_NOINPUT},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.says);
@@ -313,7 +315,7 @@ TEST_F(FetchCommand, BadPasswordOrAttachmentIsRefusedBeforeConnecting)
                                       : Fetch(peer, c.file.empty() ? std::vector<std::string>{"--list"}
                                                                    : std::vector<std::string>{"--password-file", file}),
                                 c.password);
-        EXPECT_EQ(run.exitCode, sends ? 5 : 2);
+        EXPECT_EQ(run.exitCode, c.exitCode);
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
         EXPECT_EQ(peer.accepted(), 0u);
     }

@@ -1,0 +1,88 @@
+#include "options.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+namespace tolmail::cli {
+
+namespace {
+
+// getopt_long reports an option by its value: the letter when it has one, else this
+// offset plus the option's index, which no letter can reach.
+constexpr int kNoLetterBase = 256;
+
+std::string Dashed(const OptionSpec& spec) { return std::string("--") + spec.name; }
+
+long CheckedNumber(const OptionSpec& spec, const char* text)
+{
+    char* end = nullptr;
+    errno = 0;
+    const long value = std::strtol(text, &end, 10);
+    const std::string range = std::to_string(spec.min) + ".." + std::to_string(spec.max);
+    if (end == text || *end != '\0')
+        throw UsageError(Dashed(spec) + ": '" + text + "' is not a number (" + range + ")");
+    if (errno == ERANGE || value < spec.min || value > spec.max)
+        throw UsageError(Dashed(spec) + ": " + text + " is out of range " + range);
+    return value;
+}
+
+} // namespace
+
+std::vector<GivenOption> ParseOptions(int argc, char** argv, std::span<const OptionSpec> specs)
+{
+    std::vector<option> longs;
+    // A leading ':' makes a missing value ':' rather than '?', so both can be told apart.
+    std::string shorts = ":";
+    for (size_t i = 0; i < specs.size(); ++i) {
+        const OptionSpec& spec = specs[i];
+        const int hasArg = spec.kind == OptionSpec::Flag ? no_argument : required_argument;
+        const int value = spec.letter ? spec.letter : kNoLetterBase + static_cast<int>(i);
+        longs.push_back({spec.name, hasArg, nullptr, value});
+        if (spec.letter) {
+            shorts += spec.letter;
+            if (hasArg == required_argument)
+                shorts += ':';
+        }
+    }
+    longs.push_back({nullptr, 0, nullptr, 0});
+
+    auto specFor = [&](int value) -> const OptionSpec* {
+        if (value >= kNoLetterBase && value - kNoLetterBase < static_cast<int>(specs.size()))
+            return &specs[static_cast<size_t>(value - kNoLetterBase)];
+        for (const OptionSpec& spec : specs)
+            if (spec.letter && spec.letter == value)
+                return &spec;
+        return nullptr;
+    };
+
+    std::vector<GivenOption> given;
+    opterr = 0;
+    optind = 0;  // glibc: 0 starts afresh, should a caller parse twice
+    for (int index = -1, value; (value = getopt_long(argc, argv, shorts.c_str(), longs.data(), &index)) != -1;
+         index = -1) {
+        const char* const arg = argv[optind - 1];
+        if (value == '?') {
+            if (optopt != 0 && optopt < kNoLetterBase && !specFor(optopt))
+                throw UsageError(std::string("unknown option '-") + static_cast<char>(optopt) + "'");
+            throw UsageError(std::string("unknown or ambiguous option '") + arg + "'");
+        }
+        if (value == ':') {
+            const OptionSpec* spec = specFor(optopt);
+            throw UsageError((spec ? Dashed(*spec) : std::string(arg)) + " needs a value");
+        }
+        const OptionSpec* spec = specFor(value);
+        if (!spec)
+            throw UsageError(std::string("unknown option '") + arg + "'");
+        GivenOption option{spec, optarg ? optarg : "", 0};
+        if (spec->kind == OptionSpec::Number)
+            option.number = CheckedNumber(*spec, optarg);
+        given.push_back(std::move(option));
+    }
+    if (optind < argc)
+        throw UsageError(std::string("unexpected argument '") + argv[optind] + "'");
+    return given;
+}
+
+} // namespace tolmail::cli
