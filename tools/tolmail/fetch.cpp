@@ -38,7 +38,7 @@ const char* const kFetchUsage =
     "Every failure prints one line on standard error, with the server's own words. A\n"
     "message that fails is never deleted, and the following messages are still fetched\n"
     "while the session lasts; the exit status is then that of the first failure.\n"
-    "Options take their value as '--opt value' or '--opt=value'.\n"
+    "Options take their value as the next argument or after '=' (--port=2525).\n"
     "\n"
     "server:\n"
     "  -s, --server HOST[;HOST...]  servers tried in order (default 127.0.0.1)\n"

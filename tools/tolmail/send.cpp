@@ -32,7 +32,7 @@ const char* const kSendUsage =
     "\n"
     "Composes a message and delivers it to an SMTP server. A failure prints one line\n"
     "with the server's own words; the exit status says what kind of failure it was.\n"
-    "Options take their value as '--opt value' or '--opt=value'.\n"
+    "Options take their value as the next argument or after '=' (--port=2525).\n"
     "\n"
     "server:\n"
     "  -s, --server HOST[;HOST...]  servers tried in order (default 127.0.0.1)\n"
