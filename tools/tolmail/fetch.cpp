@@ -73,14 +73,20 @@ const char* const kFetchUsage =
     "  -V, --version             the version of tolmail\n"
     "\n"
     "exit status:\n"
-    "  0   everything succeeded          69  the server refused the service\n"
-    "  64  usage error                   73  a file could not be created\n"
-    "  65  an attachment does not decode 74  a file could not be written whole\n"
-    "  66  the password file is missing  75  time-out or lost connection: the\n"
-    "      or unreadable                     failed messages stay at the server\n"
-    "  68  no server could be reached    76  the server broke the protocol\n"
-    "  70  internal error                77  log-in refused\n"
-    "  71  system error                  78  no password configured\n";
+    "  0   everything succeeded\n"
+    "  64  usage error\n"
+    "  65  an attachment does not decode, or the password file's first line is empty\n"
+    "  66  the password file is missing or unreadable\n"
+    "  68  no server could be reached\n"
+    "  69  the server refused the service (a command of the session)\n"
+    "  70  internal error\n"
+    "  71  the socket layer did not start\n"
+    "  73  a file could not be created\n"
+    "  74  a file could not be written whole\n"
+    "  75  no reply in time, or a lost connection: try again later\n"
+    "  76  the server broke the protocol, or is not a POP3 server\n"
+    "  77  log-in refused\n"
+    "  78  no password configured\n";
 
 // Parts below this size stay in memory; larger ones wait in the cache directory. One
 // message is held at a time, so this bounds the memory a mailbox can take.
@@ -158,10 +164,11 @@ void ParseArgs(int argc, char** argv, Options& o)
         throw UsageError("--user is required");
     if (o.del && o.saveDir.empty())
         throw UsageError("--delete needs --save-dir (messages are only deleted once they are saved)");
+    const std::string given = o.alternative;
     for (char& c : o.alternative)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));  // parts' subtypes are upper case
     if (!o.alternative.empty() && o.alternative != "PLAIN" && o.alternative != "HTML")
-        throw UsageError("--alternative: '" + o.alternative + "' is neither PLAIN nor HTML");
+        throw UsageError("--alternative: '" + given + "' is neither PLAIN nor HTML");
 }
 
 /// Why the file cannot give a password, with `status` the exit status for that, or ""

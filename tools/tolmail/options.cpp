@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <string_view>
 
 namespace tolmail::cli {
 
@@ -57,31 +58,43 @@ std::vector<GivenOption> ParseOptions(int argc, char** argv, std::span<const Opt
         return nullptr;
     };
 
+    // The first fault is kept rather than thrown at once: --help anywhere on the line
+    // answers instead, as a user who asks for help after a mistake expects.
     std::vector<GivenOption> given;
+    std::string fault;
+    bool helpAsked = false;
     opterr = 0;
     optind = 0;  // glibc: 0 starts afresh, should a caller parse twice
     for (int index = -1, value; (value = getopt_long(argc, argv, shorts.c_str(), longs.data(), &index)) != -1;
          index = -1) {
         const char* const arg = argv[optind - 1];
-        if (value == '?') {
-            if (optopt != 0 && optopt < kNoLetterBase && !specFor(optopt))
-                throw UsageError(std::string("unknown option '-") + static_cast<char>(optopt) + "'");
-            throw UsageError(std::string("unknown or ambiguous option '") + arg + "'");
+        try {
+            if (value == '?') {
+                if (optopt != 0 && optopt < kNoLetterBase && !specFor(optopt))
+                    throw UsageError(std::string("unknown option '-") + static_cast<char>(optopt) + "'");
+                throw UsageError(std::string("unknown or ambiguous option '") + arg + "'");
+            }
+            if (value == ':') {
+                const OptionSpec* spec = specFor(optopt);
+                throw UsageError((spec ? Dashed(*spec) : std::string(arg)) + " needs a value");
+            }
+            const OptionSpec* spec = specFor(value);
+            if (!spec)
+                throw UsageError(std::string("unknown option '") + arg + "'");
+            helpAsked = helpAsked || std::string_view(spec->name) == "help";
+            GivenOption option{spec, optarg ? optarg : "", 0};
+            if (spec->kind == OptionSpec::Number)
+                option.number = CheckedNumber(*spec, optarg);
+            given.push_back(std::move(option));
+        } catch (const UsageError& e) {
+            if (fault.empty())
+                fault = e.what();
         }
-        if (value == ':') {
-            const OptionSpec* spec = specFor(optopt);
-            throw UsageError((spec ? Dashed(*spec) : std::string(arg)) + " needs a value");
-        }
-        const OptionSpec* spec = specFor(value);
-        if (!spec)
-            throw UsageError(std::string("unknown option '") + arg + "'");
-        GivenOption option{spec, optarg ? optarg : "", 0};
-        if (spec->kind == OptionSpec::Number)
-            option.number = CheckedNumber(*spec, optarg);
-        given.push_back(std::move(option));
     }
-    if (optind < argc)
-        throw UsageError(std::string("unexpected argument '") + argv[optind] + "'");
+    if (fault.empty() && optind < argc)
+        fault = std::string("unexpected argument '") + argv[optind] + "'";
+    if (!fault.empty() && !helpAsked)
+        throw UsageError(fault);
     return given;
 }
 

@@ -32,8 +32,9 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-/// Parses argv (argv[0] is the sub-command's name). Throws UsageError for an unknown
-/// option, a missing value, a number that is malformed or out of range, or an operand.
+/// Parses argv (argv[0] is the sub-command's name). Throws UsageError for the first
+/// unknown option, missing value, number malformed or out of range, or operand, unless
+/// an option named "help" is among them: then the valid options are returned.
 std::vector<GivenOption> ParseOptions(int argc, char** argv, std::span<const OptionSpec> specs);
 
 /// The options every sub-command has, with the same letters.

@@ -76,12 +76,17 @@ const char* const kSendUsage =
     "  -V, --version             the version of tolmail\n"
     "\n"
     "exit status:\n"
-    "  0   the message was accepted      69  the server refused the service\n"
-    "  64  usage error                   75  time-out or lost connection: try again\n"
-    "  65  bad input (address, header)   76  the server broke the protocol\n"
-    "  66  a body or attachment file     67  the server refused a recipient\n"
-    "      is missing or unreadable      68  no server could be reached\n"
-    "  70  internal error                71  system error\n";
+    "  0   the message was accepted\n"
+    "  64  usage error\n"
+    "  65  a sender, recipient or header the component refuses\n"
+    "  66  the body file or an attachment is missing or unreadable\n"
+    "  67  the server refused a recipient\n"
+    "  68  no server could be reached\n"
+    "  69  the server refused the service (greeting, message)\n"
+    "  70  internal error\n"
+    "  71  the socket layer did not start\n"
+    "  74  the body file could not be read whole\n"
+    "  75  no reply in time, or the transfer broke off: try again later\n";
 
 struct Recipient {
     std::string name, address;
