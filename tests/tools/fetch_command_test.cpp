@@ -269,6 +269,48 @@ TEST_F(FetchCommand, MessageNotSavedWholeIsReportedAndNeverDeleted)
     }
 }
 
+TEST_F(FetchCommand, TheTextPartIsSavedOnceAsTheMessageText)
+{
+    // However the text part is encoded, it becomes message-1.txt and is not saved again
+    // as an unnamed part; an unnamed part with other content is.
+    const struct {
+        const char* encoding;
+        std::string body, text;
+        bool extraPart;  // a second unnamed text part, which must be saved
+    } cases[] = {
+        {"7bit", "Plain words.", "Plain words.", false},
+        {"quoted-printable", "Caf=C3=A9 =3D soft=\r\nbreak", "Caf\xC3\xA9 = softbreak", false},
+        {"base64", "SGVsbG8gdGhlcmU=", "SGVsbG8gdGhlcmU=", false},  // the component keeps it as it came
+        {"7bit", "Plain words.", "Plain words.", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.encoding);
+        fs::remove_all(save_);
+        fs::create_directory(save_);
+        std::string mail = "From: a@example.net\r\nMIME-Version: 1.0\r\n"
+                           "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+                           "--b\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: " +
+                           std::string(c.encoding) + "\r\n\r\n" + c.body + "\r\n";
+        if (c.extraPart)
+            mail += "--b\r\nContent-Type: text/plain\r\n\r\nA second note.\r\n";
+        mail += "--b\r\nContent-Type: application/octet-stream; name=\"a.bin\"\r\n"
+                "Content-Transfer-Encoding: base64\r\n\r\naGVsbG8=\r\n--b--\r\n";
+        Pop3Peer peer({{mail}});
+        const Outcome run = Run(Fetch(peer, {"--save-dir", save_.string()}));
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(save_))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        std::vector<std::string> expected{"A.BIN", "message-1.txt"};
+        if (c.extraPart)
+            expected.insert(expected.end() - 1, "message-1-part-2.txt");
+        EXPECT_EQ(names, expected);
+        EXPECT_EQ(Contents(save_ / "message-1.txt"), c.text);
+        EXPECT_EQ(LeftInTmp(), 0u);
+    }
+}
+
 TEST_F(FetchCommand, HostileServerTextIsEscapedAndCapped)
 {
     const std::string hostile = "\x1b[2J\xe2\x80\xae\x9b" + std::string(20000, 'S');

@@ -295,12 +295,15 @@ std::string ExtensionOf(const Attachment& part)
     return ".bin";
 }
 
-/// True for the unnamed text part that became the message's text. Its decoded content
-/// is what Save writes, so a scratch copy in the cache is compared with the text.
+/// True for the unnamed text part that became the message's text: the text is the
+/// part's body as it came (base64 stays so) or decoded (quoted-printable). The decoded
+/// content is what Save writes, so a scratch copy in the cache is compared.
 bool IsMessageText(Attachment& part, const std::string& text, const std::string& cache)
 {
     if (!part.Filename().empty() || part.ContentType() != "TEXT" || !part.TempFilename().empty())
         return false;
+    if (part.AttachmentBody() == text)
+        return true;
     const std::string scratch = cache + "text-check-" + std::to_string(::getpid());
     std::filesystem::remove(scratch);
     bool same = false;
