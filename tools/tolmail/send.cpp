@@ -326,6 +326,8 @@ std::string BodyRefusal(const std::string& path)
         return std::strerror(errno);
     if (S_ISDIR(st.st_mode))
         return "it is a directory";
+    if (!S_ISREG(st.st_mode))
+        return "not a regular file ('-' reads standard input)";
     return {};
 }
 
