@@ -9,13 +9,13 @@
 #include <sysexits.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "support/loopback_peer.h"
-
-extern char** environ;
 
 namespace {
 

@@ -37,7 +37,7 @@ public:
 /// an option named "help" is among them: then the valid options are returned.
 std::vector<GivenOption> ParseOptions(int argc, char** argv, std::span<const OptionSpec> specs);
 
-/// The options every sub-command has, with the same letters.
+/// The ranges that both commands check.
 inline constexpr long kLowestPort = 1;
 // The socket layer refuses 65535: it reads as all ones in network order.
 inline constexpr long kHighestPort = 65534;
