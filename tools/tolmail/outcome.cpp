@@ -123,8 +123,10 @@ int Report(const std::string& what, Source source, int32_t code, const std::stri
 {
     const Verdict verdict = Judge(source, code);
     std::string why = verdict.reason;
-    if (!words.empty())
-        why += ": " + Printable(words);
+    // Servers end their words with the line break of the reply; it is no part of them.
+    const size_t end = words.find_last_not_of(" \t\r\n");
+    if (end != std::string::npos)
+        why += ": " + Printable(words.substr(0, end + 1));
     PrintLine(what + ": " + why + " (" + ComponentOf(source) + " code " + std::to_string(code) + ")");
     return verdict.status;
 }
