@@ -25,7 +25,6 @@
 #include "tolmail/TolvanPOP3.h"
 #include "tolmail/file_codes.h"
 #include "tolmail/pop3_codes.h"
-#include "tolmail/socket_codes.h"
 
 namespace tolmail::cli {
 

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <iterator>
@@ -21,7 +20,6 @@
 #include "terminal_text.h"
 #include "tolmail/TolvanSMTP.h"
 #include "tolmail/smtp_codes.h"
-#include "tolmail/socket_codes.h"
 
 namespace tolmail::cli {
 
