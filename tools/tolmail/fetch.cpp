@@ -107,27 +107,27 @@ struct Options {
     bool list = false, del = false, quiet = false, help = false, version = false;
 };
 
-constexpr OptionSpec kFetchOptions[] = {
-    {"server", 's', OptionSpec::Text},
-    {"port", 'p', OptionSpec::Number, kLowestPort, kHighestPort},
-    {"timeout", 't', OptionSpec::Number, kShortestTimeOut, kLongestTimeOut},
-    {"user", 'u', OptionSpec::Text},
-    {"password-file", 0, OptionSpec::Text},
-    {"list", 'l', OptionSpec::Flag},
-    {"save-dir", 'd', OptionSpec::Text},
-    {"delete", 0, OptionSpec::Flag},
-    {"alternative", 0, OptionSpec::Text},
-    {"cache-dir", 0, OptionSpec::Text},
-    {"quiet", 'q', OptionSpec::Flag},
-    {"help", 'h', OptionSpec::Flag},
-    {"version", 'V', OptionSpec::Flag},
+constexpr KnownOption kFetchOptions[] = {
+    {"server", 's', KnownOption::Text},
+    {"port", 'p', KnownOption::Number, kLowestPort, kHighestPort},
+    {"timeout", 't', KnownOption::Number, kShortestTimeOut, kLongestTimeOut},
+    {"user", 'u', KnownOption::Text},
+    {"password-file", 0, KnownOption::Text},
+    {"list", 'l', KnownOption::Flag},
+    {"save-dir", 'd', KnownOption::Text},
+    {"delete", 0, KnownOption::Flag},
+    {"alternative", 0, KnownOption::Text},
+    {"cache-dir", 0, KnownOption::Text},
+    {"quiet", 'q', KnownOption::Flag},
+    {"help", 'h', KnownOption::Flag},
+    {"version", 'V', KnownOption::Flag},
 };
 
 /// Fills `o`; throws UsageError.
 void ParseArgs(int argc, char** argv, Options& o)
 {
     for (const GivenOption& given : ParseOptions(argc, argv, kFetchOptions)) {
-        const std::string name = given.spec->name;
+        const std::string name = given.known->name;
         if (name == "server")
             o.server = given.text;
         else if (name == "port")

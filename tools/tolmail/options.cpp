@@ -14,47 +14,47 @@ namespace {
 // offset plus the option's index, which no letter can reach.
 constexpr int kNoLetterBase = 256;
 
-std::string Dashed(const OptionSpec& spec) { return std::string("--") + spec.name; }
+std::string Dashed(const KnownOption& known) { return std::string("--") + known.name; }
 
-long CheckedNumber(const OptionSpec& spec, const char* text)
+long CheckedNumber(const KnownOption& known, const char* text)
 {
     char* end = nullptr;
     errno = 0;
     const long value = std::strtol(text, &end, 10);
-    const std::string range = std::to_string(spec.min) + ".." + std::to_string(spec.max);
+    const std::string range = std::to_string(known.min) + ".." + std::to_string(known.max);
     if (end == text || *end != '\0')
-        throw UsageError(Dashed(spec) + ": '" + text + "' is not a number (" + range + ")");
-    if (errno == ERANGE || value < spec.min || value > spec.max)
-        throw UsageError(Dashed(spec) + ": " + text + " is out of range " + range);
+        throw UsageError(Dashed(known) + ": '" + text + "' is not a number (" + range + ")");
+    if (errno == ERANGE || value < known.min || value > known.max)
+        throw UsageError(Dashed(known) + ": " + text + " is out of range " + range);
     return value;
 }
 
 } // namespace
 
-std::vector<GivenOption> ParseOptions(int argc, char** argv, std::span<const OptionSpec> specs)
+std::vector<GivenOption> ParseOptions(int argc, char** argv, std::span<const KnownOption> table)
 {
     std::vector<option> longs;
     // A leading ':' makes a missing value ':' rather than '?', so both can be told apart.
     std::string shorts = ":";
-    for (size_t i = 0; i < specs.size(); ++i) {
-        const OptionSpec& spec = specs[i];
-        const int hasArg = spec.kind == OptionSpec::Flag ? no_argument : required_argument;
-        const int value = spec.letter ? spec.letter : kNoLetterBase + static_cast<int>(i);
-        longs.push_back({spec.name, hasArg, nullptr, value});
-        if (spec.letter) {
-            shorts += spec.letter;
+    for (size_t i = 0; i < table.size(); ++i) {
+        const KnownOption& known = table[i];
+        const int hasArg = known.kind == KnownOption::Flag ? no_argument : required_argument;
+        const int value = known.letter ? known.letter : kNoLetterBase + static_cast<int>(i);
+        longs.push_back({known.name, hasArg, nullptr, value});
+        if (known.letter) {
+            shorts += known.letter;
             if (hasArg == required_argument)
                 shorts += ':';
         }
     }
     longs.push_back({nullptr, 0, nullptr, 0});
 
-    auto specFor = [&](int value) -> const OptionSpec* {
-        if (value >= kNoLetterBase && value - kNoLetterBase < static_cast<int>(specs.size()))
-            return &specs[static_cast<size_t>(value - kNoLetterBase)];
-        for (const OptionSpec& spec : specs)
-            if (spec.letter && spec.letter == value)
-                return &spec;
+    auto knownFor = [&](int value) -> const KnownOption* {
+        if (value >= kNoLetterBase && value - kNoLetterBase < static_cast<int>(table.size()))
+            return &table[static_cast<size_t>(value - kNoLetterBase)];
+        for (const KnownOption& known : table)
+            if (known.letter && known.letter == value)
+                return &known;
         return nullptr;
     };
 
@@ -70,21 +70,21 @@ std::vector<GivenOption> ParseOptions(int argc, char** argv, std::span<const Opt
         const char* const arg = argv[optind - 1];
         try {
             if (value == '?') {
-                if (optopt != 0 && optopt < kNoLetterBase && !specFor(optopt))
+                if (optopt != 0 && optopt < kNoLetterBase && !knownFor(optopt))
                     throw UsageError(std::string("unknown option '-") + static_cast<char>(optopt) + "'");
                 throw UsageError(std::string("unknown or ambiguous option '") + arg + "'");
             }
             if (value == ':') {
-                const OptionSpec* spec = specFor(optopt);
-                throw UsageError((spec ? Dashed(*spec) : std::string(arg)) + " needs a value");
+                const KnownOption* known = knownFor(optopt);
+                throw UsageError((known ? Dashed(*known) : std::string(arg)) + " needs a value");
             }
-            const OptionSpec* spec = specFor(value);
-            if (!spec)
+            const KnownOption* known = knownFor(value);
+            if (!known)
                 throw UsageError(std::string("unknown option '") + arg + "'");
-            helpAsked = helpAsked || std::string_view(spec->name) == "help";
-            GivenOption option{spec, optarg ? optarg : "", 0};
-            if (spec->kind == OptionSpec::Number)
-                option.number = CheckedNumber(*spec, optarg);
+            helpAsked = helpAsked || std::string_view(known->name) == "help";
+            GivenOption option{known, optarg ? optarg : "", 0};
+            if (known->kind == KnownOption::Number)
+                option.number = CheckedNumber(*known, optarg);
             given.push_back(std::move(option));
         } catch (const UsageError& e) {
             if (fault.empty())

@@ -11,7 +11,7 @@
 namespace tolmail::cli {
 
 /// An option a command understands.
-struct OptionSpec {
+struct KnownOption {
     enum Kind { Flag, Text, Number };
     const char* name;  ///< long name, without the leading "--"
     char letter;       ///< short form, or 0 when there is none
@@ -21,7 +21,7 @@ struct OptionSpec {
 
 /// One option as given, in command-line order (repeatable options appear repeatedly).
 struct GivenOption {
-    const OptionSpec* spec;
+    const KnownOption* known;
     std::string text;  ///< the value as given (empty for a Flag)
     long number = 0;   ///< the value of a Number, already range-checked
 };
@@ -35,7 +35,7 @@ public:
 /// Parses argv (argv[0] is the sub-command's name). Throws UsageError for the first
 /// unknown option, missing value, number malformed or out of range, or operand, unless
 /// an option named "help" is among them: then the valid options are returned.
-std::vector<GivenOption> ParseOptions(int argc, char** argv, std::span<const OptionSpec> specs);
+std::vector<GivenOption> ParseOptions(int argc, char** argv, std::span<const KnownOption> table);
 
 /// The ranges that both commands check.
 inline constexpr long kLowestPort = 1;

@@ -158,29 +158,29 @@ Recipient parseRecipient(const std::string& text, int32_t type)
     return {acceptableName("", address), address, type};
 }
 
-constexpr OptionSpec kSendOptions[] = {
-    {"server", 's', OptionSpec::Text},
-    {"port", 'p', OptionSpec::Number, kLowestPort, kHighestPort},
-    {"timeout", 't', OptionSpec::Number, 0, kLongestTimeOut},
-    {"from", 'f', OptionSpec::Text},
-    {"from-name", 0, OptionSpec::Text},
-    {"to", 0, OptionSpec::Text},
-    {"cc", 0, OptionSpec::Text},
-    {"bcc", 0, OptionSpec::Text},
-    {"subject", 'j', OptionSpec::Text},
-    {"reply-to", 0, OptionSpec::Text},
-    {"return-receipt", 0, OptionSpec::Flag},
-    {"priority", 0, OptionSpec::Number, 0, 5},
-    {"header", 0, OptionSpec::Text},
-    {"body", 'b', OptionSpec::Text},
-    {"content-type", 0, OptionSpec::Text},
-    {"charset", 0, OptionSpec::Text},
-    {"attach", 'a', OptionSpec::Text},
-    {"attach-encoding", 0, OptionSpec::Text},
-    {"plain", 0, OptionSpec::Flag},
-    {"quiet", 'q', OptionSpec::Flag},
-    {"help", 'h', OptionSpec::Flag},
-    {"version", 'V', OptionSpec::Flag},
+constexpr KnownOption kSendOptions[] = {
+    {"server", 's', KnownOption::Text},
+    {"port", 'p', KnownOption::Number, kLowestPort, kHighestPort},
+    {"timeout", 't', KnownOption::Number, 0, kLongestTimeOut},
+    {"from", 'f', KnownOption::Text},
+    {"from-name", 0, KnownOption::Text},
+    {"to", 0, KnownOption::Text},
+    {"cc", 0, KnownOption::Text},
+    {"bcc", 0, KnownOption::Text},
+    {"subject", 'j', KnownOption::Text},
+    {"reply-to", 0, KnownOption::Text},
+    {"return-receipt", 0, KnownOption::Flag},
+    {"priority", 0, KnownOption::Number, 0, 5},
+    {"header", 0, KnownOption::Text},
+    {"body", 'b', KnownOption::Text},
+    {"content-type", 0, KnownOption::Text},
+    {"charset", 0, KnownOption::Text},
+    {"attach", 'a', KnownOption::Text},
+    {"attach-encoding", 0, KnownOption::Text},
+    {"plain", 0, KnownOption::Flag},
+    {"quiet", 'q', KnownOption::Flag},
+    {"help", 'h', KnownOption::Flag},
+    {"version", 'V', KnownOption::Flag},
 };
 
 /// A numeric --charset: the component stores any value above 2 as 1 without a word.
@@ -198,7 +198,7 @@ void parse(int argc, char** argv, Options& o)
 {
     int32_t encoding = 2;
     for (const GivenOption& given : ParseOptions(argc, argv, kSendOptions)) {
-        const std::string name = given.spec->name;
+        const std::string name = given.known->name;
         const std::string& value = given.text;
         if (name == "help")
             o.help = true;
