@@ -37,11 +37,19 @@ protected:
     }
     void TearDown() override { fs::remove_all(root_); }
 
-    /// Runs `tolmail args...` with `input` as standard input and a password in the
-    /// environment.
-    Outcome Run(std::vector<std::string> args, const std::string& input = "")
+    /// Runs `tolmail args...` with `input` as standard input (a terminal that nobody
+    /// types on when `input` is nullopt) and a password in the environment.
+    Outcome Run(std::vector<std::string> args, const std::optional<std::string>& input = "")
     {
-        std::ofstream(root_ / "in", std::ios::binary) << input;
+        fs::path stdinPath = root_ / "in";
+        int terminal = -1;
+        if (input) {
+            std::ofstream(stdinPath, std::ios::binary) << *input;
+        } else {
+            terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+            EXPECT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+            stdinPath = ::ptsname(terminal);
+        }
         std::vector<std::string> env{"TOLMAIL_PASSWORD=secret", "TMPDIR=" + root_.string()};
         for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
             if (const char* value = std::getenv(keep))
@@ -55,7 +63,7 @@ protected:
         }
         posix_spawn_file_actions_t files;
         posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 0, (root_ / "in").c_str(), O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&files, 0, stdinPath.c_str(), O_RDONLY | O_NOCTTY, 0);
         posix_spawn_file_actions_addopen(&files, 1, (root_ / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         posix_spawn_file_actions_addopen(&files, 2, (root_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
         pid_t pid = -1;
@@ -74,6 +82,8 @@ protected:
                 ADD_FAILURE() << "the command did not end";
             }
         }
+        if (terminal >= 0)
+            ::close(terminal);
         outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         for (auto [name, text] : {std::pair{"out", &outcome.out}, std::pair{"err", &outcome.err}}) {
             std::ifstream in(root_ / name, std::ios::binary);
@@ -182,10 +192,12 @@ TEST_F(CommandLine, ShortFormsEqualsValuesAndABodyFromAPipe)
         const char* how;
         std::vector<std::string> extra;
         const char* body;
+        bool terminal = false;  // standard input is a terminal, which must not be waited on
     } cases[] = {
         {"piped, no --body", {}, "from the pipe"},
         {"--body -", {"--body", "-"}, "from the pipe"},
         {"-b FILE beats the pipe", {"-b", (root_ / "body.txt").string()}, "from the file"},
+        {"a terminal, no --body", {}, "\r\n\r\n.\r\n", true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.how);
@@ -194,7 +206,7 @@ TEST_F(CommandLine, ShortFormsEqualsValuesAndABodyFromAPipe)
                                       "-fann@example.net", "--to=Bob <bob@example.net>", "-j", "hello", "-q",
                                       "--priority=1"};
         args.insert(args.end(), c.extra.begin(), c.extra.end());
-        const Outcome run = Run(args, "from the pipe\n");
+        const Outcome run = Run(args, c.terminal ? std::nullopt : std::optional<std::string>("from the pipe\n"));
         const std::string dialogue = peer.finish()[0];
         EXPECT_EQ(run.exitCode, EX_OK) << run.err;
         EXPECT_NE(dialogue.find("RCPT TO: <bob@example.net>"), std::string::npos) << dialogue;
