@@ -255,7 +255,8 @@ TEST_F(CommandLine, EachKindOfFailureHasItsExitStatusAndOneLine)
         // The shortest wait each command allows, for the silent servers.
         std::vector<std::string> args{c.command, "-s", "127.0.0.1", "-p", port, "-t", sends ? "1" : "5", "-q"};
         if (sends)
-            args.insert(args.end(), {"-f", "a@example.net", "--to", "b@example.net", "-b", (root_ / "body.txt").string()});
+            args.insert(args.end(),
+                        {"-f", "a@example.net", "--to", "b@example.net", "-b", (root_ / "body.txt").string()});
         else
             args.insert(args.end(), {"-u", "ann", "--list"});
         args.insert(args.end(), c.extra.begin(), c.extra.end());
