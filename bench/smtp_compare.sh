@@ -73,7 +73,7 @@ for size in "${sizes[@]}"; do
                   --to bench@tolmail.test --subject benchmark --attach "$file" --quiet) ;;
     python) job=("$python" "$here/smtp_python_send.py" 127.0.0.1 @PORT@ "$file"); n=$py_runs ;;
     esac
-    for _ in $(seq "$n"); do measure "${job[@]}"; done
+    for _ in $(seq "$n"); do measure "${job[@]}" </dev/null; done
     read -r wall[$tool] cpu[$tool] rss[$tool] < <(summarize)
   done
   for tool in curl tolmail python; do

@@ -7,6 +7,7 @@
 #include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sysexits.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -228,22 +229,23 @@ TEST_F(FetchCommand, MessageNotSavedWholeIsReportedAndNeverDeleted)
     std::string large;  // over the memory limit: decoded from its temporary file
     for (int line = 0; line < 20000; ++line)
         large += std::string(76, 'Q') + "\r\n";
-    const std::vector<std::string> undecodable{"message 1: saving 'BAD.BIN' failed (64)",
-                                               "message 1: not every file was saved: left at the server"};
+    const std::vector<std::string> undecodable{"message 1: saving 'BAD.BIN': the content does not decode",
+                                               "1 of 2 messages not saved whole: they stay at the server"};
     const struct {
         const char* name;
         std::string first;
         std::optional<Retr> retr;  // how "RETR 1" is answered, when not whole
-        int exitCode;              // 0: any failure
+        int exitCode;
         bool goesOn;               // the session still answers, so message 2 is fetched
         std::vector<std::string> says;
     } cases[] = {
-        {"small undecodable part", Multipart("bad.bin", "QUJD!ERF"), {}, 64, true, undecodable},
-        {"large undecodable part", Multipart("bad.bin", large + "QUJD!ERF"), {}, 64, true, undecodable},
-        {"refused", kGood, Retr{"-ERR \x1b]0;owned\x07" + std::string(100000, 'E') + "\r\n"}, 16, true,
-         {"message 1: retrieval failed (16"}},
-        {"cut short", kGood, Retr{"+OK\r\nSubject: x\r\n\r\nhalf a bo", Retr::HangUp}, 0, false,
-         {"the session with the server is lost"}},
+        {"small undecodable part", Multipart("bad.bin", "QUJD!ERF"), {}, EX_DATAERR, true, undecodable},
+        {"large undecodable part", Multipart("bad.bin", large + "QUJD!ERF"), {}, EX_DATAERR, true, undecodable},
+        {"refused", kGood, Retr{"-ERR \x1b]0;owned\x07" + std::string(100000, 'E') + "\r\n"}, EX_UNAVAILABLE,
+         true, {"message 1: retrieval failed, left at the server: refused by the server"}},
+        {"cut short", kGood, Retr{"+OK\r\nSubject: x\r\n\r\nhalf a bo", Retr::HangUp}, EX_TEMPFAIL, false,
+         {"message 2: not retrieved: the session with the server is lost",
+          "2 of 2 messages not saved whole: they stay at the server"}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -254,8 +256,7 @@ TEST_F(FetchCommand, MessageNotSavedWholeIsReportedAndNeverDeleted)
             box.retr[1] = *c.retr;
         Pop3Peer peer(box);
         const Outcome run = Run(SaveAndDelete(peer));
-        EXPECT_EQ(run.exitCode, c.exitCode ? c.exitCode : run.exitCode);
-        EXPECT_NE(run.exitCode, 0);
+        EXPECT_EQ(run.exitCode, c.exitCode);
         for (const std::string& says : c.says)
             EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
         EXPECT_FALSE(fs::exists(save_ / "BAD.BIN")) << "a partial file passes for a saved one";
@@ -268,13 +269,55 @@ TEST_F(FetchCommand, MessageNotSavedWholeIsReportedAndNeverDeleted)
     }
 }
 
+TEST_F(FetchCommand, TheTextPartIsSavedOnceAsTheMessageText)
+{
+    // However the text part is encoded, it becomes message-1.txt and is not saved again
+    // as an unnamed part; an unnamed part with other content is.
+    const struct {
+        const char* encoding;
+        std::string body, text;
+        bool extraPart;  // a second unnamed text part, which must be saved
+    } cases[] = {
+        {"7bit", "Plain words.", "Plain words.", false},
+        {"quoted-printable", "Caf=C3=A9 =3D soft=\r\nbreak", "Caf\xC3\xA9 = softbreak", false},
+        {"base64", "SGVsbG8gdGhlcmU=", "SGVsbG8gdGhlcmU=", false},  // the component keeps it as it came
+        {"7bit", "Plain words.", "Plain words.", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.encoding);
+        fs::remove_all(save_);
+        fs::create_directory(save_);
+        std::string mail = "From: a@example.net\r\nMIME-Version: 1.0\r\n"
+                           "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+                           "--b\r\nContent-Type: text/plain; charset=UTF-8\r\nContent-Transfer-Encoding: " +
+                           std::string(c.encoding) + "\r\n\r\n" + c.body + "\r\n";
+        if (c.extraPart)
+            mail += "--b\r\nContent-Type: text/plain\r\n\r\nA second note.\r\n";
+        mail += "--b\r\nContent-Type: application/octet-stream; name=\"a.bin\"\r\n"
+                "Content-Transfer-Encoding: base64\r\n\r\naGVsbG8=\r\n--b--\r\n";
+        Pop3Peer peer({{mail}});
+        const Outcome run = Run(Fetch(peer, {"--save-dir", save_.string()}));
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(save_))
+            names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        std::vector<std::string> expected{"A.BIN", "message-1.txt"};
+        if (c.extraPart)
+            expected.insert(expected.end() - 1, "message-1-part-2.txt");
+        EXPECT_EQ(names, expected);
+        EXPECT_EQ(Contents(save_ / "message-1.txt"), c.text);
+        EXPECT_EQ(LeftInTmp(), 0u);
+    }
+}
+
 TEST_F(FetchCommand, HostileServerTextIsEscapedAndCapped)
 {
     const std::string hostile = "\x1b[2J\xe2\x80\xae\x9b" + std::string(20000, 'S');
     Mailbox refused{{kGood}};
     refused.passReply = "-ERR " + hostile + "\r\n";
     Pop3Peer login(refused);
-    EXPECT_EQ(Run(Fetch(login, {"--list"})).exitCode, 5);
+    EXPECT_EQ(Run(Fetch(login, {"--list"})).exitCode, EX_NOPERM);
 
     Pop3Peer listing({{"From: " + hostile + " <a@b>\r\nSubject: " + hostile + "\r\nDate: " + hostile + "\r\n\r\nx\r\n"}});
     const Outcome run = Run(Fetch(listing, {"--list"}));
@@ -291,16 +334,17 @@ TEST_F(FetchCommand, BadPasswordOrAttachmentIsRefusedBeforeConnecting)
     const struct {
         const char* verb;  // "fetch": a password file (none: the environment's); "send": an attachment
         std::string file, password, says;
+        int exitCode;
     } cases[] = {
-        {"fetch", "dir", "secret", "is a directory"},
-        {"fetch", "fifo", "secret", "is not a regular file"},
-        {"fetch", "empty", "secret", "is empty (no password)"},
-        {"fetch", "missing", "secret", "No such file or directory"},
-        {"fetch", "", "", "TOLMAIL_PASSWORD is empty"},
-        {"send", "missing", "secret", "no such file"},
-        {"send", "dir", "secret", "it is a directory"},
-        {"send", ".hidden", "secret", "hidden files"},
-        {"send", "fifo", "secret", "not a regular file"},
+        {"fetch", "dir", "secret", "is a directory", EX_NOINPUT},
+        {"fetch", "fifo", "secret", "is not a regular file", EX_NOINPUT},
+        {"fetch", "empty", "secret", "is empty (no password)", EX_DATAERR},
+        {"fetch", "missing", "secret", "No such file or directory", EX_NOINPUT},
+        {"fetch", "", "", "TOLMAIL_PASSWORD is empty", EX_CONFIG},
+        {"send", "missing", "secret", "No such file or directory", EX_NOINPUT},
+        {"send", "dir", "secret", "it is a directory", EX_NOINPUT},
+        {"send", ".hidden", "secret", "hidden files", EX_NOINPUT},
+        {"send", "fifo", "secret", "not a regular file", EX_NOINPUT},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.says);
@@ -313,7 +357,7 @@ TEST_F(FetchCommand, BadPasswordOrAttachmentIsRefusedBeforeConnecting)
                                       : Fetch(peer, c.file.empty() ? std::vector<std::string>{"--list"}
                                                                    : std::vector<std::string>{"--password-file", file}),
                                 c.password);
-        EXPECT_EQ(run.exitCode, sends ? 5 : 2);
+        EXPECT_EQ(run.exitCode, c.exitCode);
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
         EXPECT_EQ(peer.accepted(), 0u);
     }

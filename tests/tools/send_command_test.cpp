@@ -79,7 +79,7 @@ TEST(SendCommand, ProgressNamesEachAttachmentAnEmptyOneBeforeItIncluded)
         ScriptedPeer peer({Accepting(c.transactions)});
         const std::string command = std::string("'") + TOLMAIL_COMMAND + "' send --server 127.0.0.1 --port " +
                                     std::to_string(peer.port()) + " --timeout 5 --from ann@example.test" +
-                                    " --to bob@example.test " + c.mode + " --attach '" + (root / "empty.txt").string() +
+                                    " --to bob@example.test " + c.mode + " </dev/null --attach '" + (root / "empty.txt").string() +
                                     "' --attach '" + (root / "data.bin").string() + "' >'" + (root / "out").string() +
                                     "' 2>'" + (root / "err").string() + "'";
         const int status = std::system(command.c_str());

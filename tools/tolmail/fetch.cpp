@@ -13,11 +13,11 @@
 #include <fstream>
 #include <memory>
 #include <optional>
-#include <span>
 #include <string>
 
-#include "codec/quoted_printable.h"
 #include "commands.h"
+#include "options.h"
+#include "outcome.h"
 #include "progress.h"
 #include "private_cache.h"
 #include "save_dir.h"
@@ -25,8 +25,6 @@
 #include "tolmail/TolvanPOP3.h"
 #include "tolmail/file_codes.h"
 #include "tolmail/pop3_codes.h"
-#include "tolmail/socket_codes.h"
-#include "tolmail/error.h"
 
 namespace tolmail::cli {
 
@@ -36,25 +34,25 @@ const char* const kFetchUsage =
     "usage: tolmail fetch --user LOGIN [--list] [--save-dir DIR [--delete]] [options]\n"
     "\n"
     "Lists the messages of a POP3 mailbox, or downloads them and saves their attachments.\n"
-    "Exits with the component's result code: 0 when everything succeeded, else the code\n"
-    "of the first step that failed (log-in, retrieval, or saving an attachment); every\n"
-    "failure prints a line on standard error. A message that fails is never deleted,\n"
-    "and the following messages are still fetched while the session lasts.\n"
+    "Every failure prints one line on standard error, with the server's own words. A\n"
+    "message that fails is never deleted, and the following messages are still fetched\n"
+    "while the session lasts; the exit status is then that of the first failure.\n"
+    "Options take their value as the next argument or after '=' (--port=2525).\n"
     "\n"
     "server:\n"
-    "  --server HOST[;HOST...]   servers tried in order (default 127.0.0.1)\n"
-    "  --port N                  server port (default 110)\n"
-    "  --timeout S               seconds to wait for each reply, at least 5 (default 15)\n"
-    "  --user LOGIN              mailbox user name (required)\n"
+    "  -s, --server HOST[;HOST...]  servers tried in order (default 127.0.0.1)\n"
+    "  -p, --port N              server port, 1 to 65534 (default 110)\n"
+    "  -t, --timeout S           seconds to wait for each reply, 5 to 1500 (default 15)\n"
+    "  -u, --user LOGIN          mailbox user name (required)\n"
     "  --password-file FILE      the password is the first line of FILE (a regular,\n"
     "                            readable file); without this option it comes from the\n"
     "                            environment variable TOLMAIL_PASSWORD (never from the\n"
     "                            command line). An empty password is refused.\n"
     "\n"
     "what to do (--list is the default when --save-dir is not given):\n"
-    "  --list                    number, size, sender, subject and date of every message,\n"
+    "  -l, --list                number, size, sender, subject and date of every message,\n"
     "                            from the headers only (nothing is downloaded in full)\n"
-    "  --save-dir DIR            download every message; write its text to\n"
+    "  -d, --save-dir DIR        download every message; write its text to\n"
     "                            DIR/message-N.txt and save its attachments in DIR under\n"
     "                            the names the mail gives. Names are made safe (no path,\n"
     "                            no leading dots); an existing file is never overwritten:\n"
@@ -69,10 +67,26 @@ const char* const kFetchUsage =
     "                            afterwards); one message is held at a time\n"
     "\n"
     "output:\n"
-    "  --quiet                   no progress display\n"
-    "  --help                    this text\n";
+    "  -q, --quiet               no progress display\n"
+    "  -h, --help                this text\n"
+    "  -V, --version             the version of tolmail\n"
+    "\n"
+    "exit status:\n"
+    "  0   everything succeeded\n"
+    "  64  usage error\n"
+    "  65  an attachment does not decode, or the password file's first line is empty\n"
+    "  66  the password file is missing or unreadable\n"
+    "  68  no server could be reached\n"
+    "  69  the server refused the service (a command of the session)\n"
+    "  70  internal error\n"
+    "  71  the socket layer did not start\n"
+    "  73  a file could not be created\n"
+    "  74  a file could not be written whole\n"
+    "  75  no reply in time, or a lost connection: try again later\n"
+    "  76  the server broke the protocol, or is not a POP3 server\n"
+    "  77  log-in refused\n"
+    "  78  no password configured\n";
 
-constexpr int kUsageError = 2;
 // Parts below this size stay in memory; larger ones wait in the cache directory. One
 // message is held at a time, so this bounds the memory a mailbox can take.
 constexpr int32_t kPartsInMemory = 1024 * 1024;
@@ -81,6 +95,7 @@ constexpr int32_t kKeepTextOnDisk = 4;
 // Attachment.Save's code for a body that does not decode (on the file road it is a
 // result; on the in-memory road it arrives as an exception).
 constexpr int32_t kUndecodable = file_result::OtherFailure;
+constexpr long kShortestTimeOut = 5;
 // The first line of a password file is all that is read of it.
 constexpr size_t kLongestPasswordFile = 64 * 1024;
 constexpr const char* kNoError = "No Error";
@@ -89,84 +104,77 @@ struct Options {
     std::string server = "127.0.0.1";
     std::optional<long> port, timeout;
     std::string user, passwordFile, saveDir, alternative, cacheDir;
-    bool list = false, del = false, quiet = false, help = false;
+    bool list = false, del = false, quiet = false, help = false, version = false;
 };
 
-int UsageError(const std::string& message)
-{
-    std::fprintf(stderr, "tolmail fetch: %s\n(see tolmail fetch --help)\n", message.c_str());
-    return kUsageError;
-}
+constexpr KnownOption kFetchOptions[] = {
+    {"server", 's', KnownOption::Text},
+    {"port", 'p', KnownOption::Number, kLowestPort, kHighestPort},
+    {"timeout", 't', KnownOption::Number, kShortestTimeOut, kLongestTimeOut},
+    {"user", 'u', KnownOption::Text},
+    {"password-file", 0, KnownOption::Text},
+    {"list", 'l', KnownOption::Flag},
+    {"save-dir", 'd', KnownOption::Text},
+    {"delete", 0, KnownOption::Flag},
+    {"alternative", 0, KnownOption::Text},
+    {"cache-dir", 0, KnownOption::Text},
+    {"quiet", 'q', KnownOption::Flag},
+    {"help", 'h', KnownOption::Flag},
+    {"version", 'V', KnownOption::Flag},
+};
 
-bool ParseNumber(const char* text, long& value)
+/// Fills `o`; throws UsageError.
+void ParseArgs(int argc, char** argv, Options& o)
 {
-    char* end = nullptr;
-    errno = 0;
-    value = std::strtol(text, &end, 10);
-    return errno == 0 && end != text && *end == '\0';
-}
-
-/// Fills `o`; an empty string when the arguments are fine, else the complaint.
-std::string ParseArgs(int argc, char** argv, Options& o)
-{
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= argc)
-                return false;
-            into = argv[++i];
-            return true;
-        };
-        auto number = [&](std::optional<long>& into) {
-            long n = 0;
-            if (i + 1 >= argc || !ParseNumber(argv[i + 1], n))
-                return false;
-            ++i;
-            into = n;
-            return true;
-        };
-        bool ok = true;
-        if (arg == "--server")
-            ok = value(o.server);
-        else if (arg == "--port")
-            ok = number(o.port) && *o.port > 0 && *o.port < 65536;
-        else if (arg == "--timeout")
-            ok = number(o.timeout) && *o.timeout >= 0;
-        else if (arg == "--user")
-            ok = value(o.user);
-        else if (arg == "--password-file")
-            ok = value(o.passwordFile);
-        else if (arg == "--save-dir")
-            ok = value(o.saveDir);
-        else if (arg == "--alternative")
-            ok = value(o.alternative);
-        else if (arg == "--cache-dir")
-            ok = value(o.cacheDir);
-        else if (arg == "--list")
+    for (const GivenOption& given : ParseOptions(argc, argv, kFetchOptions)) {
+        const std::string name = given.known->name;
+        if (name == "server")
+            o.server = given.text;
+        else if (name == "port")
+            o.port = given.number;
+        else if (name == "timeout")
+            o.timeout = given.number;
+        else if (name == "user")
+            o.user = given.text;
+        else if (name == "password-file")
+            o.passwordFile = given.text;
+        else if (name == "save-dir")
+            o.saveDir = given.text;
+        else if (name == "alternative")
+            o.alternative = given.text;
+        else if (name == "cache-dir")
+            o.cacheDir = given.text;
+        else if (name == "list")
             o.list = true;
-        else if (arg == "--delete")
+        else if (name == "delete")
             o.del = true;
-        else if (arg == "--quiet")
+        else if (name == "quiet")
             o.quiet = true;
-        else if (arg == "--help" || arg == "-h")
+        else if (name == "help")
             o.help = true;
-        else
-            return "unknown option '" + arg + "'";
-        if (!ok)
-            return "option " + arg + " needs a valid value";
+        else if (name == "version")
+            o.version = true;
     }
-    if (o.help)
-        return {};
+    if (o.help || o.version)
+        return;
+    if (o.server.empty())
+        throw UsageError("--server: no server named");
     if (o.user.empty())
-        return "--user is required";
+        throw UsageError("--user is required");
     if (o.del && o.saveDir.empty())
-        return "--delete needs --save-dir (messages are only deleted once they are saved)";
-    return {};
+        throw UsageError("--delete needs --save-dir (messages are only deleted once they are saved)");
+    const std::string given = o.alternative;
+    for (char& c : o.alternative)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));  // parts' subtypes are upper case
+    if (!o.alternative.empty() && o.alternative != "PLAIN" && o.alternative != "HTML")
+        throw UsageError("--alternative: '" + given + "' is neither PLAIN nor HTML");
 }
 
-/// Why the file cannot give a password, or "" with `password` set to its first line.
-std::string ReadPasswordFile(const std::string& path, std::string& password)
+/// Why the file cannot give a password, with `status` the exit status for that, or ""
+/// with `password` set to its first line.
+std::string ReadPasswordFile(const std::string& path, std::string& password, int& status)
 {
+    status = EX_NOINPUT;
     const std::string shown = "the password file " + Printable(path);
     // Non-blocking, so that a FIFO is refused rather than waited on.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
@@ -184,7 +192,7 @@ std::string ReadPasswordFile(const std::string& path, std::string& password)
             if (got < 0 && errno == EINTR)
                 continue;
             if (got < 0)
-                why = "cannot read " + shown + ": " + std::strerror(errno);
+                why = "cannot read " + shown + ": " + std::strerror(errno), status = EX_IOERR;
             if (got <= 0)
                 break;
             text.append(buffer, static_cast<size_t>(got));
@@ -196,80 +204,29 @@ std::string ReadPasswordFile(const std::string& path, std::string& password)
     password = text.substr(0, text.find('\n'));
     if (!password.empty() && password.back() == '\r')
         password.pop_back();
+    status = EX_DATAERR;
     return password.empty() ? "the first line of " + shown + " is empty (no password)" : "";
 }
 
 /// Why there is no password, or "" with `password` set from --password-file or
 /// TOLMAIL_PASSWORD.
-std::string ReadPassword(const Options& o, std::string& password)
+std::string ReadPassword(const Options& o, std::string& password, int& status)
 {
     if (!o.passwordFile.empty())
-        return ReadPasswordFile(o.passwordFile, password);
+        return ReadPasswordFile(o.passwordFile, password, status);
+    status = EX_CONFIG;
     const char* env = std::getenv("TOLMAIL_PASSWORD");
     if (!env)
-        return "no password: set TOLMAIL_PASSWORD or give --password-file";
+        return "TOLMAIL_PASSWORD is not set and no --password-file is given";
     password = env;
     return password.empty() ? "the password in TOLMAIL_PASSWORD is empty" : "";
 }
 
-struct Meaning {
-    int32_t code;
-    const char* text;
-};
-
-// What the codes mean: of Connect (its own, and the socket's it passes on), and of the
-// steps of a session (RETR, DELE, NOOP, QUIT).
-constexpr Meaning kLogInMeanings[] = {
-    {socket_result::NothingArrived, "no reply from the server in time"},
-    {socket_result::NotConnected, "the connection was lost"},
-    {socket_result::OpenFailed, "cannot connect to the server"},
-    {pop3_result::LoginRefused, "log-in refused"},
-    {pop3_result::NotPop3Server, "not a POP3 server"},
-};
-constexpr Meaning kSessionMeanings[] = {
-    {pop3_result::NoReply, "no reply from the server in time"},
-    {pop3_result::ConnectionLost, "the connection was lost"},
-    {pop3_result::TempFileFailed, "a temporary file could not be created or written"},
-    {pop3_result::TextFileFailed, "the message text could not be written to the cache directory"},
-    {pop3_result::Refused, "refused by the server"},
-    {pop3_result::QuitRefused, "refused by the server"},
-    {pop3_result::ProtocolError, "protocol error"},
-};
-
-// What the file codes of saving mean.
-constexpr Meaning kFileMeanings[] = {
-    {file_result::Exists, "every name of that form is taken"},
-    {file_result::DiskFull, "disk full"},
-    {file_result::PermissionDenied, "permission denied"},
-    {file_result::NotReady, "disk not ready"},
-    {file_result::SavePermissionDenied, "permission denied"},
-    {file_result::PathNotFound, "path not found"},
-    {file_result::Missing, "its temporary file is missing"},
-    {file_result::OtherFailure, "file error"},
-};
-
-const char* MeaningOf(int32_t code, std::span<const Meaning> meanings)
+/// The server's own words about the last failure, if it gave any.
+std::string Words(const TolvanPOP3& pop3)
 {
-    for (const Meaning& row : meanings)
-        if (row.code == code)
-            return row.text;
-    return "failed";
-}
-
-/// "(code, meaning): server's text" for a failed step of the component.
-std::string Why(int32_t code, const TolvanPOP3& pop3, std::span<const Meaning> meanings = kSessionMeanings)
-{
-    // '(' as a character: "(" + std::string&& draws a false -Wrestrict from GCC 12 (bug 105651).
-    std::string why = '(' + std::to_string(code) + ", " + MeaningOf(code, meanings) + ")";
     const std::string error = pop3.POP3Error();
-    if (!error.empty() && error != kNoError)
-        why += ": " + Printable(error);
-    return why;
-}
-
-void Complain(const std::string& text)
-{
-    std::fprintf(stderr, "tolmail fetch: %s\n", text.c_str());
+    return error == kNoError ? std::string() : error;
 }
 
 /// Progress of the retrieval (a message retrieved, a header read) and of Save's decoding.
@@ -337,14 +294,29 @@ std::string ExtensionOf(const Attachment& part)
     return ".bin";
 }
 
-/// True for the unnamed text part that became the message's text.
-bool IsMessageText(const Attachment& part, const std::string& text)
+/// True for the unnamed text part that became the message's text: the text is the
+/// part's body as it came (base64 stays so) or decoded (quoted-printable). The decoded
+/// content is what Save writes, so a scratch copy in the cache is compared.
+bool IsMessageText(Attachment& part, const std::string& text, const std::string& cache)
 {
     if (!part.Filename().empty() || part.ContentType() != "TEXT" || !part.TempFilename().empty())
         return false;
-    if (part.Encoding() == "QUOTED-PRINTABLE")
-        return codec::QpDecode(part.AttachmentBody()) == text;
-    return part.AttachmentBody() == text;
+    if (part.AttachmentBody() == text)
+        return true;
+    const std::string scratch = cache + "text-check-" + std::to_string(::getpid());
+    std::filesystem::remove(scratch);
+    bool same = false;
+    try {
+        if (part.Save(scratch) == file_result::Ok) {
+            std::ifstream in(scratch, std::ios::binary);
+            const std::string saved((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            same = !in.bad() && saved == text;
+        }
+    } catch (const std::exception&) {
+        // A part that does not decode is no text that decoded; saving it says why.
+    }
+    std::filesystem::remove(scratch);
+    return same;
 }
 
 /// The message's text, to recognise its text part among the attachments: from memory,
@@ -400,27 +372,23 @@ int32_t SaveAttachment(Attachment& attachment, const std::string& name, const Sa
     // Save began must not pass for the attachment.
     if (result != file_result::Exists)
         dir.discard(chosen);
-    if (why.empty())
-        why = MeaningOf(result, kFileMeanings);
     return result;
 }
 
-/// Writes a message's text and saves its attachments; 0 when every file was written
-/// whole, else the first failing code.
-int32_t SaveMessage(Message& message, int number, const SaveDir& dir, ProgressSink& sink)
+/// Writes a message's text and saves its attachments; EX_OK when every file was
+/// written whole, else the exit status of the first failure.
+int SaveMessage(Message& message, int number, const SaveDir& dir, const std::string& cache, ProgressSink& sink)
 {
-    int32_t firstFailure = file_result::Ok;
+    int firstFailure = EX_OK;
+    const std::string label = "message " + std::to_string(number) + ": ";
     std::string chosen;
     const std::optional<std::string> text = TextToCompare(message);
-    if (int32_t result = SaveText(message, number, dir, chosen); result != file_result::Ok) {
-        Complain("message " + std::to_string(number) + ": writing its text failed (" + std::to_string(result) +
-                 "): " + MeaningOf(result, kFileMeanings));
-        firstFailure = result;
-    }
+    if (int32_t result = SaveText(message, number, dir, chosen); result != file_result::Ok)
+        firstFailure = Report(label + "writing its text", Source::FileWrite, result);
     int part = 0;
     for (const auto& attachment : message.Attachments()->NewEnum()) {
         ++part;
-        if (text && IsMessageText(*attachment, *text))
+        if (text && IsMessageText(*attachment, *text, cache))
             continue;  // already written as the message's text
         const std::string fallback =
             "message-" + std::to_string(number) + "-part-" + std::to_string(part) + ExtensionOf(*attachment);
@@ -428,10 +396,9 @@ int32_t SaveMessage(Message& message, int number, const SaveDir& dir, ProgressSi
         sink.saving(name);
         std::string why;
         if (int32_t result = SaveAttachment(*attachment, name, dir, chosen, why); result != file_result::Ok) {
-            Complain("message " + std::to_string(number) + ": saving '" + Printable(name) + "' failed (" +
-                     std::to_string(result) + "): " + why);
-            if (firstFailure == file_result::Ok)
-                firstFailure = result;
+            const int status = Report(label + "saving '" + Printable(name) + "'", Source::FileWrite, result, why);
+            if (firstFailure == EX_OK)
+                firstFailure = status;
             continue;
         }
         std::printf("message %d: saved %s (%s encoded characters)\n", number, Printable(chosen).c_str(),
@@ -440,66 +407,63 @@ int32_t SaveMessage(Message& message, int number, const SaveDir& dir, ProgressSi
     return firstFailure;
 }
 
-/// ": message N was not retrieved" or ": messages N to M were not retrieved"; "" when
-/// none is left.
-std::string NotRetrieved(int first, int last)
+/// "message N" or "messages N to M".
+std::string Numbers(int first, int last)
 {
-    if (first > last)
-        return "";
     if (first == last)
-        return ": message " + std::to_string(first) + " was not retrieved";
-    return ": messages " + std::to_string(first) + " to " + std::to_string(last) + " were not retrieved";
+        return "message " + std::to_string(first);
+    return "messages " + std::to_string(first) + " to " + std::to_string(last);
 }
 
 /// Retrieves, saves and releases one message at a time, so that memory and the cache
 /// hold a single message. A message is deleted only when it arrived whole and every
 /// file of it was written whole; a message that fails stays at the server, and the
-/// next one is fetched while the session still answers. The first failing code, or 0;
-/// `sessionLost` tells whether the connection went.
-int32_t DownloadAll(TolvanPOP3& pop3, const SaveDir& dir, ProgressSink& sink, bool deleteSaved, bool& sessionLost)
+/// next one is fetched while the session still answers. The exit status of the first
+/// failure, or EX_OK; `sessionLost` tells whether the connection went.
+int DownloadAll(TolvanPOP3& pop3, const SaveDir& dir, const std::string& cache, ProgressSink& sink,
+                bool deleteSaved, bool& sessionLost)
 {
     Ref<Messages> messages = pop3.Messages();
     const int32_t count = messages->Count();
-    int32_t firstFailure = pop3_result::Ok;
+    int firstFailure = EX_OK;
     int failed = 0;
-    const auto note = [&](int32_t result) {
-        if (firstFailure == pop3_result::Ok)
-            firstFailure = result;
+    const auto note = [&](int status) {
+        if (firstFailure == EX_OK)
+            firstFailure = status;
     };
     for (int number = 1; number <= count; ++number) {
         Ref<Message> message = messages->Item(Variant(1));
         messages->Remove(Variant(1));
         const std::string label = "message " + std::to_string(number) + ": ";
         if (int32_t result = message->GetMessage(kKeepTextOnDisk); result != pop3_result::Ok) {
-            Complain(label + "retrieval failed " + Why(result, pop3) + "; left at the server");
-            note(result);
+            note(Report(label + "retrieval failed, left at the server", Source::Pop3Session, result, Words(pop3)));
             ++failed;
             // The component either read on to the message's end or closed the connection.
             if (pop3.KeepAlive() != pop3_result::Ok) {
                 sessionLost = true;
-                Complain("the session with the server is lost" + NotRetrieved(number + 1, count));
+                if (number < count)
+                    Report(Numbers(number + 1, count), "not retrieved: the session with the server is lost",
+                           EX_TEMPFAIL);
                 failed += count - number;
                 break;
             }
             continue;
         }
-        if (int32_t result = SaveMessage(*message, number, dir, sink); result != file_result::Ok) {
-            note(result);
+        if (int status = SaveMessage(*message, number, dir, cache, sink); status != EX_OK) {
+            note(status);
             ++failed;
-            if (deleteSaved)
-                Complain(label + "not every file was saved: left at the server");
             continue;
         }
         if (!deleteSaved)
             continue;
-        if (int32_t result = message->DeleteAtServer(); result != pop3_result::Ok) {
-            Complain(label + "saved, but deleting it at the server failed " + Why(result, pop3));
-            note(result);
-        }
+        if (int32_t result = message->DeleteAtServer(); result != pop3_result::Ok)
+            note(Report(label + "saved, but deleting it at the server failed", Source::Pop3Session, result,
+                        Words(pop3)));
     }
     if (failed > 0)
-        Complain(std::to_string(failed) + " of " + std::to_string(count) +
-                 (count == 1 ? " message" : " messages") + " not saved whole; they stay at the server");
+        Report(std::to_string(failed) + " of " + std::to_string(count) + (count == 1 ? " message" : " messages") +
+                   " not saved whole",
+               "they stay at the server", firstFailure);
     return firstFailure;
 }
 
@@ -508,46 +472,46 @@ int Fetch(const Options& o, const std::string& password, const std::optional<Sav
 {
     // The messages and their temporary files go before the caller's cache does.
     Ref<TolvanPOP3> pop3 = TolvanPOP3::Create();
+    const long port = o.port.value_or(110);
     pop3->Host(o.server);
-    pop3->Port(static_cast<int16_t>(o.port.value_or(110)));
+    pop3->Port(static_cast<int16_t>(static_cast<uint16_t>(port)));
     pop3->TimeOut(static_cast<int32_t>(o.timeout.value_or(15)));
     pop3->Login(o.user);
     pop3->Password(password);
     pop3->CachedDirectory(cache);
     pop3->MaxMemAttachment(kPartsInMemory);
-    if (!o.alternative.empty()) {
-        std::string type = o.alternative;
-        for (char& c : type)
-            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        pop3->AlternativeType(type);  // parts' subtypes are held in upper case
-    }
+    if (!o.alternative.empty())
+        pop3->AlternativeType(o.alternative);
 
-    int32_t result = pop3->Connect();
-    if (result != pop3_result::Ok) {
-        Complain("log-in to " + Printable(o.server) + " port " + std::to_string(o.port.value_or(110)) + " failed " + Why(result, *pop3, kLogInMeanings));
-        return result;
-    }
+    if (int32_t result = pop3->Connect(); result != pop3_result::Ok)
+        return Report("log-in to " + Printable(o.server) + " port " + std::to_string(port), Source::Pop3Connect,
+                      result, Words(*pop3));
     const int32_t count = pop3->GetMessageCount();
     auto sink = std::make_shared<ProgressSink>(Progress::StyleFor(stderr, o.quiet), count);
     pop3->Advise(sink);
 
     // The header pass makes the message objects that the download then fills.
-    result = pop3->GetMessageHeader();
+    int status = EX_OK;
+    const int32_t headers = pop3->GetMessageHeader();
     sink->finish("reading headers");
-    if (result != pop3_result::Ok)
-        Complain("reading the message headers failed " + Why(result, *pop3) + "; nothing was downloaded");
+    if (headers != pop3_result::Ok)
+        status = Report("reading the message headers (nothing was downloaded)", Source::Pop3Session, headers,
+                        Words(*pop3));
     if (o.list || !dir)
         PrintList(*pop3);
     bool sessionLost = false;
-    if (result == pop3_result::Ok && dir) {
-        result = DownloadAll(*pop3, *dir, *sink, o.del, sessionLost);
+    if (status == EX_OK && dir) {
+        status = DownloadAll(*pop3, *dir, cache, *sink, o.del, sessionLost);
         sink->finishRetrieving();
     }
-    const int32_t logoff = pop3->Disconnect();
-    if (logoff != pop3_result::Ok && !sessionLost)
-        Complain("log-off failed " + Why(logoff, *pop3) +
-                 (o.del ? "; the server may keep the messages marked for deletion" : ""));
-    return result != pop3_result::Ok ? result : logoff;
+    if (const int32_t logoff = pop3->Disconnect(); logoff != pop3_result::Ok && !sessionLost) {
+        const int failure =
+            Report(o.del ? "log-off (the server may keep the messages marked for deletion)" : "log-off",
+                   Source::Pop3Session, logoff, Words(*pop3));
+        if (status == EX_OK)
+            status = failure;
+    }
+    return status;
 }
 
 } // namespace
@@ -555,40 +519,34 @@ int Fetch(const Options& o, const std::string& password, const std::optional<Sav
 int RunFetch(int argc, char** argv)
 {
     Options o;
-    if (std::string complaint = ParseArgs(argc, argv, o); !complaint.empty())
-        return UsageError(complaint);
-    if (o.help) {
-        std::fputs(kFetchUsage, stdout);
-        return 0;
+    ParseArgs(argc, argv, o);
+    if (o.help || o.version) {
+        std::fputs(o.help ? kFetchUsage : kVersionLine, stdout);
+        std::fputs(o.help ? "" : "\n", stdout);
+        return EX_OK;
     }
     std::string password;
-    if (std::string why = ReadPassword(o, password); !why.empty())
-        return UsageError(why);
+    int status = EX_OK;
+    if (std::string why = ReadPassword(o, password, status); !why.empty())
+        return Report("no password", why, status);
     std::optional<SaveDir> dir;
     if (!o.saveDir.empty()) {
         dir.emplace(o.saveDir);
         if (!dir->ok())
-            return UsageError("cannot open the directory " + Printable(o.saveDir) + ": " + std::strerror(errno));
+            return Report("cannot open the directory " + Printable(o.saveDir), std::strerror(errno), EX_CANTCREAT);
     }
     std::optional<PrivateCache> privateCache;
     std::string cache = o.cacheDir;
     if (cache.empty()) {
         privateCache.emplace();
-        if (!privateCache->ok()) {
-            Complain(std::string("cannot create a private cache directory: ") + std::strerror(errno));
-            return pop3_result::TempFileFailed;  // as a retrieval whose temporary file failed
-        }
+        if (!privateCache->ok())
+            return Report("cannot create a private cache directory", std::strerror(errno), EX_CANTCREAT);
         cache = privateCache->path();
     } else if (cache.back() != '/') {
         cache += '/';
     }
-    try {
-        return Fetch(o, password, dir, cache);
-    } catch (const std::exception& e) {
-        // Whatever escapes still ends with a line and without leaving the cache behind.
-        Complain(std::string("stopped: ") + Printable(e.what()));
-        return kUndecodable;
-    }
+    // An exception ends the command in main, after the cache is gone.
+    return Fetch(o, password, dir, cache);
 }
 
 } // namespace tolmail::cli

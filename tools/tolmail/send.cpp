@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <iterator>
@@ -15,11 +14,12 @@
 #include <vector>
 
 #include "commands.h"
+#include "options.h"
+#include "outcome.h"
 #include "progress.h"
 #include "terminal_text.h"
 #include "tolmail/TolvanSMTP.h"
 #include "tolmail/smtp_codes.h"
-#include "tolmail/socket_codes.h"
 
 namespace tolmail::cli {
 
@@ -28,16 +28,17 @@ namespace {
 const char* const kSendUsage =
     "usage: tolmail send --from ADDRESS --to RECIPIENT [options]\n"
     "\n"
-    "Composes a message and delivers it to an SMTP server. Exits with the component's\n"
-    "result code (0 when the message was accepted); SMTPError is printed on failure.\n"
+    "Composes a message and delivers it to an SMTP server. A failure prints one line\n"
+    "with the server's own words; the exit status says what kind of failure it was.\n"
+    "Options take their value as the next argument or after '=' (--port=2525).\n"
     "\n"
     "server:\n"
-    "  --server HOST[;HOST...]   servers tried in order (default 127.0.0.1)\n"
-    "  --port N                  server port (default 25)\n"
-    "  --timeout S               seconds to wait for each reply, 0 to 1500 (default 15)\n"
+    "  -s, --server HOST[;HOST...]  servers tried in order (default 127.0.0.1)\n"
+    "  -p, --port N              server port, 1 to 65534 (default 25)\n"
+    "  -t, --timeout S           seconds to wait for each reply, 0 to 1500 (default 15)\n"
     "\n"
     "envelope and header:\n"
-    "  --from ADDRESS            sender's address (required)\n"
+    "  -f, --from ADDRESS        sender's address (required)\n"
     "  --from-name NAME          sender's display name\n"
     "  --to RECIPIENT            a To recipient (repeatable)\n"
     "  --cc RECIPIENT            a Cc recipient (repeatable)\n"
@@ -45,31 +46,45 @@ const char* const kSendUsage =
     "                            RECIPIENT is 'Name <address>' or a bare address. Names\n"
     "                            keep letters, digits, blanks and - ! @ # % * + = . , only\n"
     "                            (at most 64); a bare address gets its local part as name.\n"
-    "  --subject TEXT            subject line\n"
+    "  -j, --subject TEXT        subject line\n"
     "  --reply-to ADDRESS        Reply-To header\n"
     "  --return-receipt          ask for a return receipt (Return-Receipt-To header)\n"
     "  --priority N              0 none, 1 highest .. 3 normal .. 5 lowest (default 3)\n"
     "  --header \"Name: value\"    an extra header line (repeatable)\n"
     "\n"
     "body:\n"
-    "  --body FILE               message text from FILE ('-' for standard input)\n"
+    "  -b, --body FILE           message text from FILE ('-' for standard input); without\n"
+    "                            it the text is read from standard input unless that is\n"
+    "                            a terminal\n"
     "  --content-type TYPE       type of a message without attachments (default text/plain;\n"
     "                            an empty TYPE sends no MIME header lines)\n"
-    "  --charset N               1 US-ASCII (default), 0 or 2 ISO-8859-1, or a name such\n"
+    "  --charset N|NAME          1 US-ASCII (default), 0 or 2 ISO-8859-1, or a name such\n"
     "                            as UTF-8\n"
     "\n"
     "attachments:\n"
-    "  --attach PATH             attach a file (repeatable)\n"
+    "  -a, --attach PATH         attach a file (repeatable)\n"
     "  --attach-encoding ENC     encoding of the attachments that follow: base64\n"
     "                            (default), quoted-printable, x-uuencode or binary\n"
     "  --plain                   non-MIME message: the text first, then each attachment\n"
     "                            uuencoded in a transaction of its own\n"
     "\n"
     "output:\n"
-    "  --quiet                   no progress display\n"
-    "  --help                    this text\n";
-
-constexpr int kUsageError = 2;
+    "  -q, --quiet               no progress display\n"
+    "  -h, --help                this text\n"
+    "  -V, --version             the version of tolmail\n"
+    "\n"
+    "exit status:\n"
+    "  0   the message was accepted\n"
+    "  64  usage error\n"
+    "  65  a sender, recipient or header the component refuses\n"
+    "  66  the body file or an attachment is missing or unreadable\n"
+    "  67  the server refused a recipient\n"
+    "  68  no server could be reached\n"
+    "  69  the server refused the service (greeting, message)\n"
+    "  70  internal error\n"
+    "  71  the socket layer did not start\n"
+    "  74  the body file could not be read whole\n"
+    "  75  no reply in time, or the transfer broke off: try again later\n";
 
 struct Recipient {
     std::string name, address;
@@ -80,8 +95,10 @@ struct Options {
     std::string server = "127.0.0.1";
     std::optional<long> port, timeout, priority;
     std::string charset;
+    std::optional<int32_t> charsetNumber;
     std::string from, fromName, subject, body, contentType = "text/plain", replyTo;
-    bool contentTypeGiven = false, returnReceipt = false, plain = false, quiet = false, help = false;
+    bool bodyGiven = false, contentTypeGiven = false, returnReceipt = false, plain = false, quiet = false;
+    bool help = false, version = false;
     std::vector<Recipient> recipients;
     std::vector<std::pair<std::string, std::string>> headers;
     std::vector<std::pair<std::string, int32_t>> attachments;
@@ -141,101 +158,113 @@ Recipient parseRecipient(const std::string& text, int32_t type)
     return {acceptableName("", address), address, type};
 }
 
-bool parseNumber(const std::string& text, long& value)
+constexpr KnownOption kSendOptions[] = {
+    {"server", 's', KnownOption::Text},
+    {"port", 'p', KnownOption::Number, kLowestPort, kHighestPort},
+    {"timeout", 't', KnownOption::Number, 0, kLongestTimeOut},
+    {"from", 'f', KnownOption::Text},
+    {"from-name", 0, KnownOption::Text},
+    {"to", 0, KnownOption::Text},
+    {"cc", 0, KnownOption::Text},
+    {"bcc", 0, KnownOption::Text},
+    {"subject", 'j', KnownOption::Text},
+    {"reply-to", 0, KnownOption::Text},
+    {"return-receipt", 0, KnownOption::Flag},
+    {"priority", 0, KnownOption::Number, 0, 5},
+    {"header", 0, KnownOption::Text},
+    {"body", 'b', KnownOption::Text},
+    {"content-type", 0, KnownOption::Text},
+    {"charset", 0, KnownOption::Text},
+    {"attach", 'a', KnownOption::Text},
+    {"attach-encoding", 0, KnownOption::Text},
+    {"plain", 0, KnownOption::Flag},
+    {"quiet", 'q', KnownOption::Flag},
+    {"help", 'h', KnownOption::Flag},
+    {"version", 'V', KnownOption::Flag},
+};
+
+/// A numeric --charset: the component stores any value above 2 as 1 without a word.
+std::optional<int32_t> CharsetNumber(const std::string& text)
 {
-    char* end = nullptr;
-    value = std::strtol(text.c_str(), &end, 10);
-    return !text.empty() && end != nullptr && *end == '\0';
+    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    if (text.size() > 1 || text[0] > '2')
+        throw UsageError("--charset: " + text + " is out of range 0..2 (or give a name such as UTF-8)");
+    return text[0] - '0';
 }
 
-/// Fills `o` from the arguments; returns an error text, empty when all is well.
-std::string parse(int argc, char** argv, Options& o)
+/// Fills `o` from the arguments; throws UsageError.
+void parse(int argc, char** argv, Options& o)
 {
     int32_t encoding = 2;
-    for (int i = 1; i < argc; ++i) {
-        std::string arg = argv[i];
-        std::string value;
-        bool hasInlineValue = false;
-        if (const size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
-            value = arg.substr(eq + 1);
-            arg = arg.substr(0, eq);
-            hasInlineValue = true;
-        }
-        auto flag = [&](const char* name) { return arg == name; };
-        auto takesValue = [&](const char* name) -> bool {
-            if (arg != name)
-                return false;
-            if (!hasInlineValue) {
-                if (i + 1 >= argc)
-                    throw std::string(std::string(name) + " needs a value");
-                value = argv[++i];
-            }
-            return true;
-        };
-        long n = 0;
-        auto number = [&](const char* name) {
-            if (!parseNumber(value, n))
-                throw std::string(std::string(name) + ": not a number: " + value);
-            return n;
-        };
-
-        if (flag("--help") || flag("-h"))
+    for (const GivenOption& given : ParseOptions(argc, argv, kSendOptions)) {
+        const std::string name = given.known->name;
+        const std::string& value = given.text;
+        if (name == "help")
             o.help = true;
-        else if (flag("--return-receipt"))
+        else if (name == "version")
+            o.version = true;
+        else if (name == "return-receipt")
             o.returnReceipt = true;
-        else if (flag("--plain"))
+        else if (name == "plain")
             o.plain = true;
-        else if (flag("--quiet") || flag("-q"))
+        else if (name == "quiet")
             o.quiet = true;
-        else if (takesValue("--server"))
+        else if (name == "server")
             o.server = value;
-        else if (takesValue("--port"))
-            o.port = number("--port");
-        else if (takesValue("--timeout"))
-            o.timeout = number("--timeout");
-        else if (takesValue("--priority"))
-            o.priority = number("--priority");
-        else if (takesValue("--charset"))
+        else if (name == "port")
+            o.port = given.number;
+        else if (name == "timeout")
+            o.timeout = given.number;
+        else if (name == "priority")
+            o.priority = given.number;
+        else if (name == "charset")
             o.charset = value;
-        else if (takesValue("--from"))
+        else if (name == "from")
             o.from = value;
-        else if (takesValue("--from-name"))
+        else if (name == "from-name")
             o.fromName = value;
-        else if (takesValue("--to"))
+        else if (name == "to")
             o.recipients.push_back(parseRecipient(value, 1));
-        else if (takesValue("--cc"))
+        else if (name == "cc")
             o.recipients.push_back(parseRecipient(value, 2));
-        else if (takesValue("--bcc"))
+        else if (name == "bcc")
             o.recipients.push_back(parseRecipient(value, 3));
-        else if (takesValue("--subject"))
+        else if (name == "subject")
             o.subject = value;
-        else if (takesValue("--body"))
-            o.body = value;
-        else if (takesValue("--content-type"))
+        else if (name == "body")
+            o.body = value, o.bodyGiven = true;
+        else if (name == "content-type")
             o.contentType = value, o.contentTypeGiven = true;
-        else if (takesValue("--reply-to"))
+        else if (name == "reply-to")
             o.replyTo = value;
-        else if (takesValue("--header")) {
+        else if (name == "header") {
             const size_t colon = value.find(':');
             if (colon == std::string::npos || colon == 0)
-                return "--header needs \"Name: value\": " + value;
+                throw UsageError("--header needs \"Name: value\": " + value);
             o.headers.emplace_back(trim(value.substr(0, colon)), trim(value.substr(colon + 1)));
-        } else if (takesValue("--attach")) {
+        } else if (name == "attach") {
             o.attachments.emplace_back(value, encoding);
-        } else if (takesValue("--attach-encoding")) {
+        } else if (name == "attach-encoding") {
             const EncodingName* found = nullptr;
             for (const auto& e : kEncodings) {
                 if (value == e.name)
                     found = &e;
             }
             if (found == nullptr)
-                return "unknown encoding '" + value + "' (base64, quoted-printable, x-uuencode or binary)";
+                throw UsageError("--attach-encoding: unknown encoding '" + value +
+                                 "' (base64, quoted-printable, x-uuencode or binary)");
             encoding = found->code;
-        } else {
-            return "unknown option '" + std::string(argv[i]) + "'";
         }
     }
-    return {};
+    if (o.help || o.version)
+        return;
+    if (o.server.empty())
+        throw UsageError("--server: no server named");
+    if (o.from.empty() || o.recipients.empty())
+        throw UsageError("--from and at least one of --to, --cc, --bcc are required");
+    if (!o.charset.empty())
+        o.charsetNumber = CharsetNumber(o.charset);
 }
 
 /// Shows the encoding of each attachment as its progress. The component encodes the
@@ -272,29 +301,39 @@ private:
 /// Why `path` cannot be attached, or "" when it can.
 std::string AttachRefusal(const std::string& path)
 {
-    const std::string shown = Printable(path);
     struct stat st {};
-    if (::stat(path.c_str(), &st) != 0) {
-        if (errno == ENOENT)
-            return "no such file: " + shown;
-        return "cannot reach " + shown + ": " + std::strerror(errno);
-    }
+    if (::stat(path.c_str(), &st) != 0)
+        return std::strerror(errno);
     if (S_ISDIR(st.st_mode))
-        return "cannot attach " + shown + ": it is a directory";
+        return "it is a directory";
     if (!S_ISREG(st.st_mode))
-        return "cannot attach " + shown + ": not a regular file";
+        return "not a regular file";
     const size_t slash = path.find_last_of('/');
     if (path[slash == std::string::npos ? 0 : slash + 1] == '.')
-        return "cannot attach " + shown + ": hidden files (names starting with '.') are not attached";
+        return "hidden files (names starting with '.') are not attached";
     if (::access(path.c_str(), R_OK) != 0)
-        return "cannot read " + shown + ": " + std::strerror(errno);
+        return std::strerror(errno);
     return {};
 }
 
-int fail(const std::string& text, int code)
+/// Why the body file cannot be read, or "".
+std::string BodyRefusal(const std::string& path)
 {
-    std::fprintf(stderr, "tolmail send: %s\n", text.c_str());
-    return code;
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0 || ::access(path.c_str(), R_OK) != 0)
+        return std::strerror(errno);
+    if (S_ISDIR(st.st_mode))
+        return "it is a directory";
+    if (!S_ISREG(st.st_mode))
+        return "not a regular file ('-' reads standard input)";
+    return {};
+}
+
+/// The component's own words about the last failure, if it has any.
+std::string ServerWords(const TolvanSMTP& smtp)
+{
+    std::string words = trim(smtp.SMTPError());
+    return words == "No Error" ? std::string() : words;
 }
 
 } // namespace
@@ -302,36 +341,25 @@ int fail(const std::string& text, int code)
 int RunSend(int argc, char** argv)
 {
     Options o;
-    std::string error;
-    try {
-        error = parse(argc, argv, o);
-    } catch (const std::string& e) {
-        error = e;
+    parse(argc, argv, o);
+    if (o.help || o.version) {
+        std::fputs(o.help ? kSendUsage : kVersionLine, stdout);
+        std::fputs(o.help ? "" : "\n", stdout);
+        return EX_OK;
     }
-    if (o.help) {
-        std::fputs(kSendUsage, stdout);
-        return 0;
-    }
-    if (!error.empty())
-        return fail(error + "\nRun 'tolmail send --help' for the options.", kUsageError);
-    if (o.from.empty() || o.recipients.empty())
-        return fail("--from and at least one of --to, --cc, --bcc are required", kUsageError);
 
     auto smtp = TolvanSMTP::Create();
     smtp->Host(o.server);
     if (o.port)
-        smtp->Port(static_cast<int16_t>(*o.port));
+        smtp->Port(static_cast<int16_t>(static_cast<uint16_t>(*o.port)));
     if (o.timeout)
         smtp->TimeOut(static_cast<int32_t>(*o.timeout));
     if (o.priority)
         smtp->Priority(static_cast<int32_t>(*o.priority));
-    if (!o.charset.empty()) {
-        long n = 0;
-        if (parseNumber(o.charset, n))
-            smtp->CharSet(static_cast<int32_t>(n));
-        else
-            smtp->CustomCharset(o.charset);
-    }
+    if (o.charsetNumber)
+        smtp->CharSet(*o.charsetNumber);
+    else if (!o.charset.empty())
+        smtp->CustomCharset(o.charset);
     smtp->FromEmail(o.from);
     smtp->FromName(o.fromName);
     smtp->Subject(o.subject);
@@ -341,41 +369,38 @@ int RunSend(int argc, char** argv)
     if (o.contentTypeGiven)
         smtp->ContentType(o.contentType);
 
-    if (o.body == "-") {
+    // As mail(1): without --body, text piped in is the body; a terminal is not waited on.
+    if (o.body == "-" || (!o.bodyGiven && ::isatty(STDIN_FILENO) == 0)) {
         smtp->MailBody(std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()));
     } else if (!o.body.empty()) {
+        const std::string what = "cannot read the body file " + Printable(o.body);
+        if (std::string why = BodyRefusal(o.body); !why.empty())
+            return Report(what, why, EX_NOINPUT);
         if (const int32_t rc = smtp->ImportMailBody(o.body); rc != file_result::Ok)
-            return fail("cannot read the body file " + o.body, rc);
+            return Report(what, Source::FileRead, rc);
     }
     for (const auto& r : o.recipients) {
-        if (smtp->AddRecipients(r.name, r.address, r.type) != smtp_result::Ok)
-            return fail("recipient refused (too long, or holding a blank, angle bracket or control character): " +
-                            Printable(r.address),
-                        smtp_result::ArgumentRefused);
+        if (const int32_t rc = smtp->AddRecipients(r.name, r.address, r.type); rc != smtp_result::Ok)
+            return Report("recipient " + Printable(r.address),
+                          Source::SmtpAdd, rc, "too long, or holding a blank, angle bracket or control character");
     }
     for (const auto& [name, value] : o.headers) {
-        if (smtp->AddCustomHeader(name, value) != smtp_result::Ok)
-            return fail("header refused: " + name, smtp_result::ArgumentRefused);
+        if (const int32_t rc = smtp->AddCustomHeader(name, value); rc != smtp_result::Ok)
+            return Report("header " + Printable(name), Source::SmtpAdd, rc);
     }
     for (const auto& [path, encoding] : o.attachments) {
         if (std::string why = AttachRefusal(path); !why.empty())
-            return fail(why, smtp_result::ArgumentRefused);
-        if (smtp->AddAttachment(path, encoding) != smtp_result::Ok)
-            return fail("cannot attach " + Printable(path), smtp_result::ArgumentRefused);
+            return Report("cannot attach " + Printable(path), why, EX_NOINPUT);
+        if (const int32_t rc = smtp->AddAttachment(path, encoding); rc != smtp_result::Ok)
+            return Report("cannot attach " + Printable(path), Source::SmtpAdd, rc);
     }
 
     smtp->Advise(std::make_shared<ProgressSink>(Progress::StyleFor(stderr, o.quiet), o.attachments));
-    const int32_t sent = smtp->Send();
-    if (sent != smtp_result::Ok) {
-        std::string why = Printable(trim(smtp->SMTPError()));
-        if (why.empty() || why == "No Error")
-            why = sent == socket_result::OpenFailed ? "cannot connect to " + o.server : "no reply from the server";
-        return fail("not sent (" + std::to_string(sent) + "): " + why, sent);
-    }
-    const int32_t closed = smtp->Disconnect();
-    if (closed != smtp_result::Ok)
-        return fail("sent, but QUIT failed: " + Printable(trim(smtp->SMTPError())), closed);
-    return 0;
+    if (const int32_t sent = smtp->Send(); sent != smtp_result::Ok)
+        return Report("not sent (server " + Printable(o.server) + ")", Source::SmtpSend, sent, ServerWords(*smtp));
+    if (const int32_t closed = smtp->Disconnect(); closed != smtp_result::Ok)
+        return Report("sent, but log-off failed", Source::SmtpSend, closed, ServerWords(*smtp));
+    return EX_OK;
 }
 
 } // namespace tolmail::cli
