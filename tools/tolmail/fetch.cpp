@@ -15,9 +15,11 @@
 #include <optional>
 #include <string>
 
+#include "account.h"
 #include "commands.h"
 #include "options.h"
 #include "outcome.h"
+#include "password.h"
 #include "progress.h"
 #include "private_cache.h"
 #include "save_dir.h"
@@ -96,14 +98,12 @@ constexpr int32_t kKeepTextOnDisk = 4;
 // result; on the in-memory road it arrives as an exception).
 constexpr int32_t kUndecodable = file_result::OtherFailure;
 constexpr long kShortestTimeOut = 5;
-// The first line of a password file is all that is read of it.
-constexpr size_t kLongestPasswordFile = 64 * 1024;
 constexpr const char* kNoError = "No Error";
 
 struct Options {
     std::string server = "127.0.0.1";
     std::optional<long> port, timeout;
-    std::string user, passwordFile, saveDir, alternative, cacheDir;
+    std::string user, passwordFile, passwordCommand, saveDir, alternative, cacheDir;
     bool list = false, del = false, quiet = false, help = false, version = false;
 };
 
@@ -113,6 +113,9 @@ constexpr KnownOption kFetchOptions[] = {
     {"timeout", 't', KnownOption::Number, kShortestTimeOut, kLongestTimeOut},
     {"user", 'u', KnownOption::Text},
     {"password-file", 0, KnownOption::Text},
+    {"password-command", 0, KnownOption::Text},
+    {"config", 0, KnownOption::Text},
+    {"account", 0, KnownOption::Text},
     {"list", 'l', KnownOption::Flag},
     {"save-dir", 'd', KnownOption::Text},
     {"delete", 0, KnownOption::Flag},
@@ -126,7 +129,7 @@ constexpr KnownOption kFetchOptions[] = {
 /// Fills `o`; throws UsageError.
 void ParseArgs(int argc, char** argv, Options& o)
 {
-    for (const GivenOption& given : ParseOptions(argc, argv, kFetchOptions)) {
+    for (const GivenOption& given : WithAccount(ParseOptions(argc, argv, kFetchOptions), kFetchOptions)) {
         const std::string name = given.known->name;
         if (name == "server")
             o.server = given.text;
@@ -138,6 +141,8 @@ void ParseArgs(int argc, char** argv, Options& o)
             o.user = given.text;
         else if (name == "password-file")
             o.passwordFile = given.text;
+        else if (name == "password-command")
+            o.passwordCommand = given.text;
         else if (name == "save-dir")
             o.saveDir = given.text;
         else if (name == "alternative")
@@ -168,58 +173,6 @@ void ParseArgs(int argc, char** argv, Options& o)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));  // parts' subtypes are upper case
     if (!o.alternative.empty() && o.alternative != "PLAIN" && o.alternative != "HTML")
         throw UsageError("--alternative: '" + given + "' is neither PLAIN nor HTML");
-}
-
-/// Why the file cannot give a password, with `status` the exit status for that, or ""
-/// with `password` set to its first line.
-std::string ReadPasswordFile(const std::string& path, std::string& password, int& status)
-{
-    status = EX_NOINPUT;
-    const std::string shown = "the password file " + Printable(path);
-    // Non-blocking, so that a FIFO is refused rather than waited on.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return "cannot open " + shown + ": " + std::strerror(errno);
-    struct stat st {};
-    std::string text;
-    std::string why;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        why = shown + (S_ISDIR(st.st_mode) ? " is a directory" : " is not a regular file");
-    } else {
-        char buffer[4096];
-        while (text.size() < kLongestPasswordFile && text.find('\n') == std::string::npos) {
-            const ssize_t got = ::read(fd, buffer, sizeof buffer);
-            if (got < 0 && errno == EINTR)
-                continue;
-            if (got < 0)
-                why = "cannot read " + shown + ": " + std::strerror(errno), status = EX_IOERR;
-            if (got <= 0)
-                break;
-            text.append(buffer, static_cast<size_t>(got));
-        }
-    }
-    ::close(fd);
-    if (!why.empty())
-        return why;
-    password = text.substr(0, text.find('\n'));
-    if (!password.empty() && password.back() == '\r')
-        password.pop_back();
-    status = EX_DATAERR;
-    return password.empty() ? "the first line of " + shown + " is empty (no password)" : "";
-}
-
-/// Why there is no password, or "" with `password` set from --password-file or
-/// TOLMAIL_PASSWORD.
-std::string ReadPassword(const Options& o, std::string& password, int& status)
-{
-    if (!o.passwordFile.empty())
-        return ReadPasswordFile(o.passwordFile, password, status);
-    status = EX_CONFIG;
-    const char* env = std::getenv("TOLMAIL_PASSWORD");
-    if (!env)
-        return "TOLMAIL_PASSWORD is not set and no --password-file is given";
-    password = env;
-    return password.empty() ? "the password in TOLMAIL_PASSWORD is empty" : "";
 }
 
 /// The server's own words about the last failure, if it gave any.
@@ -525,10 +478,8 @@ int RunFetch(int argc, char** argv)
         std::fputs(o.help ? "" : "\n", stdout);
         return EX_OK;
     }
-    std::string password;
-    int status = EX_OK;
-    if (std::string why = ReadPassword(o, password, status); !why.empty())
-        return Report("no password", why, status);
+    const std::string password =
+        FindPassword({o.passwordFile, o.passwordCommand, o.server.substr(0, o.server.find(';')), o.user});
     std::optional<SaveDir> dir;
     if (!o.saveDir.empty()) {
         dir.emplace(o.saveDir);

@@ -31,6 +31,22 @@ long CheckedNumber(const KnownOption& known, const char* text)
 
 } // namespace
 
+GivenOption GivenValue(const KnownOption& known, const std::string& text)
+{
+    GivenOption option{&known, text, 0};
+    if (known.kind == KnownOption::Number)
+        option.number = CheckedNumber(known, text.c_str());
+    return option;
+}
+
+const KnownOption* FindOption(std::span<const KnownOption> table, const std::string& name)
+{
+    for (const KnownOption& known : table)
+        if (name == known.name)
+            return &known;
+    return nullptr;
+}
+
 std::vector<GivenOption> ParseOptions(int argc, char** argv, std::span<const KnownOption> table)
 {
     std::vector<option> longs;
@@ -82,10 +98,7 @@ std::vector<GivenOption> ParseOptions(int argc, char** argv, std::span<const Kno
             if (!known)
                 throw UsageError(std::string("unknown option '") + arg + "'");
             helpAsked = helpAsked || std::string_view(known->name) == "help";
-            GivenOption option{known, optarg ? optarg : "", 0};
-            if (known->kind == KnownOption::Number)
-                option.number = CheckedNumber(*known, optarg);
-            given.push_back(std::move(option));
+            given.push_back(GivenValue(*known, optarg ? optarg : ""));
         } catch (const UsageError& e) {
             if (fault.empty())
                 fault = e.what();

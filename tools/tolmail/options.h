@@ -37,6 +37,13 @@ public:
 /// an option named "help" is among them: then the valid options are returned.
 std::vector<GivenOption> ParseOptions(int argc, char** argv, std::span<const KnownOption> table);
 
+/// `text` as the value of `known`, checked as on the command line (a Number's range);
+/// for values that come from elsewhere, such as an account. Throws UsageError.
+GivenOption GivenValue(const KnownOption& known, const std::string& text);
+
+/// The option of `table` called `name`, or nullptr.
+const KnownOption* FindOption(std::span<const KnownOption> table, const std::string& name);
+
 /// The ranges that both commands check.
 inline constexpr long kLowestPort = 1;
 // The socket layer refuses 65535: it reads as all ones in network order.

@@ -150,6 +150,9 @@ int Guarded(const std::function<int()>& command)
         return command();
     } catch (const UsageError& e) {
         return ReportUsage(e.what());
+    } catch (const ConfigError& e) {
+        PrintLine(Printable(e.what()));
+        return e.status();
     } catch (const tolmail::Error& e) {
         return Report("stopped", Printable(e.what()) + " (error " + std::to_string(e.code()) + ")", EX_SOFTWARE);
     } catch (const std::exception& e) {

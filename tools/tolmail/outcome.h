@@ -7,9 +7,21 @@
 
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
 #include <string>
 
 namespace tolmail::cli {
+
+/// A fault of the configuration (the accounts file, a password source): what() is the
+/// whole line to print, status() the exit status.
+class ConfigError : public std::runtime_error {
+public:
+    explicit ConfigError(const std::string& line, int status = EX_CONFIG) : std::runtime_error(line), status_(status) {}
+    int status() const { return status_; }
+
+private:
+    int status_;
+};
 
 /// Which member produced a result code: the same number means different things in
 /// each (4 is "cannot connect" from a log-in but "temporary file failed" from a retrieval).

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "account.h"
 #include "commands.h"
 #include "options.h"
 #include "outcome.h"
@@ -164,6 +165,8 @@ constexpr KnownOption kSendOptions[] = {
     {"timeout", 't', KnownOption::Number, 0, kLongestTimeOut},
     {"from", 'f', KnownOption::Text},
     {"from-name", 0, KnownOption::Text},
+    {"config", 0, KnownOption::Text},
+    {"account", 0, KnownOption::Text},
     {"to", 0, KnownOption::Text},
     {"cc", 0, KnownOption::Text},
     {"bcc", 0, KnownOption::Text},
@@ -197,7 +200,7 @@ std::optional<int32_t> CharsetNumber(const std::string& text)
 void parse(int argc, char** argv, Options& o)
 {
     int32_t encoding = 2;
-    for (const GivenOption& given : ParseOptions(argc, argv, kSendOptions)) {
+    for (const GivenOption& given : WithAccount(ParseOptions(argc, argv, kSendOptions), kSendOptions)) {
         const std::string name = given.known->name;
         const std::string& value = given.text;
         if (name == "help")
