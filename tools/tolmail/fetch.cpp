@@ -47,9 +47,20 @@ const char* const kFetchUsage =
     "  -t, --timeout S           seconds to wait for each reply, 5 to 1500 (default 15)\n"
     "  -u, --user LOGIN          mailbox user name (required)\n"
     "  --password-file FILE      the password is the first line of FILE (a regular,\n"
-    "                            readable file); without this option it comes from the\n"
-    "                            environment variable TOLMAIL_PASSWORD (never from the\n"
-    "                            command line). An empty password is refused.\n"
+    "                            readable file)\n"
+    "  --password-command CMD    the password is the first line CMD prints (run with\n"
+    "                            /bin/sh -c). Without either, the password comes from\n"
+    "                            TOLMAIL_PASSWORD, then a 'machine HOST login USER\n"
+    "                            password PW' entry of ~/.netrc (owner-only), then a\n"
+    "                            prompt without echo when standard input is a terminal;\n"
+    "                            never from the command line. An empty one is refused.\n"
+    "\n"
+    "accounts:\n"
+    "  --config FILE             the accounts file (default\n"
+    "                            $XDG_CONFIG_HOME/tolmail/config, else\n"
+    "                            ~/.config/tolmail/config); owner-only, or refused\n"
+    "  --account NAME            take the values of account NAME (default: the file's\n"
+    "                            default account); options given here override them\n"
     "\n"
     "what to do (--list is the default when --save-dir is not given):\n"
     "  -l, --list                number, size, sender, subject and date of every message,\n"
@@ -76,7 +87,8 @@ const char* const kFetchUsage =
     "exit status:\n"
     "  0   everything succeeded\n"
     "  64  usage error\n"
-    "  65  an attachment does not decode, or the password file's first line is empty\n"
+    "  65  an attachment does not decode, or the password file's first line or the\n"
+    "      password command's output is empty\n"
     "  66  the password file is missing or unreadable\n"
     "  68  no server could be reached\n"
     "  69  the server refused the service (a command of the session)\n"
@@ -87,7 +99,8 @@ const char* const kFetchUsage =
     "  75  no reply in time, or a lost connection: try again later\n"
     "  76  the server broke the protocol, or is not a POP3 server\n"
     "  77  log-in refused\n"
-    "  78  no password configured\n";
+    "  78  a fault in the accounts file or ~/.netrc, no password configured, or the\n"
+    "      password command failed\n";
 
 // Parts below this size stay in memory; larger ones wait in the cache directory. One
 // message is held at a time, so this bounds the memory a mailbox can take.

@@ -38,6 +38,13 @@ const char* const kSendUsage =
     "  -p, --port N              server port, 1 to 65534 (default 25)\n"
     "  -t, --timeout S           seconds to wait for each reply, 0 to 1500 (default 15)\n"
     "\n"
+    "accounts:\n"
+    "  --config FILE             the accounts file (default\n"
+    "                            $XDG_CONFIG_HOME/tolmail/config, else\n"
+    "                            ~/.config/tolmail/config); owner-only, or refused\n"
+    "  --account NAME            take the values of account NAME (default: the file's\n"
+    "                            default account); options given here override them\n"
+    "\n"
     "envelope and header:\n"
     "  -f, --from ADDRESS        sender's address (required)\n"
     "  --from-name NAME          sender's display name\n"
@@ -85,7 +92,8 @@ const char* const kSendUsage =
     "  70  internal error\n"
     "  71  the socket layer did not start\n"
     "  74  the body file could not be read whole\n"
-    "  75  no reply in time, or the transfer broke off: try again later\n";
+    "  75  no reply in time, or the transfer broke off: try again later\n"
+    "  78  a fault in the accounts file\n";
 
 struct Recipient {
     std::string name, address;
