@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sysexits.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -50,6 +51,38 @@ protected:
         return path;
     }
     void WriteConfig(const std::string& text, mode_t mode = 0600) { Write("xdg/tolmail/config", text, mode); }
+
+    /// Starts `tolmail ARGS` in a session of its own with the slave of `pty` as its
+    /// terminal and standard input; the pid.
+    pid_t StartOnTerminal(std::vector<std::string> args, const std::string& pty)
+    {
+        std::vector<std::string> env{"HOME=" + root_.string(), "XDG_CONFIG_HOME=" + (root_ / "xdg").string()};
+        for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
+            if (const char* value = std::getenv(keep))
+                env.push_back(std::string(keep) + "=" + value);
+        args.insert(args.begin(), TOLMAIL_COMMAND);
+        std::vector<char*> argp, envp;
+        for (auto [from, to] : {std::pair{&args, &argp}, std::pair{&env, &envp}}) {
+            for (std::string& s : *from)
+                to->push_back(s.data());
+            to->push_back(nullptr);
+        }
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        // Opened after setsid, so the terminal becomes the command's controlling one.
+        posix_spawn_file_actions_addopen(&files, 0, pty.c_str(), O_RDWR, 0);
+        posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&files, 2, (root_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
+        pid_t pid = -1;
+        if (posix_spawn(&pid, args[0].c_str(), &files, &attributes, argp.data(), envp.data()) != 0)
+            pid = -1;
+        posix_spawn_file_actions_destroy(&files);
+        posix_spawnattr_destroy(&attributes);
+        return pid;
+    }
 
     /// Runs `tolmail ARGS` with HOME and XDG_CONFIG_HOME in the test's directory and the
     /// given TOLMAIL_PASSWORD (none when nullopt); standard input is not a terminal.
@@ -253,6 +286,64 @@ TEST_F(Accounts, AFailingPasswordSourceStopsBeforeConnecting)
         EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
         EXPECT_EQ(peer.accepted(), 0u);
+    }
+}
+
+/// Reads from the terminal's master side until `marker` shows or `millis` pass; all
+/// that was read.
+std::string ReadUntil(int master, const std::string& marker, int millis = 20000)
+{
+    std::string seen;
+    char buffer[256];
+    for (const auto deadline = after(millis); seen.find(marker) == std::string::npos && Clock::now() < deadline;) {
+        const ssize_t got = ::read(master, buffer, sizeof buffer);
+        if (got > 0)
+            seen.append(buffer, static_cast<size_t>(got));
+        else
+            pause(10);
+    }
+    return seen;
+}
+
+TEST_F(Accounts, ThePromptReadsWithoutEchoAndRestoresTheTerminal)
+{
+    for (const bool interrupted : {false, true}) {
+        SCOPED_TRACE(interrupted ? "interrupted" : "typed");
+        ScriptedPeer peer({RefusesPassword()});
+        const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_GE(master, 0);
+        ASSERT_EQ(::grantpt(master), 0);
+        ASSERT_EQ(::unlockpt(master), 0);
+        ::fcntl(master, F_SETFL, O_NONBLOCK);
+        const pid_t pid =
+            StartOnTerminal({"fetch", "-s", "127.0.0.1", "-p", std::to_string(peer.port()), "-u", "ann", "-q"},
+                            ::ptsname(master));
+        ASSERT_GT(pid, 0);
+        std::string shown = ReadUntil(master, "Password for ann@127.0.0.1: ");
+        EXPECT_NE(shown.find("Password for ann@127.0.0.1: "), std::string::npos) << shown;
+        termios during{};
+        ASSERT_EQ(::tcgetattr(master, &during), 0);
+        EXPECT_EQ(during.c_lflag & ECHO, 0u);
+        if (interrupted)
+            ::kill(pid, SIGINT);
+        else
+            (void)!::write(master, "typed-secret\n", 13);
+        int status = 0;
+        for (const auto deadline = after(60000); ::waitpid(pid, &status, WNOHANG) == 0 && Clock::now() < deadline;)
+            pause(10);
+        shown += ReadUntil(master, "typed-secret", 200);
+        termios after{};
+        ASSERT_EQ(::tcgetattr(master, &after), 0);
+        EXPECT_NE(after.c_lflag & ECHO, 0u) << "echo stays off";
+        EXPECT_EQ(shown.find("typed-secret"), std::string::npos) << "echoed: " << shown;
+        if (interrupted) {
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT);
+            EXPECT_EQ(peer.accepted(), 0u);
+        } else {
+            EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == EX_NOPERM);
+            EXPECT_TRUE(Heard(peer, "PASS typed-secret"));
+        }
+        ::close(master);
     }
 }
 

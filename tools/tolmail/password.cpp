@@ -168,8 +168,6 @@ std::optional<std::string> FromPrompt(const std::string& host, const std::string
         ::close(tty);
         return std::nullopt;
     }
-    const std::string prompt = "Password for " + Printable(user) + "@" + Printable(host) + ": ";
-    (void)!::write(tty, prompt.data(), prompt.size());
     gTerminal = tty, gSaved = saved;
     struct sigaction restore {}, previous[4];
     restore.sa_handler = RestoreAndDie;
@@ -179,6 +177,9 @@ std::optional<std::string> FromPrompt(const std::string& host, const std::string
     struct termios quiet = saved;
     quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
     ::tcsetattr(tty, TCSAFLUSH, &quiet);
+    // Only once echo is off, so nothing typed at the prompt can show.
+    const std::string prompt = "Password for " + Printable(user) + "@" + Printable(host) + ": ";
+    (void)!::write(tty, prompt.data(), prompt.size());
     std::string line;
     for (char c; line.size() < kLongestPasswordSource;) {
         const ssize_t got = ::read(tty, &c, 1);
