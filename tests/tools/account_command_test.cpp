@@ -52,44 +52,14 @@ protected:
     }
     void WriteConfig(const std::string& text, mode_t mode = 0600) { Write("xdg/tolmail/config", text, mode); }
 
-    /// Starts `tolmail ARGS` in a session of its own with the slave of `pty` as its
-    /// terminal and standard input; the pid.
-    pid_t StartOnTerminal(std::vector<std::string> args, const std::string& pty)
+    /// Starts `tolmail ARGS` with HOME and XDG_CONFIG_HOME in the test's directory, the
+    /// given TOLMAIL_PASSWORD (none when nullopt) and standard input from `input`; with
+    /// a terminal for `input`, in a session of its own so that it is the controlling
+    /// one. The pid, or -1.
+    pid_t Start(std::vector<std::string> args, const std::optional<std::string>& password,
+                const std::string& input = "/dev/null", bool ownSession = false)
     {
         std::vector<std::string> env{"HOME=" + root_.string(), "XDG_CONFIG_HOME=" + (root_ / "xdg").string()};
-        for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
-            if (const char* value = std::getenv(keep))
-                env.push_back(std::string(keep) + "=" + value);
-        args.insert(args.begin(), TOLMAIL_COMMAND);
-        std::vector<char*> argp, envp;
-        for (auto [from, to] : {std::pair{&args, &argp}, std::pair{&env, &envp}}) {
-            for (std::string& s : *from)
-                to->push_back(s.data());
-            to->push_back(nullptr);
-        }
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        // Opened after setsid, so the terminal becomes the command's controlling one.
-        posix_spawn_file_actions_addopen(&files, 0, pty.c_str(), O_RDWR, 0);
-        posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&files, 2, (root_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID);
-        pid_t pid = -1;
-        if (posix_spawn(&pid, args[0].c_str(), &files, &attributes, argp.data(), envp.data()) != 0)
-            pid = -1;
-        posix_spawn_file_actions_destroy(&files);
-        posix_spawnattr_destroy(&attributes);
-        return pid;
-    }
-
-    /// Runs `tolmail ARGS` with HOME and XDG_CONFIG_HOME in the test's directory and the
-    /// given TOLMAIL_PASSWORD (none when nullopt); standard input is not a terminal.
-    Outcome Run(std::vector<std::string> args, const std::optional<std::string>& password = std::nullopt)
-    {
-        std::vector<std::string> env{"HOME=" + root_.string(), "XDG_CONFIG_HOME=" + (root_ / "xdg").string(),
-                                     "TMPDIR=" + root_.string()};
         if (password)
             env.push_back("TOLMAIL_PASSWORD=" + *password);
         for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
@@ -104,27 +74,45 @@ protected:
         }
         posix_spawn_file_actions_t files;
         posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&files, 0, input.c_str(), O_RDWR, 0);
         posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&files, 2, (root_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        posix_spawnattr_setflags(&attributes, ownSession ? POSIX_SPAWN_SETSID : 0);
         pid_t pid = -1;
-        Outcome outcome;
-        const int spawned = posix_spawn(&pid, args[0].c_str(), &files, nullptr, argp.data(), envp.data());
+        if (posix_spawn(&pid, args[0].c_str(), &files, &attributes, argp.data(), envp.data()) != 0)
+            pid = -1;
         posix_spawn_file_actions_destroy(&files);
-        if (spawned != 0) {
-            ADD_FAILURE() << "cannot start " << args[0];
-            return outcome;
-        }
+        posix_spawnattr_destroy(&attributes);
+        return pid;
+    }
+
+    /// Waits (bounded) for the command; its wait status, or -1 when it had to be killed.
+    static int Wait(pid_t pid)
+    {
         int status = 0;
         for (const auto deadline = after(60000); ::waitpid(pid, &status, WNOHANG) == 0; pause(10)) {
             if (Clock::now() > deadline) {
                 ::kill(pid, SIGKILL);
                 ::waitpid(pid, &status, 0);
                 ADD_FAILURE() << "the command did not end";
-                break;
+                return -1;
             }
         }
-        outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        return status;
+    }
+
+    Outcome Run(const std::vector<std::string>& args, const std::optional<std::string>& password = std::nullopt)
+    {
+        Outcome outcome;
+        const pid_t pid = Start(args, password);
+        if (pid < 0) {
+            ADD_FAILURE() << "cannot start " << TOLMAIL_COMMAND;
+            return outcome;
+        }
+        const int status = Wait(pid);
+        outcome.exitCode = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         std::ifstream in(root_ / "err");
         std::stringstream text;
         text << in.rdbuf();
@@ -231,7 +219,8 @@ TEST_F(Accounts, EachPasswordSourceInItsTurn)
     const std::string file = (root_ / "pw").string();
     const std::string netrc = "machine example.net login ann password wrong-host\n"
                               "machine 127.0.0.1 login bob password wrong-user\n"
-                              "machine 127.0.0.1 login ann password from-netrc\n";
+                              "machine 127.0.0.1 login ann password from-netrc\n"
+                              "default login zoe password from-default\n";
     const struct {
         const char* how;
         std::vector<std::string> extra;
@@ -244,6 +233,7 @@ TEST_F(Accounts, EachPasswordSourceInItsTurn)
         {"file before command", {"--password-command", "echo no", "--password-file", file}, {}, "", "PASS from-file"},
         {"variable", {}, "from-variable", "", "PASS from-variable"},
         {"netrc", {}, {}, "", "PASS from-netrc"},
+        {"netrc's default entry", {"-u", "zoe"}, {}, "", "PASS from-default"},
         {"the account's command", {}, "from-variable", "password-command echo from-account\n", "PASS from-account"},
         {"a command given over the account's file", {"--password-command", "echo from-command"}, {},
          "password-file " + file + "\n", "PASS from-command"},
@@ -315,9 +305,8 @@ TEST_F(Accounts, ThePromptReadsWithoutEchoAndRestoresTheTerminal)
         ASSERT_EQ(::grantpt(master), 0);
         ASSERT_EQ(::unlockpt(master), 0);
         ::fcntl(master, F_SETFL, O_NONBLOCK);
-        const pid_t pid =
-            StartOnTerminal({"fetch", "-s", "127.0.0.1", "-p", std::to_string(peer.port()), "-u", "ann", "-q"},
-                            ::ptsname(master));
+        const pid_t pid = Start({"fetch", "-s", "127.0.0.1", "-p", std::to_string(peer.port()), "-u", "ann", "-q"},
+                                std::nullopt, ::ptsname(master), true);
         ASSERT_GT(pid, 0);
         std::string shown = ReadUntil(master, "Password for ann@127.0.0.1: ");
         EXPECT_NE(shown.find("Password for ann@127.0.0.1: "), std::string::npos) << shown;
@@ -328,9 +317,7 @@ TEST_F(Accounts, ThePromptReadsWithoutEchoAndRestoresTheTerminal)
             ::kill(pid, SIGINT);
         else
             (void)!::write(master, "typed-secret\n", 13);
-        int status = 0;
-        for (const auto deadline = after(60000); ::waitpid(pid, &status, WNOHANG) == 0 && Clock::now() < deadline;)
-            pause(10);
+        const int status = Wait(pid);
         shown += ReadUntil(master, "typed-secret", 200);
         termios after{};
         ASSERT_EQ(::tcgetattr(master, &after), 0);

@@ -93,7 +93,8 @@ std::string FromCommand(const std::string& command)
     return password;
 }
 
-/// The password of ~/.netrc for host and user; an entry without login serves every user.
+/// The password of ~/.netrc for host and user, as ftp(1) reads it: the first entry for
+/// the host whose login is the user's, or that names none.
 std::optional<std::string> FromNetrc(const std::string& host, const std::string& user)
 {
     const char* home = std::getenv("HOME");
@@ -119,10 +120,12 @@ std::optional<std::string> FromNetrc(const std::string& host, const std::string&
         if (token == "machine" || token == "default" || token == "macdef") {
             if (matches())
                 break;
-            inEntry = token == "machine";
+            inEntry = token != "macdef";
             login.clear(), password.clear(), machine.clear();
             if (token == "machine")
                 tokens >> machine;
+            else if (token == "default")  // serves every host not named before it
+                machine = host;
             else if (token == "macdef")  // a macro runs to the next empty line
                 for (std::string line; std::getline(tokens, line) && !line.empty();) {
                 }
