@@ -1,6 +1,5 @@
 // tolmail fetch: lists or downloads the messages of a POP3 mailbox (RFC 1939) with the
 // TolvanPOP3 component and saves their attachments, showing progress on standard error.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,7 +44,7 @@ const char* const kFetchUsage =
     "  -s, --server HOST[;HOST...]  servers tried in order (default 127.0.0.1)\n"
     "  -p, --port N              server port, 1 to 65534 (default 110)\n"
     "  -t, --timeout S           seconds to wait for each reply, 5 to 1500 (default 15)\n"
-    "  -u, --user LOGIN          mailbox user name (required)\n"
+    "  -u, --user LOGIN          mailbox user name (required, here or in the account)\n"
     "  --password-file FILE      the password is the first line of FILE (a regular,\n"
     "                            readable file)\n"
     "  --password-command CMD    the password is the first line CMD prints (run with\n"
