@@ -301,7 +301,8 @@ TEST_F(Accounts, ThePromptReadsWithoutEchoAndRestoresTheTerminal)
         SCOPED_TRACE(interrupted ? "interrupted" : "typed");
         ScriptedPeer peer({RefusesPassword()});
         const int master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        ASSERT_GE(master, 0);
+        if (master < 0)
+            GTEST_SKIP() << "no pseudo-terminal on this machine";
         ASSERT_EQ(::grantpt(master), 0);
         ASSERT_EQ(::unlockpt(master), 0);
         ::fcntl(master, F_SETFL, O_NONBLOCK);
