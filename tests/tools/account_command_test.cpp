@@ -16,6 +16,7 @@
 #include <optional>
 #include <sstream>
 
+#include "support/command_process.h"
 #include "support/loopback_peer.h"
 
 namespace tolmail::cli {
@@ -59,64 +60,24 @@ protected:
     pid_t Start(std::vector<std::string> args, const std::optional<std::string>& password,
                 const std::string& input = "/dev/null", bool ownSession = false)
     {
-        std::vector<std::string> env{"HOME=" + root_.string(), "XDG_CONFIG_HOME=" + (root_ / "xdg").string()};
+        command::Launch launch(std::move(args),
+                               {"HOME=" + root_.string(), "XDG_CONFIG_HOME=" + (root_ / "xdg").string()});
         if (password)
-            env.push_back("TOLMAIL_PASSWORD=" + *password);
-        for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
-            if (const char* value = std::getenv(keep))
-                env.push_back(std::string(keep) + "=" + value);
-        args.insert(args.begin(), TOLMAIL_COMMAND);
-        std::vector<char*> argp, envp;
-        for (auto [from, to] : {std::pair{&args, &argp}, std::pair{&env, &envp}}) {
-            for (std::string& s : *from)
-                to->push_back(s.data());
-            to->push_back(nullptr);
-        }
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 0, input.c_str(), O_RDWR, 0);
-        posix_spawn_file_actions_addopen(&files, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&files, 2, (root_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        posix_spawnattr_setflags(&attributes, ownSession ? POSIX_SPAWN_SETSID : 0);
-        pid_t pid = -1;
-        if (posix_spawn(&pid, args[0].c_str(), &files, &attributes, argp.data(), envp.data()) != 0)
-            pid = -1;
-        posix_spawn_file_actions_destroy(&files);
-        posix_spawnattr_destroy(&attributes);
-        return pid;
-    }
-
-    /// Waits (bounded) for the command; its wait status, or -1 when it had to be killed.
-    static int Wait(pid_t pid)
-    {
-        int status = 0;
-        for (const auto deadline = after(60000); ::waitpid(pid, &status, WNOHANG) == 0; pause(10)) {
-            if (Clock::now() > deadline) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                ADD_FAILURE() << "the command did not end";
-                return -1;
-            }
-        }
-        return status;
+            launch.env.push_back("TOLMAIL_PASSWORD=" + *password);
+        launch.input = input;
+        launch.errors = (root_ / "err").string();
+        launch.ownSession = ownSession;
+        return command::Start(std::move(launch));
     }
 
     Outcome Run(const std::vector<std::string>& args, const std::optional<std::string>& password = std::nullopt)
     {
         Outcome outcome;
         const pid_t pid = Start(args, password);
-        if (pid < 0) {
-            ADD_FAILURE() << "cannot start " << TOLMAIL_COMMAND;
+        if (pid < 0)
             return outcome;
-        }
-        const int status = Wait(pid);
-        outcome.exitCode = status != -1 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        std::ifstream in(root_ / "err");
-        std::stringstream text;
-        text << in.rdbuf();
-        outcome.err = text.str();
+        outcome.exitCode = command::ExitCode(command::Wait(pid));
+        outcome.err = command::Contents(root_ / "err");
         return outcome;
     }
 
@@ -318,7 +279,7 @@ TEST_F(Accounts, ThePromptReadsWithoutEchoAndRestoresTheTerminal)
             ::kill(pid, SIGINT);
         else
             (void)!::write(master, "typed-secret\n", 13);
-        const int status = Wait(pid);
+        const int status = command::Wait(pid);
         shown += ReadUntil(master, "typed-secret", 200);
         termios after{};
         ASSERT_EQ(::tcgetattr(master, &after), 0);

@@ -15,6 +15,7 @@
 #include <optional>
 #include <sstream>
 
+#include "support/command_process.h"
 #include "support/loopback_peer.h"
 
 namespace {
@@ -50,47 +51,18 @@ protected:
             EXPECT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
             stdinPath = ::ptsname(terminal);
         }
-        std::vector<std::string> env{"TOLMAIL_PASSWORD=secret", "TMPDIR=" + root_.string()};
-        for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
-            if (const char* value = std::getenv(keep))
-                env.push_back(std::string(keep) + "=" + value);
-        args.insert(args.begin(), TOLMAIL_COMMAND);
-        std::vector<char*> argp, envp;
-        for (auto [from, to] : {std::pair{&args, &argp}, std::pair{&env, &envp}}) {
-            for (std::string& s : *from)
-                to->push_back(s.data());
-            to->push_back(nullptr);
-        }
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 0, stdinPath.c_str(), O_RDONLY | O_NOCTTY, 0);
-        posix_spawn_file_actions_addopen(&files, 1, (root_ / "out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        posix_spawn_file_actions_addopen(&files, 2, (root_ / "err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        pid_t pid = -1;
-        const int spawned = posix_spawn(&pid, args[0].c_str(), &files, nullptr, argp.data(), envp.data());
-        posix_spawn_file_actions_destroy(&files);
+        command::Launch launch(std::move(args), {"TOLMAIL_PASSWORD=secret", "TMPDIR=" + root_.string()});
+        launch.input = stdinPath.string();
+        launch.output = (root_ / "out").string();
+        launch.errors = (root_ / "err").string();
         Outcome outcome;
-        if (spawned != 0) {
-            ADD_FAILURE() << "cannot start " << args[0];
-            return outcome;
-        }
-        int status = 0;
-        for (const auto deadline = after(60000); ::waitpid(pid, &status, WNOHANG) == 0; pause(10)) {
-            if (Clock::now() > deadline) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                ADD_FAILURE() << "the command did not end";
-            }
-        }
+        const pid_t pid = command::Start(std::move(launch));
+        const int status = pid < 0 ? -1 : command::Wait(pid);
         if (terminal >= 0)
             ::close(terminal);
-        outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        for (auto [name, text] : {std::pair{"out", &outcome.out}, std::pair{"err", &outcome.err}}) {
-            std::ifstream in(root_ / name, std::ios::binary);
-            std::stringstream all;
-            all << in.rdbuf();
-            *text = all.str();
-        }
+        outcome.exitCode = command::ExitCode(status);
+        outcome.out = command::Contents(root_ / "out");
+        outcome.err = command::Contents(root_ / "err");
         return outcome;
     }
 

@@ -19,9 +19,8 @@
 #include <optional>
 #include <sstream>
 
+#include "support/command_process.h"
 #include "support/loopback_peer.h"
-
-extern char** environ;
 
 namespace tolmail::cli {
 namespace {
@@ -119,13 +118,7 @@ struct Outcome {
     std::string out, err;
 };
 
-std::string Contents(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
+using command::Contents;
 
 /// Nothing a terminal would obey, and no flood: plain lines of bounded length.
 void ExpectTerminalSafe(const std::string& text)
@@ -152,56 +145,19 @@ protected:
     Outcome Run(const std::vector<std::string>& args, const std::string& password = "secret",
                 const std::function<void(pid_t)>& during = {})
     {
-        std::vector<std::string> env{"TMPDIR=" + tmp_.string(), "TOLMAIL_PASSWORD=" + password};
-        for (const char* keep : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS"})
-            if (const char* value = std::getenv(keep))
-                env.push_back(std::string(keep) + "=" + value);
-        std::vector<std::string> argv{TOLMAIL_COMMAND};
-        argv.insert(argv.end(), args.begin(), args.end());
-        std::vector<char*> argp, envp;
-        for (auto [from, to] : {std::pair{&argv, &argp}, std::pair{&env, &envp}}) {
-            for (std::string& s : *from)
-                to->push_back(s.data());
-            to->push_back(nullptr);
-        }
-        posix_spawn_file_actions_t files;
-        posix_spawn_file_actions_init(&files);
-        posix_spawn_file_actions_addopen(&files, 0, "/dev/null", O_RDONLY, 0);
-        for (int fd : {1, 2})
-            posix_spawn_file_actions_addopen(&files, fd, (root_ / (fd == 1 ? "out" : "err")).c_str(),
-                                             O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        // The signals under test reach the command even when the test runner ignores them.
-        posix_spawnattr_t attributes;
-        posix_spawnattr_init(&attributes);
-        sigset_t defaults;
-        sigemptyset(&defaults);
-        for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE})
-            sigaddset(&defaults, signal);
-        posix_spawnattr_setsigdefault(&attributes, &defaults);
-        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
-        pid_t pid = -1;
-        const int spawned = posix_spawn(&pid, argv[0].c_str(), &files, &attributes, argp.data(), envp.data());
-        posix_spawn_file_actions_destroy(&files);
-        posix_spawnattr_destroy(&attributes);
+        command::Launch launch(args, {"TMPDIR=" + tmp_.string(), "TOLMAIL_PASSWORD=" + password});
+        launch.output = (root_ / "out").string();
+        launch.errors = (root_ / "err").string();
+        launch.defaultSignals = true;  // the signals under test reach the command
         Outcome outcome;
-        if (spawned != 0) {
-            ADD_FAILURE() << "cannot start " << argv[0];
+        const pid_t pid = command::Start(std::move(launch));
+        if (pid < 0)
             return outcome;
-        }
         if (during)
             during(pid);
-        int status = 0;
-        for (const auto deadline = loopback::after(60000); ::waitpid(pid, &status, WNOHANG) == 0;) {
-            if (loopback::Clock::now() > deadline) {
-                ::kill(pid, SIGKILL);
-                ::waitpid(pid, &status, 0);
-                ADD_FAILURE() << "the command did not end";
-                break;
-            }
-            loopback::pause(10);
-        }
-        outcome.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-        outcome.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
+        const int status = command::Wait(pid);
+        outcome.exitCode = command::ExitCode(status);
+        outcome.signal = status != -1 && WIFSIGNALED(status) ? WTERMSIG(status) : 0;
         for (auto [name, text] : {std::pair{"out", &outcome.out}, std::pair{"err", &outcome.err}})
             ExpectTerminalSafe(*text = Contents(root_ / name));
         return outcome;

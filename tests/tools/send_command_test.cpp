@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "support/command_process.h"
 #include "support/loopback_peer.h"
 
 namespace {
@@ -31,14 +32,6 @@ Script Accepting(int transactions)
     script.push_back(Hear());
     script.push_back(Say("221 bye\r\n"));
     return script;
-}
-
-std::string Contents(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 /// Each progress line's name and total, in order, one entry per run of lines of a name.
@@ -77,15 +70,17 @@ TEST(SendCommand, ProgressNamesEachAttachmentAnEmptyOneBeforeItIncluded)
     for (const Case c : {Case{"", 1}, Case{"--plain", 3}}) {
         SCOPED_TRACE(*c.mode ? c.mode : "MIME");
         ScriptedPeer peer({Accepting(c.transactions)});
-        const std::string command = std::string("'") + TOLMAIL_COMMAND + "' send --server 127.0.0.1 --port " +
-                                    std::to_string(peer.port()) + " --timeout 5 --from ann@example.test" +
-                                    " --to bob@example.test " + c.mode + " </dev/null --attach '" + (root / "empty.txt").string() +
-                                    "' --attach '" + (root / "data.bin").string() + "' >'" + (root / "out").string() +
-                                    "' 2>'" + (root / "err").string() + "'";
-        const int status = std::system(command.c_str());
+        command::Launch launch({"send", "--server", "127.0.0.1", "--port", std::to_string(peer.port()), "--timeout",
+                                "5", "--from", "ann@example.test", "--to", "bob@example.test", "--attach",
+                                (root / "empty.txt").string(), "--attach", (root / "data.bin").string()});
+        if (*c.mode)
+            launch.args.push_back(c.mode);
+        launch.errors = (root / "err").string();
+        const pid_t pid = command::Start(std::move(launch));
+        const int status = pid < 0 ? -1 : command::Wait(pid);
         peer.finish();
-        const std::string err = Contents(root / "err");
-        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << err;
+        const std::string err = command::Contents(root / "err");
+        ASSERT_EQ(command::ExitCode(status), 0) << err;
         EXPECT_EQ(ProgressNames(err), (std::vector<std::pair<std::string, long>>{{"empty.txt", 0}, {"data.bin", 5000}}))
             << err;
     }
