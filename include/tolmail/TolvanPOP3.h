@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tolmail/Messages.h"
+#include "tolmail/dialogue_trace.h"
 #include "tolmail/events.h"
 #include "tolmail/export.h"
 #include "tolmail/pop3_codes.h"
@@ -115,6 +116,9 @@ public:
     /// The text of the last failed check or retrieval step ("No Error" when it passed).
     std::string POP3Error() const;
 
+    /// Shows the dialogue with the server to `sink`, line by line (null: no longer).
+    /// The password is masked.
+    void Trace(std::shared_ptr<DialogueTrace> sink);
     /// Connects an event sink; returns the cookie that disconnects it.
     uint32_t Advise(std::shared_ptr<TolvanPOP3Events> sink);
     /// Disconnects the sink of this cookie (an unknown cookie is ignored).

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "tolmail/dialogue_trace.h"
 #include "tolmail/events.h"
 #include "tolmail/export.h"
 #include "tolmail/ref.h"
@@ -139,6 +140,8 @@ public:
     /// Appends a file's contents to MailBody; 32 when missing, file result codes otherwise.
     int32_t ImportMailBody(const std::string& Filename);
 
+    /// Shows the dialogue with the server to `sink`, line by line (null: no longer).
+    void Trace(std::shared_ptr<DialogueTrace> sink);
     /// Connects an event sink; returns the cookie that disconnects it.
     uint32_t Advise(std::shared_ptr<TolvanSMTPEvents> sink);
     /// Disconnects the sink of this cookie (an unknown cookie is ignored).

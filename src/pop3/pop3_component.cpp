@@ -2,6 +2,7 @@
 // event sinks and the services its messages and attachments reach it through.
 #include "platform/library_access.h"
 #include "pop3/pop3_impl.h"
+#include "socket/dialogue_trace.h"
 
 namespace tolmail {
 
@@ -84,6 +85,11 @@ bool TolvanPOP3::Cancel()
     // next message; true tells the host that such a loop is running to see it.
     impl_->CancelRequested = true;
     return impl_->loopsRunning > 0;
+}
+
+void TolvanPOP3::Trace(std::shared_ptr<DialogueTrace> sink)
+{
+    socket::SetTrace(*impl_->Socket, std::move(sink));
 }
 
 uint32_t TolvanPOP3::Advise(std::shared_ptr<TolvanPOP3Events> sink)

@@ -3,6 +3,7 @@
 #include "codec/wordfunc.h"
 #include "pop3/pop3_impl.h"
 #include "pop3/session.h"
+#include "socket/connect_failure.h"
 
 namespace tolmail {
 
@@ -75,7 +76,7 @@ int32_t TolvanPOP3::Connect()
     pop3::SendCommand(*pop.Socket, "USER " + pop.Login);
     result = pop3::ReadLine(*pop.Socket, reply);
     if (result == socket_result::Ok) {
-        pop3::SendCommand(*pop.Socket, "PASS " + pop.Password);
+        pop3::SendCommand(*pop.Socket, "PASS " + pop.Password, "PASS ********");
         result = pop3::ReadLine(*pop.Socket, reply);
     }
     std::string failure = kLoginFailure + (reply.size() > 5 ? reply.substr(5) : std::string());
@@ -110,10 +111,16 @@ int32_t TolvanPOP3::Impl::ConnectHostList(std::string& greeting)
         }
         Socket->Host(name);
         int32_t result = Socket->Connect();
-        if (result == socket_result::Ok)
-            return pop3::ReadLine(*Socket, greeting);
-        if (last)
+        if (result == socket_result::Ok) {
+            result = pop3::ReadLine(*Socket, greeting);
+            if (greeting.empty())
+                POP3Error = socket::NoGreetingText(*Socket);
             return result;
+        }
+        if (last) {
+            POP3Error = socket::ConnectFailureText(*Socket);
+            return result;
+        }
     }
 }
 

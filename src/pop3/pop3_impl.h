@@ -46,7 +46,8 @@ public:
     void decodingDone(int32_t total) override;
 
     /// Tries the names of the host list in order; reads the greeting of the first that
-    /// accepts the connection. socket_result::Ok, or the last socket code.
+    /// accepts the connection. socket_result::Ok, or the last socket code with POP3Error
+    /// saying what happened.
     int32_t ConnectHostList(std::string& greeting);
     /// "STAT": the message count and mailbox size.
     void ReadStatistics();

@@ -3,12 +3,25 @@
 
 #include <limits>
 
+#include "socket/dialogue_trace.h"
 #include "tolmail/TolvanSocket.h"
 
 namespace tolmail::pop3 {
 
-int32_t SendCommand(TolvanSocket& socket, std::string_view command)
+namespace {
+
+/// The commands whose "+OK" is followed by a message (or its header): its lines are
+/// summed up in the trace, not shown.
+bool BringsMessage(std::string_view command)
 {
+    return StartsWith(command, "RETR ") || StartsWith(command, "TOP ");
+}
+
+} // namespace
+
+int32_t SendCommand(TolvanSocket& socket, std::string_view command, std::string_view shown)
+{
+    socket::TraceCommand(socket, command, shown);
     std::string line(command);
     line += "\r\n";
     // Callers that only read a reply see a failed send as a missing reply.
@@ -17,7 +30,13 @@ int32_t SendCommand(TolvanSocket& socket, std::string_view command)
 
 int32_t ReadLine(TolvanSocket& socket, std::string& line)
 {
-    return socket.GetlnData(line);
+    const int32_t code = socket.GetlnData(line);
+    if (socket::InMessage(socket))
+        return code;
+    socket::TraceReply(socket, line);
+    if (StartsWith(line, "+OK") && BringsMessage(socket::LastCommand(socket)))
+        socket::BeginMessage(socket, false);
+    return code;
 }
 
 bool StartsWith(std::string_view text, std::string_view prefix)

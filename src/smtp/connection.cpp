@@ -6,6 +6,8 @@
 #include "smtp/host_list.h"
 #include "smtp/reply_reader.h"
 #include "smtp/smtp_impl.h"
+#include "socket/connect_failure.h"
+#include "socket/dialogue_trace.h"
 #include "socket/winsock_support.h"
 
 namespace tolmail {
@@ -70,6 +72,7 @@ bool TolvanSMTP::Impl::CheckReply(int step, const std::string& reply)
 
 void TolvanSMTP::Impl::command(const std::string& line)
 {
+    socket::TraceCommand(*socket, line);
     socket->senddta(Variant(line + kCrLf));
 }
 
@@ -83,8 +86,9 @@ int32_t TolvanSMTP::Impl::Connect()
     }
     // The result of the last candidate's failure: the socket's code when its TCP
     // connection failed, HostDown when it did not greet. A list of one host thus
-    // fails as that host did.
+    // fails as that host did, and SMTPError says what happened to it.
     int32_t lastFailure = smtp_result::HostDown;
+    std::string lastReason = hostDownText();
     for (const std::string& candidate : smtp::SplitHostList(hostList)) {
         socket->Host(candidate);
         socket->Port(static_cast<uint16_t>(port));  // the socket takes the low 16 bits
@@ -94,23 +98,25 @@ int32_t TolvanSMTP::Impl::Connect()
         // greet: the list exists for the hosts that are down.
         if (const int32_t rc = socket->Connect(); rc != socket_result::Ok) {
             lastFailure = rc;
+            lastReason = socket::ConnectFailureText(*socket);
             continue;
         }
         lastFailure = smtp_result::HostDown;
-        if (!socket->Connected())
+        if (!socket->Connected()) {
+            lastReason = socket::NoGreetingText(*socket);
             continue;
+        }
         raise(smtp_event::Connected, socket->Host());
         const std::string greeting = smtp::ReadReply(*socket, FirstRead::Line);
         if (CheckReply(1, greeting))
             break;
+        lastReason = greeting.empty() ? socket::NoGreetingText(*socket) : smtpError;
         socket->CloseSocket();
         raise(smtp_event::InvalidResponse, greeting);
     }
     if (!socket->Connected()) {
-        if (lastFailure != smtp_result::HostDown)
-            return lastFailure;
-        smtpError = hostDownText();
-        return smtp_result::HostDown;
+        smtpError = lastReason;
+        return lastFailure;
     }
 
     std::string localName = socket->LocalHostName();

@@ -1,6 +1,7 @@
 // Whole-reply reading for the SMTP dialogue (RFC 5321 4.2.1 multi-line replies).
 #include "smtp/reply_reader.h"
 
+#include "socket/dialogue_trace.h"
 #include "tolmail/TolvanSocket.h"
 
 namespace tolmail::smtp {
@@ -37,6 +38,10 @@ std::string ReadReply(TolvanSocket& socket, FirstRead first)
             break;
         reply += more;
     }
+    socket::TraceReply(socket, reply);
+    // What follows the go-ahead for DATA is the message: the trace sums it up.
+    if (reply.starts_with("354") && socket::LastCommand(socket) == "DATA")
+        socket::BeginMessage(socket, true);
     return reply;
 }
 

@@ -18,7 +18,7 @@ enum class FirstRead {
 /// Reads one reply. After the first read, further lines are read as long as the text
 /// does not end with a complete last line (a line whose fourth character is not "-").
 /// A read that brings nothing (time-out, closed) ends the reply as it stands; an empty
-/// text means nothing arrived at all.
+/// text means nothing arrived at all. The reply goes to the connection's dialogue trace.
 std::string ReadReply(TolvanSocket& socket, FirstRead first);
 
 /// True when `text` ends with CR LF and its last line is not a continuation line.

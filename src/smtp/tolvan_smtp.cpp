@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "smtp/header_value.h"
 #include "smtp/smtp_impl.h"
+#include "socket/dialogue_trace.h"
 #include "tolmail/error.h"
 
 namespace tolmail {
@@ -177,6 +178,7 @@ int32_t TolvanSMTP::ImportMailBody(const std::string& Filename)
     return file_result::Ok;
 }
 
+void TolvanSMTP::Trace(std::shared_ptr<DialogueTrace> sink) { socket::SetTrace(*impl_->socket, std::move(sink)); }
 uint32_t TolvanSMTP::Advise(std::shared_ptr<TolvanSMTPEvents> sink) { return impl_->events.Advise(std::move(sink)); }
 void TolvanSMTP::Unadvise(uint32_t cookie) { impl_->events.Unadvise(cookie); }
 

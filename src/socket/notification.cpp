@@ -61,6 +61,7 @@ int32_t TolvanSocket::Impl::HandleNotification(TolvanSocket& owner, uint32_t mes
         break;
     case platform::FdConnect:
         if (error != 0) {
+            s.ConnectError = error;
             s.ConnectState = 2;
             break;
         }

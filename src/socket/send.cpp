@@ -126,8 +126,10 @@ Variant TolvanSocket::senddta(const Variant& DataBuff)
         if (s.WriteReady || now >= retryAt) {
             s.WriteReady = false;
             Outcome outcome = datagram ? sendDatagram(s, bytes) : sendStream(handle, bytes, sent);
-            if (outcome == Outcome::Done)
+            if (outcome == Outcome::Done) {
+                s.BytesSent += bytes.size();
                 return Result(socket_result::Ok);
+            }
             if (outcome == Outcome::Progress)
                 s.WaitStart = now;
             if (outcome == Outcome::Failed && (!datagram || ++failures == kMaxDatagramFailures))

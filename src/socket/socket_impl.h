@@ -9,6 +9,7 @@
 #include "platform/library_access.h"
 #include "platform/message_loop.h"
 #include "platform/net.h"
+#include "socket/dialogue_trace.h"
 #include "socket/pending_text.h"
 #include "socket/socket_info.h"
 #include "tolmail/TolvanSocket.h"
@@ -34,6 +35,16 @@ public:
     bool WriteReady = false;
     uint8_t ConnectState = 0;
     platform::SockAddrIn LastSender;
+
+    /// Why the last Connect failed, as a Winsock error number; 0 after one that did not
+    /// fail or whose reason the platform did not give.
+    int32_t ConnectError = 0;
+    /// Bytes handed to the kernel and handed out to readers over the socket's life: the
+    /// trace summarises message contents by them.
+    uint64_t BytesSent = 0;
+    uint64_t BytesTaken = 0;
+    /// The dialogue trace of the component that owns this connection.
+    socket::TraceState Trace;
 
     EventSource<TolvanSocketEvents> events;
 

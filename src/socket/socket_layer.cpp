@@ -126,14 +126,17 @@ LayerState CurrentLayerState()
     return {tLayer.registry.size(), tLayer.winsockStarted, tLayer.procInstalled};
 }
 
-int32_t OpenConnection(const std::string& host, int32_t port, int32_t protocol)
+int32_t OpenConnection(const std::string& host, int32_t port, int32_t protocol, int32_t& error)
 {
+    error = 0;
     platform::SockAddrIn address;
     if (!addressForPort(port, address))
         return -1;
     address.addr = ResolveHost(host);
-    if (address.addr == kAddressNone)
+    if (address.addr == kAddressNone) {
+        error = kHostNotFound;
         return -1;
+    }
     int32_t handle = platform::Socket(platform::kAfInet, platform::kSockStream, protocol);
     if (handle == platform::kInvalidSocket)
         return -1;
@@ -142,8 +145,12 @@ int32_t OpenConnection(const std::string& host, int32_t port, int32_t protocol)
     if (platform::AsyncSelect(handle, kSocketMessage, kConnectMask) != 0)
         return closeAndFail(handle);
     // A started connect reports would-block; its outcome comes as a notification.
-    if (platform::ConnectTo(handle, address) == 0 || platform::LastError() != kWouldBlock)
+    if (platform::ConnectTo(handle, address) == 0)
         return closeAndFail(handle);
+    if (const int32_t refused = platform::LastError(); refused != kWouldBlock) {
+        error = refused;
+        return closeAndFail(handle);
+    }
     return handle;
 }
 

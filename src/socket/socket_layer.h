@@ -18,6 +18,9 @@ inline constexpr int32_t kConnectMask = 51;
 inline constexpr int32_t kSendMask = 59;
 /// Read, write, accept, close for a listening or bound datagram socket.
 inline constexpr int32_t kListenMask = 43;
+/// The Winsock numbers of a name that did not resolve and of a connect that timed out.
+inline constexpr int32_t kHostNotFound = 11001;
+inline constexpr int32_t kTimedOut = 10060;
 /// The receive of one read notification on a stream socket.
 inline constexpr int32_t kStreamReceiveSize = 16384;
 
@@ -47,8 +50,9 @@ struct LayerState {
 LayerState CurrentLayerState();
 
 /// Opens a connection to host:port with notifications requested; the connect's
-/// outcome arrives later. Returns the handle, or -1.
-int32_t OpenConnection(const std::string& host, int32_t port, int32_t protocol);
+/// outcome arrives later. Returns the handle, or -1 with the Winsock number of why in
+/// `error` when the platform gave one (kHostNotFound when the name did not resolve).
+int32_t OpenConnection(const std::string& host, int32_t port, int32_t protocol, int32_t& error);
 /// Opens a listening (TCP) or bound (UDP) socket on localPort; the handle, or -1.
 int32_t OpenListener(int32_t localPort, int32_t socketType);
 

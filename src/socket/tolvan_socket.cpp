@@ -110,9 +110,10 @@ int32_t TolvanSocket::Connect()
     Impl& s = *impl_;
     if (s.isOpen())
         return socket_result::AlreadyConnected;
+    s.ConnectError = 0;
     if (!socket::EnsureWinsock())
         return socket_result::LayerFailed;
-    s.SocketHandle = socket::OpenConnection(s.Host, s.Port, static_cast<int32_t>(s.SocketType));
+    s.SocketHandle = socket::OpenConnection(s.Host, s.Port, static_cast<int32_t>(s.SocketType), s.ConnectError);
     if (s.SocketHandle == -1) {
         socket::ReleaseWinsockIfIdle();
         return socket_result::OpenFailed;
@@ -130,6 +131,8 @@ int32_t TolvanSocket::Connect()
         return socket_result::OpenFailed;
     if (s.ConnectState == kConnectDone)
         return socket_result::Ok;
+    if (s.ConnectState == kConnectPending)
+        s.ConnectError = socket::kTimedOut;  // else the notification said why
     CloseSocket();
     return socket_result::OpenFailed;
 }
@@ -188,6 +191,7 @@ int32_t TolvanSocket::GetlnData(std::string& DataBuff)
     if (line == Impl::Line::Partial)  // a partial line stays for the next call
         return s.Connected ? socket_result::NothingArrived : socket_result::NotConnected;
     DataBuff = s.LineBuffer.takeFront(length);
+    s.BytesTaken += DataBuff.size();
     return socket_result::Ok;
 }
 
@@ -213,6 +217,7 @@ int32_t TolvanSocket::GetData(std::string& DataBuff, int32_t DataLen)
     if (s.LineBuffer.empty())
         return s.Connected ? socket_result::NothingArrived : socket_result::NotConnected;
     DataBuff = s.LineBuffer.takeAll();
+    s.BytesTaken += DataBuff.size();
     // This socket's own next read waits for the next call: taken now, it would only
     // sit in the buffer and, with the next read on top, push it into the spill file.
     if (s.stillOn(info))

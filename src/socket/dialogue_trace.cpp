@@ -1,0 +1,102 @@
+// The dialogue trace of a connection: lines to the host's sink, message contents
+// summed up, a sink's failure kept from the session.
+#include "socket/dialogue_trace.h"
+
+#include "socket/socket_impl.h"
+
+namespace tolmail::socket {
+
+namespace {
+
+void emit(TraceState& trace, bool sent, std::string_view line)
+{
+    // Hold the sink: its handler may replace or clear the trace.
+    const std::shared_ptr<DialogueTrace> sink = trace.sink;
+    if (!sink)
+        return;
+    try {
+        sink->OnDialogueLine(sent, std::string(line));
+    } catch (...) {
+        // The trace only watches: a failing watcher must not end a delivery or a retrieval.
+    }
+}
+
+std::string_view withoutLineEnd(std::string_view line)
+{
+    if (!line.empty() && line.back() == '\n')
+        line.remove_suffix(1);
+    if (!line.empty() && line.back() == '\r')
+        line.remove_suffix(1);
+    return line;
+}
+
+void endMessage(SocketImpl& s)
+{
+    TraceState& trace = s.Trace;
+    if (!trace.inMessage)
+        return;
+    trace.inMessage = false;
+    const uint64_t now = trace.messageSent ? s.BytesSent : s.BytesTaken;
+    const std::string size = std::to_string(now - trace.messageStart) + " bytes]";
+    emit(trace, trace.messageSent, (trace.messageSent ? "[message data: " : "[message: ") + size);
+}
+
+} // namespace
+
+void SetTrace(TolvanSocket& socket, std::shared_ptr<DialogueTrace> sink)
+{
+    TraceState& trace = LibraryAccess::impl(socket).Trace;
+    trace = TraceState{};
+    trace.sink = std::move(sink);
+}
+
+bool Tracing(const TolvanSocket& socket)
+{
+    return LibraryAccess::impl(socket).Trace.sink != nullptr;
+}
+
+void TraceCommand(TolvanSocket& socket, std::string_view line, std::string_view shown)
+{
+    SocketImpl& s = LibraryAccess::impl(socket);
+    if (!s.Trace.sink)
+        return;
+    endMessage(s);
+    s.Trace.lastCommand = withoutLineEnd(shown.empty() ? line : shown);
+    emit(s.Trace, true, s.Trace.lastCommand);
+}
+
+void TraceReply(TolvanSocket& socket, std::string_view text)
+{
+    SocketImpl& s = LibraryAccess::impl(socket);
+    if (!s.Trace.sink || text.empty())
+        return;
+    endMessage(s);
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        const size_t length = end == std::string_view::npos ? text.size() : end + 1;
+        emit(s.Trace, false, withoutLineEnd(text.substr(0, length)));
+        text.remove_prefix(length);
+    }
+}
+
+void BeginMessage(TolvanSocket& socket, bool sent)
+{
+    SocketImpl& s = LibraryAccess::impl(socket);
+    if (!s.Trace.sink)
+        return;
+    s.Trace.inMessage = true;
+    s.Trace.messageSent = sent;
+    s.Trace.messageStart = sent ? s.BytesSent : s.BytesTaken;
+}
+
+bool InMessage(const TolvanSocket& socket)
+{
+    return LibraryAccess::impl(socket).Trace.inMessage;
+}
+
+const std::string& LastCommand(const TolvanSocket& socket)
+{
+    return LibraryAccess::impl(socket).Trace.lastCommand;
+}
+
+} // namespace tolmail::socket
