@@ -23,6 +23,7 @@
 #include "private_cache.h"
 #include "save_dir.h"
 #include "terminal_text.h"
+#include "verbose.h"
 #include "tolmail/TolvanPOP3.h"
 #include "tolmail/file_codes.h"
 #include "tolmail/pop3_codes.h"
@@ -80,6 +81,8 @@ const char* const kFetchUsage =
     "\n"
     "output:\n"
     "  -q, --quiet               no progress display\n"
+    "  -v, --verbose             the dialogue with the server on standard error\n"
+    "                            (passwords masked)\n"
     "  -h, --help                this text\n"
     "  -V, --version             the version of tolmail\n"
     "\n"
@@ -117,6 +120,7 @@ struct Options {
     std::optional<long> port, timeout;
     std::string user, passwordFile, passwordCommand, saveDir, alternative, cacheDir;
     bool list = false, del = false, quiet = false, help = false, version = false;
+    bool verbose = false;
 };
 
 constexpr KnownOption kFetchOptions[] = {
@@ -134,6 +138,7 @@ constexpr KnownOption kFetchOptions[] = {
     {"alternative", 0, KnownOption::Text},
     {"cache-dir", 0, KnownOption::Text},
     {"quiet", 'q', KnownOption::Flag},
+    {"verbose", 'v', KnownOption::Flag},
     {"help", 'h', KnownOption::Flag},
     {"version", 'V', KnownOption::Flag},
 };
@@ -167,6 +172,8 @@ void ParseArgs(int argc, char** argv, Options& o)
             o.del = true;
         else if (name == "quiet")
             o.quiet = true;
+        else if (name == "verbose")
+            o.verbose = true;
         else if (name == "help")
             o.help = true;
         else if (name == "version")
@@ -447,6 +454,8 @@ int Fetch(const Options& o, const std::string& password, const std::optional<Sav
     pop3->MaxMemAttachment(kPartsInMemory);
     if (!o.alternative.empty())
         pop3->AlternativeType(o.alternative);
+    if (o.verbose)
+        pop3->Trace(std::make_shared<DialoguePrinter>());
 
     if (int32_t result = pop3->Connect(); result != pop3_result::Ok)
         return Report("log-in to " + Printable(o.server) + " port " + std::to_string(port), Source::Pop3Connect,

@@ -19,6 +19,7 @@
 #include "outcome.h"
 #include "progress.h"
 #include "terminal_text.h"
+#include "verbose.h"
 #include "tolmail/TolvanSMTP.h"
 #include "tolmail/smtp_codes.h"
 
@@ -78,6 +79,8 @@ const char* const kSendUsage =
     "\n"
     "output:\n"
     "  -q, --quiet               no progress display\n"
+    "  -v, --verbose             the dialogue with the server on standard error\n"
+    "                            (passwords masked)\n"
     "  -h, --help                this text\n"
     "  -V, --version             the version of tolmail\n"
     "\n"
@@ -107,6 +110,7 @@ struct Options {
     std::optional<int32_t> charsetNumber;
     std::string from, fromName, subject, body, contentType = "text/plain", replyTo;
     bool bodyGiven = false, contentTypeGiven = false, returnReceipt = false, plain = false, quiet = false;
+    bool verbose = false;
     bool help = false, version = false;
     std::vector<Recipient> recipients;
     std::vector<std::pair<std::string, std::string>> headers;
@@ -190,6 +194,7 @@ constexpr KnownOption kSendOptions[] = {
     {"attach-encoding", 0, KnownOption::Text},
     {"plain", 0, KnownOption::Flag},
     {"quiet", 'q', KnownOption::Flag},
+    {"verbose", 'v', KnownOption::Flag},
     {"help", 'h', KnownOption::Flag},
     {"version", 'V', KnownOption::Flag},
 };
@@ -221,6 +226,8 @@ void parse(int argc, char** argv, Options& o)
             o.plain = true;
         else if (name == "quiet")
             o.quiet = true;
+        else if (name == "verbose")
+            o.verbose = true;
         else if (name == "server")
             o.server = value;
         else if (name == "port")
@@ -406,6 +413,8 @@ int RunSend(int argc, char** argv)
             return Report("cannot attach " + Printable(path), Source::SmtpAdd, rc);
     }
 
+    if (o.verbose)
+        smtp->Trace(std::make_shared<DialoguePrinter>());
     smtp->Advise(std::make_shared<ProgressSink>(Progress::StyleFor(stderr, o.quiet), o.attachments));
     if (const int32_t sent = smtp->Send(); sent != smtp_result::Ok)
         return Report("not sent (server " + Printable(o.server) + ")", Source::SmtpSend, sent, ServerWords(*smtp));
