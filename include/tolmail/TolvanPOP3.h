@@ -86,7 +86,9 @@ public:
     int32_t GetMessageSize();
     /// Connects to the first host of the list that accepts and logs in ("USER",
     /// "PASS"), then reads "STAT". Raises pop3_event Verification (1), then Granted (3),
-    /// Denied or Timeout (2). Returns a code listed for the class.
+    /// Denied or Timeout (2). Returns a code listed for the class. When no session came
+    /// about, POP3Error says why for the last host tried (refused, name not resolved, no
+    /// answer or no greeting in time).
     int32_t Connect();
     /// Ends the session with "QUIT" (the server then commits deletions). Raises
     /// Disconnecting (5) and CleanLogoff (6), or DirtyLogoff (7) when not connected.
