@@ -174,7 +174,7 @@ TEST_F(CommandLine, ShortFormsEqualsValuesAndABodyFromAPipe)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.how);
         ScriptedPeer peer({Accepting()});
-        std::vector<std::string> args{"send", "-s127.0.0.1", "--port=" + std::to_string(peer.port()), "-t", "5",
+        std::vector<std::string> args{"send", "-s127.0.0.1", "--port=" + std::to_string(peer.port()), "--timeout", "5",
                                       "-fann@example.net", "--to=Bob <bob@example.net>", "-j", "hello", "-q",
                                       "--priority=1"};
         args.insert(args.end(), c.extra.begin(), c.extra.end());
@@ -225,7 +225,7 @@ TEST_F(CommandLine, EachKindOfFailureHasItsExitStatusAndOneLine)
         const std::string port = std::to_string(peer ? peer->port() : nobody);
         const bool sends = c.command == std::string("send");
         // The shortest wait each command allows, for the silent servers.
-        std::vector<std::string> args{c.command, "-s", "127.0.0.1", "-p", port, "-t", sends ? "1" : "5", "-q"};
+        std::vector<std::string> args{c.command, "-s", "127.0.0.1", "-p", port, "--timeout", sends ? "1" : "5", "-q"};
         if (sends)
             args.insert(args.end(),
                         {"-f", "a@example.net", "--to", "b@example.net", "-b", (root_ / "body.txt").string()});
