@@ -60,17 +60,28 @@ std::string angleAddress(std::string_view inside)
 std::vector<std::string> AddressesIn(std::string_view body)
 {
     std::vector<std::string> addresses;
-    std::string bare;   // the text outside quotes-as-names and comments, blanks dropped
+    // The text outside angle brackets and comments; blanks inside it shrink to one, so
+    // that words without an address ("Bob Smith") stay one entry the component refuses
+    // instead of becoming the local address "BobSmith".
+    std::string bare;
+    bool blankPending = false;
     std::string angle;  // the address in angle brackets, once one was seen
     bool hasAngle = false;
     const auto flush = [&] {
         std::string address = hasAngle ? angle : bare;
         if (!address.empty())
             addresses.push_back(std::move(address));
-        bare.clear(), angle.clear(), hasAngle = false;
+        bare.clear(), angle.clear(), hasAngle = false, blankPending = false;
     };
     for (size_t i = 0; i < body.size(); ++i) {
         const char c = body[i];
+        if (isBlank(c)) {
+            blankPending = !bare.empty();
+            continue;
+        }
+        if (blankPending && c != '(' && c != '<' && c != ',' && c != ';' && c != ':')
+            bare += ' ';
+        blankPending = false;
         if (c == '"' || c == '(') {
             const size_t end = skipDelimited(body, i);
             // A quoted string is a display name or the local part of a bare address;
@@ -93,7 +104,7 @@ std::vector<std::string> AddressesIn(std::string_view body)
             bare.clear();  // what came before was a group's name
         } else if (c == ',' || c == ';') {
             flush();
-        } else if (!isBlank(c)) {
+        } else {
             bare += c;
         }
     }
