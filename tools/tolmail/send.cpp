@@ -510,6 +510,8 @@ int SendReady(TolvanSMTP& smtp, const Options& o)
         if (!copied)
             return Report("cannot copy " + shown + " to a private file", std::strerror(why), EX_IOERR);
     }
+    if (!o.readRecipients)
+        header = {};  // the envelope is the command line's alone
     const std::string from = o.from.empty() ? header.from : o.from;
     if (from.empty())
         return Report("no sender", "the message has no From field; give --from", EX_DATAERR);
