@@ -1,5 +1,6 @@
 // tolmail send: composes a message with the TolvanSMTP component and delivers it to an
 // SMTP server (RFC 5321), showing attachment progress on standard error.
+#include <fcntl.h>
 #include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -500,11 +501,15 @@ int SendReady(TolvanSMTP& smtp, const Options& o)
         std::FILE* in = o.message == "-" ? stdin : std::fopen(o.message.c_str(), "rb");
         if (in == nullptr)
             return Report("cannot read " + shown, std::strerror(errno), EX_NOINPUT);
-        std::FILE* out = std::fopen(path.c_str(), "wbx");
+        // Owner-only, and never through a name that already exists.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        std::FILE* out = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+        if (fd >= 0 && out == nullptr)
+            ::close(fd);
         bool copied = out != nullptr && CopyMessage(in, out, o.readRecipients, header);
-        const int why = errno;
-        if (out != nullptr)
-            copied = std::fclose(out) == 0 && copied;
+        int why = errno;
+        if (out != nullptr && std::fclose(out) != 0 && copied)
+            copied = false, why = errno;
         if (in != stdin)
             std::fclose(in);
         if (!copied)
