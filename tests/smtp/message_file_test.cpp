@@ -115,10 +115,16 @@ protected:
 
 TEST_F(SmtpMessageFile, SendsTheFileAsItStandsWithCrLfAndStuffedDots)
 {
-    // A CR LF cut by the 64 KiB read boundary stays one line end; a lone CR at the
-    // very end becomes one too.
+    // A CR LF cut by the 64 KiB read boundary stays one line end.
     std::string straddling(65535, 'x');
     straddling += "\r\n.after\n";
+    // A few MiB in lines of every length around the read size, many starting with a dot.
+    std::string big, bigWire;
+    for (size_t i = 0; big.size() < 3 * 1024 * 1024; ++i) {
+        const std::string line = (i % 3 == 0 ? "." : "") + std::string(i % 997, static_cast<char>('a' + i % 26));
+        big += line + "\n";
+        bigWire += (i % 3 == 0 ? "." : "") + line + "\r\n";
+    }
     const struct {
         const char* name;
         std::string file;
@@ -130,6 +136,7 @@ TEST_F(SmtpMessageFile, SendsTheFileAsItStandsWithCrLfAndStuffedDots)
         {"lone CR, CR LF", "a\r\nb\rc\r", "a\r\nb\r\nc\r\n"},
         {"empty", "", ""},
         {"CR LF across reads", straddling, std::string(65535, 'x') + "\r\n..after\r\n"},
+        {"big", big, bigWire},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -147,27 +154,10 @@ TEST_F(SmtpMessageFile, SendsTheFileAsItStandsWithCrLfAndStuffedDots)
         for (const char* command : {"MAIL FROM: <ann@example.test>\r\n", "RCPT TO: <to@example.test>\r\n",
                                     "RCPT TO: <cc@example.test>\r\n", "RCPT TO: <bcc@example.test>\r\n"})
             EXPECT_NE(dialogue.find(command), std::string::npos) << command;
-        EXPECT_EQ(DataSections(dialogue), std::vector<std::string>{c.wire});
+        const auto sections = DataSections(dialogue);
+        // Compared as a whole: a difference in megabytes is not worth printing.
+        EXPECT_TRUE(sections == std::vector<std::string>{c.wire}) << "got " << sections.size() << " sections";
     }
-}
-
-TEST_F(SmtpMessageFile, BigFileArrivesWhole)
-{
-    // Lines of every length around the read size, many starting with a dot.
-    std::string text;
-    for (size_t i = 0; text.size() < 3 * 1024 * 1024; ++i)
-        text += (i % 3 == 0 ? "." : "") + std::string(i % 997, static_cast<char>('a' + i % 26)) + "\n";
-    std::string expected;
-    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
-        expected += (text[at] == '.' ? "." : "") + text.substr(at, end - at) + "\r\n";
-    ScriptedPeer peer({Accepting(1, 1)});
-    auto s = smtp(peer.port());
-    s->AddRecipients("Bob", "bob@example.test", 1);
-    EXPECT_EQ(s->SendMessageFile(file("big", text)), 0) << s->SMTPError();
-    EXPECT_EQ(s->Disconnect(), 0);
-    const auto sections = DataSections(peer.finish()[0]);
-    ASSERT_EQ(sections.size(), 1u);
-    EXPECT_TRUE(sections[0] == expected) << "sizes " << sections[0].size() << " and " << expected.size();
 }
 
 TEST_F(SmtpMessageFile, AFileThatCannotBeSentNeverStartsATransaction)
