@@ -122,7 +122,8 @@ Outcome RunCommand(const Scratch& scratch, std::vector<std::string> args, const 
     launch.errors = (scratch.root / "err").string();
     const pid_t pid = command::Start(std::move(launch));
     const int status = pid < 0 ? -1 : command::Wait(pid);
-    return {command::ExitCode(status), command::Contents(scratch.root / "out"), command::Contents(scratch.root / "err")};
+    return {command::ExitCode(status), command::Contents(scratch.root / "out"),
+            command::Contents(scratch.root / "err")};
 }
 
 /// The data section of a dialogue, still stuffed, without its end-of-data line.
@@ -130,7 +131,9 @@ std::string DataSection(const std::string& dialogue)
 {
     const size_t begin = dialogue.find("\r\nDATA\r\n");
     const size_t end = dialogue.find("\r\n.\r\n", begin + 6);
-    return begin == std::string::npos || end == std::string::npos ? "" : dialogue.substr(begin + 8, end + 2 - begin - 8);
+    if (begin == std::string::npos || end == std::string::npos)
+        return "";
+    return dialogue.substr(begin + 8, end + 2 - begin - 8);
 }
 
 std::vector<std::string> Recipients(const std::string& dialogue)
@@ -170,7 +173,8 @@ TEST(SendCommand, AReadyMessageGoesAsItStandsWithItsEnvelope)
         std::string data;
         std::string from = "ann@example.test";
     } cases[] = {
-        {"--message FILE", {"--message", file, "-f", "zed@example.test", "--to", "x@example.test", "--bcc", "y@example.test"},
+        {"--message FILE",
+         {"--message", file, "-f", "zed@example.test", "--to", "x@example.test", "--bcc", "y@example.test"},
          false, {"x@example.test", "y@example.test"}, crlf + bcc + rest, "zed@example.test"},
         {"--message -", {"--message", "-", "-f", "zed@example.test", "--cc", "x@example.test"}, true,
          {"x@example.test"}, crlf + bcc + rest, "zed@example.test"},
@@ -255,7 +259,8 @@ TEST(SendCommand, AReadyMessageRefusesWhatWouldBeIgnoredAndNeedsSomeoneToSendTo)
 {
     Scratch scratch;
     const std::string ready = scratch.file("ready.eml", kReady).string();
-    const std::string nobody = scratch.file("nobody.eml", "From: ann@example.test\nTo: undisclosed:;\n\ntext\n").string();
+    const std::string nobody =
+        scratch.file("nobody.eml", "From: ann@example.test\nTo: undisclosed:;\n\ntext\n").string();
     const std::string anonymous = scratch.file("anonymous.eml", "To: bob@example.test\n\ntext\n").string();
     const std::string port = std::to_string(freePort());
     const struct {
@@ -264,7 +269,8 @@ TEST(SendCommand, AReadyMessageRefusesWhatWouldBeIgnoredAndNeedsSomeoneToSendTo)
         int exitCode;
         std::string says;
     } cases[] = {
-        {"--subject beside --message", {"--message", ready, "-f", "a@example.test", "--to", "b@example.test", "-j", "x"},
+        {"--subject beside --message",
+         {"--message", ready, "-f", "a@example.test", "--to", "b@example.test", "-j", "x"},
          EX_USAGE, "--subject cannot be used with --message"},
         {"--attach beside -t", {"-t", "--message", ready, "-a", ready}, EX_USAGE, "--attach cannot be used with"},
         {"--message without recipients", {"--message", ready, "-f", "a@example.test"}, EX_USAGE, "are required"},

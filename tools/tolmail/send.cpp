@@ -474,7 +474,9 @@ std::vector<Recipient> Envelope(const Options& o, const HeaderAddresses& header)
     }
     std::vector<Recipient> once;
     for (Recipient& r : all) {
-        const auto same = [&](const Recipient& seen) { return ::strcasecmp(seen.address.c_str(), r.address.c_str()) == 0; };
+        const auto same = [&](const Recipient& seen) {
+            return ::strcasecmp(seen.address.c_str(), r.address.c_str()) == 0;
+        };
         if (std::none_of(once.begin(), once.end(), same))
             once.push_back(std::move(r));
     }
