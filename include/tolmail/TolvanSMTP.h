@@ -140,6 +140,24 @@ public:
     /// Appends a file's contents to MailBody; 32 when missing, file result codes otherwise.
     int32_t ImportMailBody(const std::string& Filename);
 
+    /// Sends a message composed elsewhere, the file as it stands: its line ends made
+    /// CR LF, a last line end added where missing, nothing else changed. FromEmail and
+    /// every recipient (Bcc included) make the envelope; no composing property is used
+    /// (the file's own header fields are not read). Connects as Send does when not
+    /// connected; the file is read piece by piece, never held whole. Results as Send:
+    /// 10 the file is missing and 9 it cannot be read (both found before connecting:
+    /// nothing is sent), 9 also when it changed in length while it was sent; the other
+    /// codes as Send. Raises the SendingEnvelope, SendingBody and BodySent events.
+    int32_t SendMessageFile(const std::string& Filename);
+    /// Writes into a new file the message that Send would send now, as Send composes it
+    /// (the Date of this moment unless DateTime is set, a boundary of its own) but
+    /// without the dots the transfer doubles; connects to nothing. In plain mode
+    /// (UseMIME false) the messages of its transactions follow one another: the text,
+    /// then one per attachment. The file is created, never overwritten, and removed
+    /// again when it could not be written whole. Results: file_result codes (1 the name
+    /// is empty or exists, 32 an attachment is missing, the others as they come).
+    int32_t SaveMessage(const std::string& Filename);
+
     /// Shows the dialogue with the server to `sink`, line by line (null: no longer).
     void Trace(std::shared_ptr<DialogueTrace> sink);
     /// Connects an event sink; returns the cookie that disconnects it.

@@ -33,10 +33,12 @@ inline constexpr int32_t NotConnected = 6;
 /// character.
 inline constexpr int32_t NoSender = 8;
 /// Send: an attachment could not be read (or, in plain mode, was missing); the
-/// connection was closed.
+/// connection was closed. SendMessageFile: the message file could not be read (nothing
+/// was sent), or changed while it was sent (the connection was closed).
 inline constexpr int32_t AttachmentFailed = 9;
 /// Send (MIME mode): an attachment file was missing, or a piece of it could not be
-/// sent; the connection was closed.
+/// sent; the connection was closed. SendMessageFile: the message file is missing;
+/// nothing was sent.
 inline constexpr int32_t AttachmentMissing = 10;
 /// Send: there is no recipient.
 inline constexpr int32_t NoRecipient = 16;

@@ -3,22 +3,46 @@
 
 namespace tolmail::smtp {
 
+void LineEndNormalizer::feed(std::string_view piece, std::string& out)
+{
+    size_t i = 0;
+    if (pendingCr_ && !piece.empty()) {
+        out.append("\r\n");
+        pendingCr_ = false;
+        if (piece[0] == '\n')
+            i = 1;  // the LF that completes the CR of the last piece
+    }
+    while (i < piece.size()) {
+        const size_t brk = piece.find_first_of("\r\n", i);
+        if (brk == std::string_view::npos) {
+            out.append(piece.substr(i));
+            return;
+        }
+        out.append(piece.substr(i, brk - i));
+        if (piece[brk] == '\r' && brk + 1 == piece.size()) {
+            pendingCr_ = true;  // its LF may start the next piece
+            return;
+        }
+        out.append("\r\n");
+        // A CR LF pair is one line end; anything else is a line end of its own.
+        i = brk + ((piece[brk] == '\r' && piece[brk + 1] == '\n') ? 2 : 1);
+    }
+}
+
+void LineEndNormalizer::finish(std::string& out)
+{
+    if (pendingCr_)
+        out.append("\r\n");
+    pendingCr_ = false;
+}
+
 std::string NormalizeLineEnds(std::string_view text)
 {
     std::string out;
     out.reserve(text.size() + 16);
-    size_t i = 0;
-    while (i < text.size()) {
-        const size_t brk = text.find_first_of("\r\n", i);
-        if (brk == std::string_view::npos) {
-            out.append(text.substr(i));
-            break;
-        }
-        out.append(text.substr(i, brk - i));
-        out.append("\r\n");
-        // A CR LF pair is one line end; anything else is a line end of its own.
-        i = brk + ((text[brk] == '\r' && brk + 1 < text.size() && text[brk + 1] == '\n') ? 2 : 1);
-    }
+    LineEndNormalizer normalizer;
+    normalizer.feed(text, out);
+    normalizer.finish(out);
     return out;
 }
 

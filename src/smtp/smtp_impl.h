@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "platform/hidden.h"
+#include "smtp/attachment_sender.h"
 #include "smtp/message.h"
 #include "tolmail/TolvanSMTP.h"
 #include "tolmail/TolvanSocket.h"
@@ -24,6 +25,8 @@ public:
     int32_t Connect();
     int32_t Send();
     int32_t Disconnect();
+    int32_t SendMessageFile(const std::string& filename);
+    int32_t SaveMessage(const std::string& filename);
 
     /// Sets SMTPError to "No Error", then judges the reply of a step: 1 greeting "220",
     /// 2 HELO/MAIL/RCPT/end of data "250", 3 DATA "354", 4 QUIT "221".
@@ -44,8 +47,19 @@ public:
 private:
     /// "Host is down.": the socket layer's text for its error 10064.
     static std::string hostDownText();
+    /// NoSender with SMTPError set when FromEmail could break out of MAIL FROM; Ok otherwise.
+    int32_t checkSenderSyntax();
+    smtp::RaiseEvent progressRaiser();
     int32_t sendMime();
     int32_t sendPlain();
+    /// The message of MIME mode, header block first: file_result::Ok or the result of
+    /// SendBodyAndAttachments. The writer's failure() tells whether the sink failed.
+    int32_t writeMime(smtp::DataWriter& out);
+    /// Transaction `pass` of plain mode: 0 the text, i the i-th attachment uuencoded.
+    int32_t writePlainPass(smtp::DataWriter& out, size_t pass);
+    /// DATA and its "354"; Ok or ServerRefused. The connection is closed after a
+    /// refusal when `closeOnRefusal`, and always when no reply came.
+    int32_t openData(bool closeOnRefusal);
     /// MAIL FROM and every RCPT TO; Ok, or the result that Send returns.
     int32_t sendEnvelope(const std::string& mailFrom);
     void command(const std::string& line);

@@ -139,6 +139,18 @@ int32_t TolvanSMTP::Send()
     return impl_->Send();
 }
 
+int32_t TolvanSMTP::SendMessageFile(const std::string& Filename)
+{
+    const Ref<TolvanSMTP> keepAlive = shared_from_this();
+    return impl_->SendMessageFile(Filename);
+}
+
+int32_t TolvanSMTP::SaveMessage(const std::string& Filename)
+{
+    const Ref<TolvanSMTP> keepAlive = shared_from_this();
+    return impl_->SaveMessage(Filename);
+}
+
 int32_t TolvanSMTP::Disconnect()
 {
     const Ref<TolvanSMTP> keepAlive = shared_from_this();

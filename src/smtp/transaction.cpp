@@ -19,7 +19,7 @@ constexpr const char* kCrLf = "\r\n";
 
 } // namespace
 
-int32_t TolvanSMTP::Impl::Send()
+int32_t TolvanSMTP::Impl::checkSenderSyntax()
 {
     // Checked before anything goes out: a line break in the sender would end the
     // MAIL FROM command and let the rest pass as commands of their own.
@@ -33,6 +33,20 @@ int32_t TolvanSMTP::Impl::Send()
         smtpError = "FromEmail properties cannot contain blanks, angle brackets or control characters";
         return smtp_result::NoSender;
     }
+    return smtp_result::Ok;
+}
+
+smtp::RaiseEvent TolvanSMTP::Impl::progressRaiser()
+{
+    return [this](const TaskEvent& event, std::string_view named, int32_t p1, int32_t p2) {
+        raise(event, named, p1, p2);
+    };
+}
+
+int32_t TolvanSMTP::Impl::Send()
+{
+    if (const int32_t rc = checkSenderSyntax(); rc != smtp_result::Ok)
+        return rc;
     if (!socket->Connected()) {
         if (const int32_t rc = Connect(); rc != smtp_result::Ok)
             return rc;
@@ -75,23 +89,12 @@ int32_t TolvanSMTP::Impl::sendMime()
     // '<' as a character: "<" + std::string&& draws a false -Wrestrict from GCC 12 (bug 105651).
     if (const int32_t rc = sendEnvelope('<' + codec::TrimBlanks(message.FromEmail) + '>'); rc != smtp_result::Ok)
         return rc;
-    raise(smtp_event::SendingBody);
-    command("DATA");
-    if (const std::string reply = smtp::ReadReply(*socket, FirstRead::Line); !CheckReply(3, reply)) {
-        // A refusal leaves the session in step; a reply that never came may still come
-        // as "354", and the next commands would then be taken as message text.
-        if (reply.empty())
-            socket->CloseSocket();
-        return smtp_result::ServerRefused;
-    }
+    if (const int32_t rc = openData(false); rc != smtp_result::Ok)
+        return rc;
 
-    smtp::DataWriter out(*socket);
-    out.sendText(smtp::ComposeHeaders(message));
-    const smtp::RaiseEvent progress = [this](const TaskEvent& event, std::string_view named, int32_t p1, int32_t p2) {
-        raise(event, named, p1, p2);
-    };
-    const int32_t rc = out.failure() == socket_result::Ok ? smtp::SendBodyAndAttachments(message, out, progress)
-                                                          : file_result::Ok;
+    smtp::SocketSink sink(*socket);
+    smtp::DataWriter out(sink);
+    const int32_t rc = writeMime(out);
     if (out.failure() != socket_result::Ok)
         return abandonData(transferFailureText());
     if (rc != file_result::Ok) {
@@ -104,11 +107,49 @@ int32_t TolvanSMTP::Impl::sendMime()
     return smtp_result::Ok;
 }
 
+int32_t TolvanSMTP::Impl::openData(bool closeOnRefusal)
+{
+    raise(smtp_event::SendingBody);
+    command("DATA");
+    if (const std::string reply = smtp::ReadReply(*socket, FirstRead::Line); !CheckReply(3, reply)) {
+        // A refusal leaves the session in step; a reply that never came may still come
+        // as "354", and the next commands would then be taken as message text.
+        if (closeOnRefusal || reply.empty())
+            socket->CloseSocket();
+        return smtp_result::ServerRefused;
+    }
+    return smtp_result::Ok;
+}
+
+int32_t TolvanSMTP::Impl::writeMime(smtp::DataWriter& out)
+{
+    out.sendText(smtp::ComposeHeaders(message));
+    if (out.failure() != socket_result::Ok)
+        return smtp::kMissingOrNotSent;
+    return smtp::SendBodyAndAttachments(message, out, progressRaiser());
+}
+
+int32_t TolvanSMTP::Impl::writePlainPass(smtp::DataWriter& out, size_t pass)
+{
+    out.sendText(smtp::ComposeHeaders(message));
+    if (pass == 0) {
+        out.sendText(kCrLf + message.MailBody + kCrLf);
+        return file_result::Ok;
+    }
+    const smtp::PendingAttachment& a = message.attachments[pass - 1];
+    // A line break in the name would start lines of its own inside the data.
+    std::string name = a.ShortName;
+    std::erase_if(name, [](char c) { return c == '\r' || c == '\n'; });
+    out.sendText(kCrLf + ("begin 777 " + name) + kCrLf);
+    int32_t rc = file_result::Ok;
+    if (out.failure() == socket_result::Ok)
+        rc = smtp::SendAttachmentData(out, a.Filename, smtp::EncodingUuencode, progressRaiser());
+    out.sendText(std::string("end") + kCrLf);
+    return rc;
+}
+
 int32_t TolvanSMTP::Impl::sendPlain()
 {
-    const smtp::RaiseEvent progress = [this](const TaskEvent& event, std::string_view named, int32_t p1, int32_t p2) {
-        raise(event, named, p1, p2);
-    };
     // Pass 0 carries the message text; pass i the i-th attachment, uuencoded.
     for (size_t pass = 0; pass <= message.attachments.size(); ++pass) {
         // A connection lost between passes means the message was not (wholly) sent.
@@ -118,28 +159,12 @@ int32_t TolvanSMTP::Impl::sendPlain()
         }
         if (const int32_t rc = sendEnvelope(message.FromEmail); rc != smtp_result::Ok)
             return rc;
-        raise(smtp_event::SendingBody);
-        command("DATA");
-        if (!CheckReply(3, smtp::ReadReply(*socket, FirstRead::Line))) {
-            socket->CloseSocket();
-            return smtp_result::ServerRefused;
-        }
+        if (const int32_t rc = openData(true); rc != smtp_result::Ok)
+            return rc;
 
-        smtp::DataWriter out(*socket);
-        out.sendText(smtp::ComposeHeaders(message));
-        int32_t rc = file_result::Ok;
-        if (pass == 0) {
-            out.sendText(kCrLf + message.MailBody + kCrLf);
-        } else {
-            const smtp::PendingAttachment& a = message.attachments[pass - 1];
-            // A line break in the name would start lines of its own inside the data.
-            std::string name = a.ShortName;
-            std::erase_if(name, [](char c) { return c == '\r' || c == '\n'; });
-            out.sendText(kCrLf + ("begin 777 " + name) + kCrLf);
-            if (out.failure() == socket_result::Ok)
-                rc = smtp::SendAttachmentData(out, a.Filename, smtp::EncodingUuencode, progress);
-            out.sendText(std::string("end") + kCrLf);
-        }
+        smtp::SocketSink sink(*socket);
+        smtp::DataWriter out(sink);
+        const int32_t rc = writePlainPass(out, pass);
         if (out.failure() != socket_result::Ok)
             return abandonData(transferFailureText());
         if (rc != file_result::Ok) {

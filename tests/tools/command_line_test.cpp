@@ -94,7 +94,7 @@ TEST_F(CommandLine, UsageErrorsNameTheOptionAndConnectNowhere)
         {send + "--port 25x", "--port: '25x' is not a number"},
         {send + "--port 99999999999999999999", "--port: 99999999999999999999 is out of range"},
         {send + "--timeout 2000", "--timeout: 2000 is out of range 0..1500"},
-        {send + "-t -1", "--timeout: -1 is out of range"},
+        {send + "--timeout -1", "--timeout: -1 is out of range"},
         {send + "--priority 9", "--priority: 9 is out of range 0..5"},
         {send + "--charset 3", "--charset: 3 is out of range 0..2"},
         {send + "--attach-encoding rot13", "--attach-encoding: unknown encoding 'rot13'"},
@@ -108,7 +108,7 @@ TEST_F(CommandLine, UsageErrorsNameTheOptionAndConnectNowhere)
         {"send --to b@example.net" + port, "--from and at least one of --to"},
         {"send -f a@example.net" + port, "--from and at least one of --to"},
         {fetch + "--timeout 4", "--timeout: 4 is out of range 5..1500"},
-        {fetch + "-t 1501", "--timeout: 1501 is out of range"},
+        {fetch + "--timeout 1501", "--timeout: 1501 is out of range"},
         {fetch + "--port -5", "--port: -5 is out of range"},
         {fetch + "--alternative rtf", "--alternative: 'rtf' is neither PLAIN nor HTML"},
         {fetch + "--delete", "--delete needs --save-dir"},
@@ -174,7 +174,7 @@ TEST_F(CommandLine, ShortFormsEqualsValuesAndABodyFromAPipe)
     for (const auto& c : cases) {
         SCOPED_TRACE(c.how);
         ScriptedPeer peer({Accepting()});
-        std::vector<std::string> args{"send", "-s127.0.0.1", "--port=" + std::to_string(peer.port()), "-t", "5",
+        std::vector<std::string> args{"send", "-s127.0.0.1", "--port=" + std::to_string(peer.port()), "--timeout", "5",
                                       "-fann@example.net", "--to=Bob <bob@example.net>", "-j", "hello", "-q",
                                       "--priority=1"};
         args.insert(args.end(), c.extra.begin(), c.extra.end());
@@ -227,7 +227,7 @@ TEST_F(CommandLine, EachKindOfFailureHasItsExitStatusAndOneLine)
         const std::string port = std::to_string(peer ? peer->port() : nobody);
         const bool sends = c.command == std::string("send");
         // The shortest wait each command allows, for the silent servers.
-        std::vector<std::string> args{c.command, "-s", "127.0.0.1", "-p", port, "-t", sends ? "1" : "5", "-q"};
+        std::vector<std::string> args{c.command, "-s", "127.0.0.1", "-p", port, "--timeout", sends ? "1" : "5", "-q"};
         if (sends)
             args.insert(args.end(),
                         {"-f", "a@example.net", "--to", "b@example.net", "-b", (root_ / "body.txt").string()});

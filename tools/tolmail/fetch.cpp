@@ -44,7 +44,7 @@ const char* const kFetchUsage =
     "server:\n"
     "  -s, --server HOST[;HOST...]  servers tried in order (default 127.0.0.1)\n"
     "  -p, --port N              server port, 1 to 65534 (default 110)\n"
-    "  -t, --timeout S           seconds to wait for each reply, 5 to 1500 (default 15)\n"
+    "  --timeout S               seconds to wait for each reply, 5 to 1500 (default 15)\n"
     "  -u, --user LOGIN          mailbox user name (required, here or in the account)\n"
     "  --password-file FILE      the password is the first line of FILE (a regular,\n"
     "                            readable file)\n"
@@ -126,7 +126,7 @@ struct Options {
 constexpr KnownOption kFetchOptions[] = {
     {"server", 's', KnownOption::Text},
     {"port", 'p', KnownOption::Number, kLowestPort, kHighestPort},
-    {"timeout", 't', KnownOption::Number, kShortestTimeOut, kLongestTimeOut},
+    {"timeout", 0, KnownOption::Number, kShortestTimeOut, kLongestTimeOut},
     {"user", 'u', KnownOption::Text},
     {"password-file", 0, KnownOption::Text},
     {"password-command", 0, KnownOption::Text},

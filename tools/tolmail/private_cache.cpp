@@ -64,10 +64,10 @@ void RemoveCacheAndDie(int signal)
 
 } // namespace
 
-PrivateCache::PrivateCache()
+PrivateCache::PrivateCache(const char* command)
 {
     const char* tmp = std::getenv("TMPDIR");
-    std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/tolmail-fetch-XXXXXX";
+    std::string base = std::string(tmp && *tmp ? tmp : "/tmp") + "/tolmail-" + command + "-XXXXXX";
     if (base.size() >= kLongestPath || !::mkdtemp(base.data()))
         return;
     path_ = base + "/";

@@ -8,10 +8,10 @@ namespace tolmail::cli {
 
 class PrivateCache {
 public:
-    /// Creates an owner-only directory under $TMPDIR (or /tmp); check ok(). While it
-    /// exists, SIGINT, SIGTERM, SIGHUP and SIGPIPE remove it before the command dies
-    /// of them.
-    PrivateCache();
+    /// Creates an owner-only directory under $TMPDIR (or /tmp), named after the
+    /// sub-command that uses it; check ok(). While it exists, SIGINT, SIGTERM, SIGHUP
+    /// and SIGPIPE remove it before the command dies of them.
+    explicit PrivateCache(const char* command = "fetch");
     ~PrivateCache();
     PrivateCache(const PrivateCache&) = delete;
     PrivateCache& operator=(const PrivateCache&) = delete;

@@ -1,8 +1,11 @@
 // tolmail send: composes a message with the TolvanSMTP component and delivers it to an
 // SMTP server (RFC 5321), showing attachment progress on standard error.
+#include <fcntl.h>
+#include <strings.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,8 +18,10 @@
 
 #include "account.h"
 #include "commands.h"
+#include "envelope.h"
 #include "options.h"
 #include "outcome.h"
+#include "private_cache.h"
 #include "progress.h"
 #include "terminal_text.h"
 #include "verbose.h"
@@ -29,15 +34,17 @@ namespace {
 
 const char* const kSendUsage =
     "usage: tolmail send --from ADDRESS --to RECIPIENT [options]\n"
+    "       tolmail send [--from ADDRESS] [--to RECIPIENT] --message FILE|- [-t]\n"
     "\n"
-    "Composes a message and delivers it to an SMTP server. A failure prints one line\n"
-    "with the server's own words; the exit status says what kind of failure it was.\n"
+    "Composes a message, or takes one already composed, and delivers it to an SMTP\n"
+    "server. A failure prints one line with the server's own words; the exit status\n"
+    "says what kind of failure it was.\n"
     "Options take their value as the next argument or after '=' (--port=2525).\n"
     "\n"
     "server:\n"
     "  -s, --server HOST[;HOST...]  servers tried in order (default 127.0.0.1)\n"
     "  -p, --port N              server port, 1 to 65534 (default 25)\n"
-    "  -t, --timeout S           seconds to wait for each reply, 0 to 1500 (default 15)\n"
+    "  --timeout S               seconds to wait for each reply, 0 to 1500 (default 15)\n"
     "\n"
     "accounts:\n"
     "  --config FILE             the accounts file (default\n"
@@ -47,7 +54,7 @@ const char* const kSendUsage =
     "                            default account); options given here override them\n"
     "\n"
     "envelope and header:\n"
-    "  -f, --from ADDRESS        sender's address (required)\n"
+    "  -f, --from ADDRESS        sender's address (required, unless -t finds it)\n"
     "  --from-name NAME          sender's display name\n"
     "  --to RECIPIENT            a To recipient (repeatable)\n"
     "  --cc RECIPIENT            a Cc recipient (repeatable)\n"
@@ -60,6 +67,17 @@ const char* const kSendUsage =
     "  --return-receipt          ask for a return receipt (Return-Receipt-To header)\n"
     "  --priority N              0 none, 1 highest .. 3 normal .. 5 lowest (default 3)\n"
     "  --header \"Name: value\"    an extra header line (repeatable)\n"
+    "\n"
+    "a message composed elsewhere:\n"
+    "  --message FILE|-          send FILE ('-': standard input) as it stands, line ends\n"
+    "                            made CR LF; the envelope is --from and the recipients.\n"
+    "                            The composing options (subject, body, attachments,\n"
+    "                            headers ...) cannot be given with it\n"
+    "  -t, --read-recipients     recipients from the message's To, Cc and Bcc fields\n"
+    "                            (besides those given here), the sender from its From\n"
+    "                            field unless --from is given; the Bcc fields are not\n"
+    "                            sent. Without --message the message is read from\n"
+    "                            standard input\n"
     "\n"
     "body:\n"
     "  -b, --body FILE           message text from FILE ('-' for standard input); without\n"
@@ -78,6 +96,8 @@ const char* const kSendUsage =
     "                            uuencoded in a transaction of its own\n"
     "\n"
     "output:\n"
+    "  --dry-run                 connect to nothing: print the message that would be\n"
+    "                            sent on standard output, its envelope on standard error\n"
     "  -q, --quiet               no progress display\n"
     "  -v, --verbose             the dialogue with the server on standard error\n"
     "                            (passwords masked)\n"
@@ -87,8 +107,9 @@ const char* const kSendUsage =
     "exit status:\n"
     "  0   the message was accepted\n"
     "  64  usage error\n"
-    "  65  a sender, recipient or header the component refuses\n"
-    "  66  the body file or an attachment is missing or unreadable\n"
+    "  65  a sender, recipient or header the component refuses, or a message\n"
+    "      that names no recipient (-t)\n"
+    "  66  the body or message file or an attachment is missing or unreadable\n"
     "  67  the server refused a recipient\n"
     "  68  no server could be reached\n"
     "  69  the server refused the service (greeting, message)\n"
@@ -112,6 +133,8 @@ struct Options {
     bool bodyGiven = false, contentTypeGiven = false, returnReceipt = false, plain = false, quiet = false;
     bool verbose = false;
     bool help = false, version = false;
+    std::string message;  // --message: a file composed elsewhere, "-" standard input
+    bool messageGiven = false, readRecipients = false, dryRun = false;
     std::vector<Recipient> recipients;
     std::vector<std::pair<std::string, std::string>> headers;
     std::vector<std::pair<std::string, int32_t>> attachments;
@@ -174,7 +197,7 @@ Recipient parseRecipient(const std::string& text, int32_t type)
 constexpr KnownOption kSendOptions[] = {
     {"server", 's', KnownOption::Text},
     {"port", 'p', KnownOption::Number, kLowestPort, kHighestPort},
-    {"timeout", 't', KnownOption::Number, 0, kLongestTimeOut},
+    {"timeout", 0, KnownOption::Number, 0, kLongestTimeOut},
     {"from", 'f', KnownOption::Text},
     {"from-name", 0, KnownOption::Text},
     {"config", 0, KnownOption::Text},
@@ -193,11 +216,40 @@ constexpr KnownOption kSendOptions[] = {
     {"attach", 'a', KnownOption::Text},
     {"attach-encoding", 0, KnownOption::Text},
     {"plain", 0, KnownOption::Flag},
+    {"message", 0, KnownOption::Text},
+    {"read-recipients", 't', KnownOption::Flag},
+    {"dry-run", 0, KnownOption::Flag},
     {"quiet", 'q', KnownOption::Flag},
     {"verbose", 'v', KnownOption::Flag},
     {"help", 'h', KnownOption::Flag},
     {"version", 'V', KnownOption::Flag},
 };
+
+/// The options that compose a message: a message composed elsewhere goes as it stands,
+/// so given with --message they would be ignored without a word.
+constexpr std::string_view kComposingOptions[] = {
+    "from-name", "subject", "reply-to", "return-receipt", "priority", "header", "body",
+    "content-type", "charset", "attach", "attach-encoding", "plain",
+};
+
+/// Refuses a composing option beside --message or -t on the command line. Values an
+/// account gives serve other messages as well and are passed over.
+void RefuseComposingOptions(const std::vector<GivenOption>& given)
+{
+    const GivenOption* composed = nullptr;
+    const GivenOption* ready = nullptr;
+    for (const GivenOption& option : given) {
+        const std::string_view name = option.known->name;
+        if (name == "message" || name == "read-recipients")
+            ready = ready ? ready : &option;
+        else if (std::find(std::begin(kComposingOptions), std::end(kComposingOptions), name) !=
+                 std::end(kComposingOptions))
+            composed = composed ? composed : &option;
+    }
+    if (ready && composed)
+        throw UsageError(std::string("--") + composed->known->name + " cannot be used with --" + ready->known->name +
+                         ": that message is sent as it stands");
+}
 
 /// A numeric --charset: the component stores any value above 2 as 1 without a word.
 std::optional<int32_t> CharsetNumber(const std::string& text)
@@ -213,7 +265,9 @@ std::optional<int32_t> CharsetNumber(const std::string& text)
 void parse(int argc, char** argv, Options& o)
 {
     int32_t encoding = 2;
-    for (const GivenOption& given : WithAccount(ParseOptions(argc, argv, kSendOptions), kSendOptions)) {
+    std::vector<GivenOption> commandLine = ParseOptions(argc, argv, kSendOptions);
+    RefuseComposingOptions(commandLine);
+    for (const GivenOption& given : WithAccount(std::move(commandLine), kSendOptions)) {
         const std::string name = given.known->name;
         const std::string& value = given.text;
         if (name == "help")
@@ -224,6 +278,12 @@ void parse(int argc, char** argv, Options& o)
             o.returnReceipt = true;
         else if (name == "plain")
             o.plain = true;
+        else if (name == "message")
+            o.message = value, o.messageGiven = true;
+        else if (name == "read-recipients")
+            o.readRecipients = true;
+        else if (name == "dry-run")
+            o.dryRun = true;
         else if (name == "quiet")
             o.quiet = true;
         else if (name == "verbose")
@@ -279,7 +339,12 @@ void parse(int argc, char** argv, Options& o)
         return;
     if (o.server.empty())
         throw UsageError("--server: no server named");
-    if (o.from.empty() || o.recipients.empty())
+    if (o.readRecipients && !o.messageGiven)
+        o.message = "-", o.messageGiven = true;  // as sendmail -t: the message comes on standard input
+    if (o.message.empty() && o.messageGiven)
+        throw UsageError("--message: no file named ('-' reads standard input)");
+    // With -t the message itself may name them.
+    if (!o.readRecipients && (o.from.empty() || o.recipients.empty()))
         throw UsageError("--from and at least one of --to, --cc, --bcc are required");
     if (!o.charset.empty())
         o.charsetNumber = CharsetNumber(o.charset);
@@ -354,6 +419,134 @@ std::string ServerWords(const TolvanSMTP& smtp)
     return words == "No Error" ? std::string() : words;
 }
 
+/// Adds every recipient; EX_OK, or the status of the first the component refused.
+int AddEach(TolvanSMTP& smtp, const std::vector<Recipient>& recipients)
+{
+    for (const auto& r : recipients) {
+        if (const int32_t rc = smtp.AddRecipients(r.name, r.address, r.type); rc != smtp_result::Ok)
+            return Report("recipient " + Printable(r.address),
+                          Source::SmtpAdd, rc, "too long, or holding a blank, angle bracket or control character");
+    }
+    return EX_OK;
+}
+
+/// What --dry-run would have offered the server, on standard error.
+void PrintEnvelope(const std::string& from, const std::vector<Recipient>& recipients)
+{
+    std::string line = "envelope: from <" + Printable(from) + "> to ";
+    for (size_t i = 0; i < recipients.size(); ++i)
+        line += (i ? ", <" : "<") + Printable(recipients[i].address) + ">";
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+/// Copies a file to standard output: the message of --dry-run.
+int CopyToOutput(const std::string& path)
+{
+    std::FILE* in = std::fopen(path.c_str(), "rb");
+    if (in == nullptr)
+        return Report("cannot read the message back", std::strerror(errno), EX_IOERR);
+    char chunk[65536];
+    bool written = true;
+    for (size_t n; written && (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;)
+        written = std::fwrite(chunk, 1, n, stdout) == n;
+    const bool read = !std::ferror(in);
+    std::fclose(in);
+    if (!read || !written || std::fflush(stdout) != 0)
+        return Report("cannot print the message", std::strerror(errno), EX_IOERR);
+    return EX_OK;
+}
+
+/// --dry-run of a composed message: written by the component as Send would send it.
+int PrintComposed(TolvanSMTP& smtp, const Options& o)
+{
+    PrivateCache dir("send");
+    if (!dir.ok())
+        return Report("cannot make a private directory for the message", std::strerror(errno), EX_CANTCREAT);
+    const std::string path = dir.path() + "message.eml";
+    if (const int32_t rc = smtp.SaveMessage(path); rc != file_result::Ok)
+        return Report("cannot write the message", Source::FileWrite, rc);
+    PrintEnvelope(o.from, o.recipients);
+    return CopyToOutput(path);
+}
+
+/// The recipients given here and, with -t, those the message names, each address once.
+std::vector<Recipient> Envelope(const Options& o, const HeaderAddresses& header)
+{
+    std::vector<Recipient> all = o.recipients;
+    const std::pair<const std::vector<std::string>*, int32_t> fields[] = {
+        {&header.to, 1}, {&header.cc, 2}, {&header.bcc, 3}};
+    for (const auto& [addresses, type] : fields) {
+        for (const std::string& address : *addresses)
+            all.push_back({acceptableName("", address), address, type});
+    }
+    std::vector<Recipient> once;
+    for (Recipient& r : all) {
+        const auto same = [&](const Recipient& seen) {
+            return ::strcasecmp(seen.address.c_str(), r.address.c_str()) == 0;
+        };
+        if (std::none_of(once.begin(), once.end(), same))
+            once.push_back(std::move(r));
+    }
+    return once;
+}
+
+/// --message and -t: a message composed elsewhere, sent as it stands. Standard input,
+/// and a message whose Bcc fields must go, are first copied to a private file.
+int SendReady(TolvanSMTP& smtp, const Options& o)
+{
+    std::string path = o.message;
+    const std::string shown = o.message == "-" ? "standard input" : "the message file " + Printable(o.message);
+    if (o.message != "-") {
+        if (std::string why = BodyRefusal(o.message); !why.empty())
+            return Report("cannot read " + shown, why, EX_NOINPUT);
+    }
+    HeaderAddresses header;
+    std::optional<PrivateCache> dir;
+    if (o.message == "-" || o.readRecipients) {
+        dir.emplace("send");
+        if (!dir->ok())
+            return Report("cannot make a private directory for the message", std::strerror(errno), EX_CANTCREAT);
+        path = dir->path() + "message.eml";
+        std::FILE* in = o.message == "-" ? stdin : std::fopen(o.message.c_str(), "rb");
+        if (in == nullptr)
+            return Report("cannot read " + shown, std::strerror(errno), EX_NOINPUT);
+        // Owner-only, and never through a name that already exists.
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        std::FILE* out = fd < 0 ? nullptr : ::fdopen(fd, "wb");
+        if (fd >= 0 && out == nullptr)
+            ::close(fd);
+        bool copied = out != nullptr && CopyMessage(in, out, o.readRecipients, header);
+        int why = errno;
+        if (out != nullptr && std::fclose(out) != 0 && copied)
+            copied = false, why = errno;
+        if (in != stdin)
+            std::fclose(in);
+        if (!copied)
+            return Report("cannot copy " + shown + " to a private file", std::strerror(why), EX_IOERR);
+    }
+    if (!o.readRecipients)
+        header = {};  // the envelope is the command line's alone
+    const std::string from = o.from.empty() ? header.from : o.from;
+    if (from.empty())
+        return Report("no sender", "the message has no From field; give --from", EX_DATAERR);
+    const std::vector<Recipient> recipients = Envelope(o, header);
+    if (recipients.empty())
+        return Report("no recipients", "the message's To, Cc and Bcc fields name nobody, and none was given",
+                      EX_DATAERR);
+    if (o.dryRun) {
+        PrintEnvelope(from, recipients);
+        return CopyToOutput(path);
+    }
+    smtp.FromEmail(from);
+    if (const int status = AddEach(smtp, recipients); status != EX_OK)
+        return status;
+    if (const int32_t sent = smtp.SendMessageFile(path); sent != smtp_result::Ok)
+        return Report("not sent (server " + Printable(o.server) + ")", Source::SmtpSend, sent, ServerWords(smtp));
+    if (const int32_t closed = smtp.Disconnect(); closed != smtp_result::Ok)
+        return Report("sent, but log-off failed", Source::SmtpSend, closed, ServerWords(smtp));
+    return EX_OK;
+}
+
 } // namespace
 
 int RunSend(int argc, char** argv)
@@ -372,6 +565,8 @@ int RunSend(int argc, char** argv)
         smtp->Port(static_cast<int16_t>(static_cast<uint16_t>(*o.port)));
     if (o.timeout)
         smtp->TimeOut(static_cast<int32_t>(*o.timeout));
+    if (o.messageGiven)
+        return SendReady(*smtp, o);
     if (o.priority)
         smtp->Priority(static_cast<int32_t>(*o.priority));
     if (o.charsetNumber)
@@ -397,11 +592,8 @@ int RunSend(int argc, char** argv)
         if (const int32_t rc = smtp->ImportMailBody(o.body); rc != file_result::Ok)
             return Report(what, Source::FileRead, rc);
     }
-    for (const auto& r : o.recipients) {
-        if (const int32_t rc = smtp->AddRecipients(r.name, r.address, r.type); rc != smtp_result::Ok)
-            return Report("recipient " + Printable(r.address),
-                          Source::SmtpAdd, rc, "too long, or holding a blank, angle bracket or control character");
-    }
+    if (const int status = AddEach(*smtp, o.recipients); status != EX_OK)
+        return status;
     for (const auto& [name, value] : o.headers) {
         if (const int32_t rc = smtp->AddCustomHeader(name, value); rc != smtp_result::Ok)
             return Report("header " + Printable(name), Source::SmtpAdd, rc);
@@ -416,6 +608,8 @@ int RunSend(int argc, char** argv)
     if (o.verbose)
         smtp->Trace(std::make_shared<DialoguePrinter>());
     smtp->Advise(std::make_shared<ProgressSink>(Progress::StyleFor(stderr, o.quiet), o.attachments));
+    if (o.dryRun)
+        return PrintComposed(*smtp, o);
     if (const int32_t sent = smtp->Send(); sent != smtp_result::Ok)
         return Report("not sent (server " + Printable(o.server) + ")", Source::SmtpSend, sent, ServerWords(*smtp));
     if (const int32_t closed = smtp->Disconnect(); closed != smtp_result::Ok)
