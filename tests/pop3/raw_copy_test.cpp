@@ -96,6 +96,7 @@ TEST_F(RawCopy, TheFileHoldsTheMessageAsServedWithTheStuffingUndone)
         {"header only", "Subject: none\r\n.dotted: x\r\n", {Say("+OK\r\nSubject: none\r\n..dotted: x\r\n.\r\n")},
          kRaw},
         {"empty body", header, {Say("+OK\r\n" + Stuffed(header))}, kRaw},
+        {"no copy asked for", "", {Say("+OK\r\n" + wire)}, kTextOnDisk},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -103,8 +104,11 @@ TEST_F(RawCopy, TheFileHoldsTheMessageAsServedWithTheStuffingUndone)
         Start(peer, dir_);
         ASSERT_EQ(pop3_->GetMessages(static_cast<uint8_t>(c.param)), 0) << pop3_->POP3Error();
         Ref<Message> message = First();
-        ASSERT_FALSE(message->RawMsgFilename().empty());
-        EXPECT_EQ(FileText(message->RawMsgFilename()), c.message);
+        EXPECT_EQ(RawFilesIn(dir_), (c.param & kRaw) ? 1u : 0u);
+        EXPECT_EQ(message->RawMsgFilename().empty(), (c.param & kRaw) == 0);
+        if ((c.param & kRaw) != 0) {
+            EXPECT_EQ(FileText(message->RawMsgFilename()), c.message);
+        }
         EXPECT_EQ(message->FullMsgFilename().empty(), (c.param & kTextOnDisk) == 0);
         EXPECT_NE(message->FullMsgFilename(), message->RawMsgFilename());
         EXPECT_EQ(pop3_->Disconnect(), 0);
@@ -112,15 +116,6 @@ TEST_F(RawCopy, TheFileHoldsTheMessageAsServedWithTheStuffingUndone)
         message.reset();
         EXPECT_EQ(FilesInCache(), 0u) << "the copy goes with its message";
     }
-}
-
-TEST_F(RawCopy, WithoutTheBitNoCopyIsMade)
-{
-    loopback::ScriptedPeer peer({Then(LogInAndRetr(1), {Say("+OK\r\n" + Stuffed(kSingle)), Hear(), Say("+OK\r\n")})});
-    Start(peer, dir_);
-    ASSERT_EQ(pop3_->GetMessages(kTextOnDisk), 0);
-    EXPECT_EQ(First()->RawMsgFilename(), "");
-    EXPECT_EQ(RawFilesIn(dir_), 0u);
 }
 
 TEST_F(RawCopy, NoCopyOfAMessageThatFailedAndTheSessionStaysInStep)

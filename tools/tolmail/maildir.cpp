@@ -122,6 +122,8 @@ std::string UnixLineEnds::finish()
 
 Maildir::Maildir(const std::string& path) : path_(path), host_(HostPart())
 {
+    while (path_.size() > 1 && path_.back() == '/')
+        path_.pop_back();  // the names shown join it with "/"
     if (::mkdir(path.c_str(), kPrivateDirectory) != 0 && errno != EEXIST) {
         why_ = Reason("cannot create " + path, errno);
         return;
@@ -134,7 +136,7 @@ Maildir::Maildir(const std::string& path) : path_(path), host_(HostPart())
     // What exists is taken as it is: a sub-directory that is no directory shows at delivery.
     for (const char* sub : {"tmp", "new", "cur"}) {
         if (::mkdirat(fd, sub, kPrivateDirectory) != 0 && errno != EEXIST) {
-            why_ = Reason("cannot create " + path + "/" + sub, errno);
+            why_ = Reason("cannot create " + path_ + "/" + sub, errno);
             ::close(fd);
             return;
         }
