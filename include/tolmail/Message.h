@@ -20,7 +20,7 @@ namespace tolmail {
 /// The retrieval results (GetMessage, DeleteAtServer) are pop3_result codes: 0 done;
 /// 1 no reply in time (the message stopped before its end); 2 not connected or the
 /// connection lost; 4 a part's temporary file could not be created or written; 8 the
-/// message-text file could not be created or written; 16 the server answered "-ERR";
+/// message-text file or the whole-message file could not be created or written; 16 the server answered "-ERR";
 /// 64 protocol error (an unexpected reply, a line over 1 MiB, a message beyond the
 /// parser's limits). TolvanPOP3::POP3Error gives the text of the last one.
 class TOLMAIL_API Message {
@@ -41,9 +41,11 @@ public:
     Ref<tolmail::Attachments> Attachments();
     /// Downloads the whole message ("RETR") and parses it. Bit value 2 of param deletes
     /// it at the server afterwards (then MessageStatus is 8); bit value 4 keeps the text
-    /// in a file (FullMsgFilename) instead of MessageText. Raises pop3_event Retrieving (task 11,
-    /// param2 = param), CheckingMultipart (12) or CheckingNonMime (13), and Deleting (14).
-    /// Returns a pop3_result code (see the class).
+    /// in a file (FullMsgFilename) instead of MessageText; bit value 8 also keeps the
+    /// whole message as it arrived in a file (RawMsgFilename). Bits combine. Raises
+    /// pop3_event Retrieving (task 11, param2 = param), CheckingMultipart (12) or
+    /// CheckingNonMime (13), and Deleting (14). Returns a pop3_result code (see the
+    /// class); 8 also when the bit-8 file could not be created or written.
     int32_t GetMessage(int32_t param);
     /// Marks the message deleted at the server ("DELE"): 0, 1 no reply (the session is
     /// abandoned), 2 not connected, 16 refused.
@@ -71,6 +73,11 @@ public:
     /// The file that holds the message text (GetMessage with bit 4); deleted with the
     /// message.
     std::string FullMsgFilename() const;
+    /// The file that holds the message as it arrived (GetMessage with bit 8): the header
+    /// lines as received, the empty line and the body, line ends as on the wire,
+    /// byte-stuffing undone, without the terminating "." line. Set only when the whole
+    /// message was read and written; deleted with the message, like FullMsgFilename.
+    std::string RawMsgFilename() const;
     /// The From address.
     std::string FromAddress() const;
     /// The From display name.

@@ -97,7 +97,10 @@ bool DotReader::read(std::string& out)
         failure_ = code;
         return false;
     }
+    const size_t before = out.size();
     unstuffer_.feed(raw, out);
+    if (copy_ && out.size() > before)
+        copy_(std::string_view(out).substr(before));
     return true;
 }
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "tolmail/pop3_codes.h"
 
@@ -63,11 +64,17 @@ public:
     /// mixed with it. Gives up at the first read that brings nothing.
     void drain();
 
+    /// Receives every piece of un-stuffed text as it is read, whoever reads it.
+    using Copy = std::function<void(std::string_view text)>;
+    /// Hands all text read from now on to `copy` as well (drained text included).
+    void copyTo(Copy copy) { copy_ = std::move(copy); }
+
 private:
     struct Coded {};
     DotReader(Coded, CodedSource source) : source_(std::move(source)) {}
 
     CodedSource source_;
+    Copy copy_;
     Unstuffer unstuffer_;
     int32_t failure_ = pop3_result::Ok;
 };

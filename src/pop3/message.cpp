@@ -3,6 +3,7 @@
 #include "tolmail/Message.h"
 
 #include <iterator>
+#include <utility>
 
 #include "codec/temp_files.h"
 #include "platform/library_access.h"
@@ -38,8 +39,10 @@ Message::~Message()
         pop3::Raise(impl_->Owner, pop3_event::CleaningUp, 0, 0);
     } catch (...) {
     }
-    if (!impl_->FullMsgFilename.empty())
-        (void)codec::DeleteFileIfPresent(impl_->FullMsgFilename);
+    for (const std::string* file : {&impl_->FullMsgFilename, &impl_->RawMsgFilename}) {
+        if (!file->empty())
+            (void)codec::DeleteFileIfPresent(*file);
+    }
     impl_->Owner.reset();
 }
 
@@ -70,6 +73,7 @@ std::string Message::MessageId() const { return impl_->MessageId; }
 int32_t Message::MessageStatus() const { return impl_->MessageStatus; }
 std::string Message::CompleteHeader() const { return impl_->CompleteHeader; }
 std::string Message::FullMsgFilename() const { return impl_->FullMsgFilename; }
+std::string Message::RawMsgFilename() const { return impl_->RawMsgFilename; }
 std::string Message::FromAddress() const { return impl_->FromAddress; }
 std::string Message::FromName() const { return impl_->FromName; }
 std::string Message::DateTime() const { return impl_->DateTime; }
@@ -104,16 +108,22 @@ int32_t Message::Impl::DeleteAtServer()
     return pop3::StartsWith(reply, "-ERR") ? Fail(Failure::DeleteRefused) : pop3_result::Ok;
 }
 
-int32_t Message::Impl::Fail(pop3::Failure why)
+int32_t Message::Impl::Fail(pop3::Failure why, std::string detail)
 {
     failure = why;
+    failureDetail = std::move(detail);
     return pop3::RowOf(why).code;
 }
 
 void Message::Impl::ReportFailure() const
 {
-    if (Ref<TolvanPOP3> owner = Owner.lock())
-        LibraryAccess::impl(*owner).POP3Error = pop3::RowOf(failure).text;
+    Ref<TolvanPOP3> owner = Owner.lock();
+    if (!owner)
+        return;
+    std::string text = pop3::RowOf(failure).text;
+    if (failure != pop3::Failure::None && !failureDetail.empty())
+        text += ": " + failureDetail;
+    LibraryAccess::impl(*owner).POP3Error = std::move(text);
 }
 
 void Message::Impl::Abandon()

@@ -1,7 +1,10 @@
 // The two header readers (RFC 1939, RFC 5322): FetchHeader after "LIST" and
 // "TOP n 0", and GetMessage after "RETR", which then hands the body to its reader.
 #include <algorithm>
+#include <string_view>
+#include <utility>
 
+#include "codec/temp_files.h"
 #include "codec/wordfunc.h"
 #include "platform/library_access.h"
 #include "pop3/dot_reader.h"
@@ -9,6 +12,7 @@
 #include "pop3/message_impl.h"
 #include "pop3/pop3_impl.h"
 #include "pop3/progress.h"
+#include "pop3/raw_copy.h"
 #include "pop3/session.h"
 #include "tolmail/socket_codes.h"
 
@@ -20,6 +24,7 @@ using pop3::Failure;
 
 constexpr int32_t kDeleteFlag = 2;  // GetMessage's param: delete at the server afterwards
 constexpr int32_t kTextOnDisk = 4;  // GetMessage's param: the message text goes to a file
+constexpr int32_t kRawOnDisk = 8;   // GetMessage's param: the message as it arrived goes to a file
 
 /// Reads one header line. What arrived before the server closed is read first; the
 /// closed connection counts only when nothing of it is left.
@@ -35,8 +40,9 @@ Failure ReadHeaderLine(TolvanSocket& socket, std::string& line)
 
 /// Reads a header to its end (the empty line, or the terminating line of a message
 /// without a body); `ended` tells which. On failure the session is back in step (a
-/// line over the limit: the rest was read to the terminator) or abandoned.
-int32_t ReadHeader(MessageImpl& message, pop3::HeaderScan& scan, bool& ended)
+/// line over the limit: the rest was read to the terminator) or abandoned. Every line
+/// but the terminator also goes to `raw` when there is one.
+int32_t ReadHeader(MessageImpl& message, pop3::HeaderScan& scan, bool& ended, pop3::RawCopy* raw = nullptr)
 {
     std::string line;
     ended = false;
@@ -55,6 +61,8 @@ int32_t ReadHeader(MessageImpl& message, pop3::HeaderScan& scan, bool& ended)
             ended = true;
             return pop3_result::Ok;
         }
+        if (raw)
+            raw->headerLine(line);
         if (kind == pop3::HeaderLine::Blank && scan.reader == pop3::HeaderReader::Retr)
             return pop3_result::Ok;
     }
@@ -99,6 +107,7 @@ int32_t Message::GetMessage(int32_t param)
     message.ContentType.clear();
     message.CompleteHeader.clear();
     message.failure = Failure::None;
+    message.failureDetail.clear();
     pop3::Raise(message.Owner, pop3_event::Retrieving, 0, param);
     int32_t result = message.RetrieveMessage(param);
     if (result != pop3_result::Ok || (param & kDeleteFlag) == 0) {
@@ -133,15 +142,27 @@ int32_t Message::Impl::RetrieveMessage(int32_t param)
     }
     const uint64_t sizeHint = AnnouncedSize(line);
 
+    // A copy from an earlier retrieval would be taken for this one.
+    if (!RawMsgFilename.empty())
+        (void)codec::DeleteFileIfPresent(std::exchange(RawMsgFilename, std::string()));
+    const bool keepRaw = (param & kRawOnDisk) != 0;
+    pop3::RawCopy raw;
+    if (keepRaw && !raw.create(cachedDirectory())) {
+        DrainLines();  // as for the text file: the next reply is read in step
+        return Fail(Failure::RawFile, raw.why());
+    }
+
     pop3::HeaderScan scan(pop3::HeaderReader::Retr);
     bool messageEnded = false;
-    if (int32_t result = ReadHeader(*this, scan, messageEnded))
-        return result;
+    if (int32_t result = ReadHeader(*this, scan, messageEnded, keepRaw ? &raw : nullptr))
+        return result;  // the unfinished copy removes itself
     pop3::FinishHeader(*this, scan, MessageStatus != 2);
 
     const bool multipart = pop3::UpperAscii(ContentType) == "MULTIPART";
     const bool textOnDisk = (param & kTextOnDisk) != 0;
     pop3::DotReader body = messageEnded ? EndedBody() : pop3::DotReader::FromSocket(*Socket);
+    if (keepRaw)
+        body.copyTo([&raw](std::string_view text) { raw.body(text); });
     int32_t result = pop3_result::Ok;
     if (multipart) {
         result = ReadMultipartBody(param, body, textOnDisk);
@@ -154,6 +175,16 @@ int32_t Message::Impl::RetrieveMessage(int32_t param)
     }
     if (!body.ended())
         Abandon();  // a failed read left the rest of the message on its way
+    if (keepRaw) {
+        // Only a copy of the whole message is kept: one cut short must not pass for it.
+        if (body.ended() && raw.finish()) {
+            RawMsgFilename = raw.path();
+        } else {
+            raw.discard();
+            if (body.ended() && result == pop3_result::Ok)
+                result = Fail(Failure::RawFile, raw.why());
+        }
+    }
     if (result == pop3_result::Ok && scan.dropped)
         result = Fail(Failure::OverLimits);
     return result;

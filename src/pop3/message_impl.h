@@ -38,6 +38,7 @@ public:
     int32_t MessageStatus = 0;
     std::string CompleteHeader;
     std::string FullMsgFilename;
+    std::string RawMsgFilename;
     std::string FromAddress;
     std::string FromName;
     std::string DateTime;
@@ -62,8 +63,10 @@ public:
 
     /// Why the last retrieval step failed; POP3Error gives its text.
     pop3::Failure failure = pop3::Failure::None;
+    /// What the system said about it (a file and its reason), appended to the text.
+    std::string failureDetail;
     /// Records why a step failed and returns its result code.
-    int32_t Fail(pop3::Failure why);
+    int32_t Fail(pop3::Failure why, std::string detail = {});
     /// Hands the text of `failure` to the component's POP3Error.
     void ReportFailure() const;
     /// Ends a session whose place in the server's stream is unknown: the socket closes

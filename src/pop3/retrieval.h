@@ -25,6 +25,7 @@ enum class Failure : uint8_t {
     DeleteNoReply,
     DeleteConnectionLost,
     DeleteRefused,
+    RawFile,
 };
 
 struct FailureRow {
@@ -48,6 +49,7 @@ inline constexpr FailureRow kFailures[] = {
     {Failure::DeleteNoReply, pop3_result::NoReply, "No reply to DELE"},
     {Failure::DeleteConnectionLost, pop3_result::ConnectionLost, "Connection lost before the reply to DELE"},
     {Failure::DeleteRefused, pop3_result::Refused, "Deletion refused by the server"},
+    {Failure::RawFile, pop3_result::TextFileFailed, "Message file could not be created or written"},
 };
 
 constexpr const FailureRow& RowOf(Failure failure)

@@ -336,5 +336,167 @@ TEST_F(FetchCommand, TerminatingSignalRemovesThePrivateCache)
     }
 }
 
+/// The bytes a POP3 server sends for `message` after "+OK": lines that begin with a dot
+/// get one more, then the terminating line.
+std::string Served(const std::string& message)
+{
+    std::string wire;
+    for (size_t at = 0; at < message.size();) {
+        const size_t end = message.find("\r\n", at);
+        const size_t next = end == std::string::npos ? message.size() : end + 2;
+        if (message[at] == '.')
+            wire += '.';
+        wire.append(message, at, next - at);
+        at = next;
+    }
+    return "+OK\r\n" + wire + ".\r\n";
+}
+
+/// A mailbox whose RETR answers are byte-stuffed, as a real server's are.
+Mailbox StuffedBox(const std::vector<std::string>& messages)
+{
+    Mailbox box{messages};
+    for (size_t n = 1; n <= messages.size(); ++n)
+        box.retr[static_cast<int>(n)] = Retr{Served(messages[n - 1])};
+    return box;
+}
+
+const std::vector<std::string> kWholeMessages = {
+    "From: Ann <ann@example.net>\r\nTo: bo@example.net\r\nSubject: first\r\nDate: Mon, 2 Mar 2026 10:00:00 +0000\r\n"
+    "Message-ID: <1@example.net>\r\n\r\nline one\r\n.\r\n..two dots\r\n.leading dot\r\nlast\r\n",
+    "From: bo@example.net\r\nSubject: parts\r\nMessage-ID: <2@example.net>\r\nMIME-Version: 1.0\r\n"
+    "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n--b\r\nContent-Type: text/plain\r\n\r\nSee the attachment.\r\n"
+    "--b\r\nContent-Type: application/octet-stream; name=\"good.txt\"\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+    "aGVsbG8=\r\n--b--\r\n",
+    "From: Cy <cy@example.net>\r\nSubject: =?UTF-8?Q?caf=C3=A9?=\r\nMessage-ID: <3@example.net>\r\n\r\n"
+    + std::string(300000, 'x') + "\r\n",
+};
+
+std::vector<fs::path> FilesIn(const fs::path& dir)
+{
+    std::vector<fs::path> files;
+    if (fs::is_directory(dir))
+        for (const auto& entry : fs::directory_iterator(dir))
+            files.push_back(entry.path());
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+TEST_F(FetchCommand, KeepWritesEachMessageAsServedWithoutOverwriting)
+{
+    std::ofstream(save_ / "message-1.eml") << "older";
+    Pop3Peer peer(StuffedBox(kWholeMessages));
+    const Outcome run = Run(Fetch(peer, {"--save-dir", save_.string(), "--keep", "--delete"}));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_EQ(Contents(save_ / "message-1.eml"), "older");
+    EXPECT_EQ(Contents(save_ / "message-1-1.eml"), kWholeMessages[0]);
+    EXPECT_EQ(Contents(save_ / "message-2.eml"), kWholeMessages[1]);
+    EXPECT_EQ(Contents(save_ / "message-3.eml"), kWholeMessages[2]);
+    // Sizes are those of the files written, in bytes.
+    for (const std::string& says :
+         {"message 1: saved message-1-1.eml (" + std::to_string(kWholeMessages[0].size()) + " bytes)",
+          std::string("message 2: saved GOOD.TXT (5 bytes)")})
+        EXPECT_NE(run.out.find(says), std::string::npos) << run.out;
+    for (const char* dele : {"DELE 1", "DELE 2", "DELE 3"})
+        EXPECT_TRUE(peer.heard(dele)) << dele;
+    EXPECT_EQ(LeftInTmp(), 0u);
+}
+
+TEST_F(FetchCommand, MaildirDeliveriesAreReadBackByPythonsMailbox)
+{
+    if (::access("/usr/bin/python3", X_OK) != 0)
+        GTEST_SKIP() << "no python3";
+    const fs::path maildir = root_ / "mail" ;
+    Pop3Peer peer(StuffedBox(kWholeMessages));
+    const Outcome run = Run(Fetch(peer, {"--maildir", maildir.string(), "--delete"}));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_TRUE(FilesIn(save_).empty()) << "--maildir alone writes no text or attachment files";
+    EXPECT_TRUE(FilesIn(maildir / "tmp").empty());
+    EXPECT_TRUE(fs::is_directory(maildir / "cur"));
+    EXPECT_EQ((fs::status(maildir).permissions() & fs::perms::all), fs::perms::owner_all);
+    const std::vector<fs::path> delivered = FilesIn(maildir / "new");
+    ASSERT_EQ(delivered.size(), 3u);
+    for (const fs::path& file : delivered)
+        EXPECT_EQ(Contents(file).find('\r'), std::string::npos) << "Unix line ends in " << file;
+
+    const fs::path script = root_ / "read.py";
+    std::ofstream(script) << "import email.policy, mailbox, sys\n"
+                             "box = mailbox.Maildir(sys.argv[1], factory=None, create=False)\n"
+                             "for m in sorted(box, key=lambda m: m['Message-ID']):\n"
+                             "    m = email.message_from_bytes(m.as_bytes(), policy=email.policy.default)\n"
+                             "    body = m.get_body(('plain',)).get_content()\n"
+                             "    print(m['From'], '|', m['Subject'], '|', m['Message-ID'], '|', len(body),\n"
+                             "          repr(body[:30]))\n";
+    const fs::path out = root_ / "python-out";
+    ASSERT_EQ(std::system(("/usr/bin/python3 '" + script.string() + "' '" + maildir.string() + "' > '" +
+                           out.string() + "' 2>&1")
+                              .c_str()),
+              0)
+        << Contents(out);
+    EXPECT_EQ(Contents(out),
+              "Ann <ann@example.net> | first | <1@example.net> | 40 'line one\\n.\\n..two dots\\n.leading'\n"
+              "bo@example.net | parts | <2@example.net> | 19 'See the attachment.'\n"
+              "Cy <cy@example.net> | caf\xC3\xA9 | <3@example.net> | 300001 'xxxxxxxxxxxxxxxxxxxxxxxxxxxxxx'\n");
+    EXPECT_EQ(LeftInTmp(), 0u);
+}
+
+TEST_F(FetchCommand, DeleGoesOutOnlyForMessagesDeliveredWhole)
+{
+    const fs::path maildir = root_ / "mail";
+    const auto readOnly = [](const fs::path& dir) {
+        fs::create_directories(dir);
+        fs::permissions(dir, fs::perms::owner_read | fs::perms::owner_exec);
+    };
+    const struct {
+        const char* name;
+        std::function<void()> prepare;
+        std::optional<Retr> second;  // how "RETR 2" is answered, when not whole
+        std::vector<std::string> more;
+        int exitCode;
+        std::vector<int> deleted;
+        size_t inNew;
+        bool connects = true;
+        bool byModeBits = false;  // root writes through them: the case cannot fail there
+    } cases[] = {
+        {"all delivered", [] {}, {}, {}, 0, {1, 2, 3}, 3},
+        {"second refused", [] {}, Retr{"-ERR gone\r\n"}, {}, EX_UNAVAILABLE, {1, 3}, 2},
+        {"second cut short", [] {}, Retr{"+OK\r\nSubject: x\r\n\r\nhalf", Retr::HangUp}, {}, EX_TEMPFAIL, {1}, 1},
+        {"new/ is a file", [&] { fs::create_directories(maildir); std::ofstream(maildir / "new") << "x"; }, {}, {},
+         EX_CANTCREAT, {}, 0},
+        {"DIR is a file", [&] { std::ofstream(maildir) << "x"; }, {}, {}, EX_CANTCREAT, {}, 0, false},
+        {"new/ not writable", [&] { readOnly(maildir / "new"); }, {}, {}, EX_CANTCREAT, {}, 0, true, true},
+        {"kept whole too, where nothing can be written", [&] { readOnly(save_); }, {},
+         {"--save-dir", save_.string(), "--keep"}, EX_CANTCREAT, {}, 3, true, true},
+        {"--keep without --save-dir", [] {}, {}, {"--keep"}, EX_USAGE, {}, 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.byModeBits && ::geteuid() == 0)
+            continue;
+        fs::remove_all(maildir);
+        c.prepare();
+        Mailbox box = StuffedBox(kWholeMessages);
+        if (c.second)
+            box.retr[2] = *c.second;
+        Pop3Peer peer(box);
+        std::vector<std::string> args{"--maildir", maildir.string(), "--delete"};
+        args.insert(args.end(), c.more.begin(), c.more.end());
+        const Outcome run = Run(Fetch(peer, args));
+        fs::permissions(save_, fs::perms::owner_all);
+        EXPECT_EQ(run.exitCode, c.exitCode) << run.err;
+        EXPECT_EQ(peer.accepted(), c.connects ? 1u : 0u);
+        for (int n = 1; n <= 3; ++n)
+            EXPECT_EQ(peer.heard("DELE " + std::to_string(n)),
+                      std::count(c.deleted.begin(), c.deleted.end(), n) == 1)
+                << n;
+        if (fs::is_directory(maildir / "new")) {
+            EXPECT_EQ(FilesIn(maildir / "new").size(), c.inNew);
+            fs::permissions(maildir / "new", fs::perms::owner_all);
+        }
+        EXPECT_TRUE(FilesIn(maildir / "tmp").empty()) << "a delivery that failed leaves nothing in tmp/";
+        EXPECT_EQ(LeftInTmp(), 0u);
+    }
+}
+
 } // namespace
 } // namespace tolmail::cli

@@ -16,6 +16,7 @@
 
 #include "account.h"
 #include "commands.h"
+#include "maildir.h"
 #include "options.h"
 #include "outcome.h"
 #include "password.h"
@@ -33,9 +34,11 @@ namespace tolmail::cli {
 namespace {
 
 const char* const kFetchUsage =
-    "usage: tolmail fetch --user LOGIN [--list] [--save-dir DIR [--delete]] [options]\n"
+    "usage: tolmail fetch --user LOGIN [--list] [--save-dir DIR [--keep]] [--maildir DIR]\n"
+    "                     [--delete] [options]\n"
     "\n"
-    "Lists the messages of a POP3 mailbox, or downloads them and saves their attachments.\n"
+    "Lists the messages of a POP3 mailbox, or downloads them: saves their text and\n"
+    "attachments, keeps each message whole, or delivers it into a Maildir.\n"
     "Every failure prints one line on standard error, with the server's own words. A\n"
     "message that fails is never deleted, and the following messages are still fetched\n"
     "while the session lasts; the exit status is then that of the first failure.\n"
@@ -62,17 +65,26 @@ const char* const kFetchUsage =
     "  --account NAME            take the values of account NAME (default: the file's\n"
     "                            default account); options given here override them\n"
     "\n"
-    "what to do (--list is the default when --save-dir is not given):\n"
-    "  -l, --list                number, size, sender, subject and date of every message,\n"
-    "                            from the headers only (nothing is downloaded in full)\n"
+    "what to do (--list is the default when neither --save-dir nor --maildir is given):\n"
+    "  -l, --list                number, size in bytes (as the server counts them),\n"
+    "                            sender, subject and date of every message, from the\n"
+    "                            headers only (nothing is downloaded in full)\n"
     "  -d, --save-dir DIR        download every message; write its text to\n"
     "                            DIR/message-N.txt and save its attachments in DIR under\n"
     "                            the names the mail gives. Names are made safe (no path,\n"
     "                            no leading dots); an existing file is never overwritten:\n"
     "                            a clash gets a new name (name-1.ext, ...)\n"
-    "  --delete                  with --save-dir: delete each message at the server once\n"
-    "                            it was received whole and its text and every attachment\n"
-    "                            were written whole (the server removes them at log-off)\n"
+    "  --keep                    with --save-dir: also write each whole message as it\n"
+    "                            arrived, every header included, to DIR/message-N.eml\n"
+    "                            (CR LF line ends, as received)\n"
+    "  --maildir DIR             deliver each whole message into the Maildir DIR, made\n"
+    "                            with tmp/, new/ and cur/ where missing (owner-only):\n"
+    "                            written to tmp/, flushed to the disk, then moved into\n"
+    "                            new/; line ends become LF. With or without --save-dir\n"
+    "  --delete                  with --save-dir or --maildir: delete each message at the\n"
+    "                            server once it was received whole and every copy asked\n"
+    "                            for (text, attachments, .eml file, Maildir) was written\n"
+    "                            whole (the server removes them at log-off)\n"
     "  --alternative TYPE        which text of a multipart/alternative message becomes its\n"
     "                            text: PLAIN (default) or HTML (any letter case)\n"
     "  --cache-dir DIR           where parts over 1 MiB wait until they are saved\n"
@@ -109,6 +121,8 @@ const char* const kFetchUsage =
 constexpr int32_t kPartsInMemory = 1024 * 1024;
 // GetMessage: keep the message text in a file of the cache, not in memory.
 constexpr int32_t kKeepTextOnDisk = 4;
+// GetMessage: also keep the whole message as it arrived in a file of the cache.
+constexpr int32_t kKeepWhole = 8;
 // Attachment.Save's code for a body that does not decode (on the file road it is a
 // result; on the in-memory road it arrives as an exception).
 constexpr int32_t kUndecodable = file_result::OtherFailure;
@@ -118,8 +132,8 @@ constexpr const char* kNoError = "No Error";
 struct Options {
     std::string server = "127.0.0.1";
     std::optional<long> port, timeout;
-    std::string user, passwordFile, passwordCommand, saveDir, alternative, cacheDir;
-    bool list = false, del = false, quiet = false, help = false, version = false;
+    std::string user, passwordFile, passwordCommand, saveDir, alternative, cacheDir, maildir;
+    bool list = false, del = false, keep = false, quiet = false, help = false, version = false;
     bool verbose = false;
 };
 
@@ -135,6 +149,8 @@ constexpr KnownOption kFetchOptions[] = {
     {"list", 'l', KnownOption::Flag},
     {"save-dir", 'd', KnownOption::Text},
     {"delete", 0, KnownOption::Flag},
+    {"keep", 0, KnownOption::Flag},
+    {"maildir", 0, KnownOption::Text},
     {"alternative", 0, KnownOption::Text},
     {"cache-dir", 0, KnownOption::Text},
     {"quiet", 'q', KnownOption::Flag},
@@ -170,6 +186,10 @@ void ParseArgs(int argc, char** argv, Options& o)
             o.list = true;
         else if (name == "delete")
             o.del = true;
+        else if (name == "keep")
+            o.keep = true;
+        else if (name == "maildir")
+            o.maildir = given.text;
         else if (name == "quiet")
             o.quiet = true;
         else if (name == "verbose")
@@ -185,8 +205,10 @@ void ParseArgs(int argc, char** argv, Options& o)
         throw UsageError("--server: no server named");
     if (o.user.empty())
         throw UsageError("--user is required");
-    if (o.del && o.saveDir.empty())
-        throw UsageError("--delete needs --save-dir (messages are only deleted once they are saved)");
+    if (o.del && o.saveDir.empty() && o.maildir.empty())
+        throw UsageError("--delete needs --save-dir or --maildir (messages are only deleted once they are saved)");
+    if (o.keep && o.saveDir.empty())
+        throw UsageError("--keep needs --save-dir (the directory the whole messages go to)");
     const std::string given = o.alternative;
     for (char& c : o.alternative)
         c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));  // parts' subtypes are upper case
@@ -319,6 +341,24 @@ int32_t SaveText(const Message& message, int number, const SaveDir& dir, std::st
                       chosen);
 }
 
+/// Keeps the whole message as it arrived: its file moves from the cache into DIR.
+int32_t SaveWhole(const Message& message, int number, const SaveDir& dir, std::string& chosen)
+{
+    const std::string file = message.RawMsgFilename();
+    return dir.create("message-" + std::to_string(number) + ".eml",
+                      [&](const std::string& path) {
+                          return dir.adopt(std::filesystem::path(path).filename(), file);
+                      },
+                      chosen);
+}
+
+/// The size of a file just written in DIR, in bytes; "?" when it cannot be looked at.
+std::string BytesOf(const SaveDir& dir, const std::string& name)
+{
+    struct stat st {};
+    return ::lstat(dir.pathOf(name).c_str(), &st) == 0 ? std::to_string(st.st_size) : "?";
+}
+
 /// Saves one attachment under `name`; file_result::Ok, or the failing code with `why` set.
 int32_t SaveAttachment(Attachment& attachment, const std::string& name, const SaveDir& dir, std::string& chosen,
                        std::string& why)
@@ -347,9 +387,11 @@ int32_t SaveAttachment(Attachment& attachment, const std::string& name, const Sa
     return result;
 }
 
-/// Writes a message's text and saves its attachments; EX_OK when every file was
-/// written whole, else the exit status of the first failure.
-int SaveMessage(Message& message, int number, const SaveDir& dir, const std::string& cache, ProgressSink& sink)
+/// Writes a message's text, saves its attachments and, with `whole`, the message as it
+/// arrived; EX_OK when every file was written whole, else the exit status of the first
+/// failure.
+int SaveMessage(Message& message, int number, const SaveDir& dir, bool whole, const std::string& cache,
+                ProgressSink& sink)
 {
     int firstFailure = EX_OK;
     const std::string label = "message " + std::to_string(number) + ": ";
@@ -357,6 +399,16 @@ int SaveMessage(Message& message, int number, const SaveDir& dir, const std::str
     const std::optional<std::string> text = TextToCompare(message);
     if (int32_t result = SaveText(message, number, dir, chosen); result != file_result::Ok)
         firstFailure = Report(label + "writing its text", Source::FileWrite, result);
+    if (whole) {
+        if (int32_t result = SaveWhole(message, number, dir, chosen); result != file_result::Ok) {
+            const int status = Report(label + "keeping it whole", Source::FileWrite, result);
+            if (firstFailure == EX_OK)
+                firstFailure = status;
+        } else {
+            std::printf("message %d: saved %s (%s bytes)\n", number, Printable(chosen).c_str(),
+                        BytesOf(dir, chosen).c_str());
+        }
+    }
     int part = 0;
     for (const auto& attachment : message.Attachments()->NewEnum()) {
         ++part;
@@ -373,8 +425,8 @@ int SaveMessage(Message& message, int number, const SaveDir& dir, const std::str
                 firstFailure = status;
             continue;
         }
-        std::printf("message %d: saved %s (%s encoded characters)\n", number, Printable(chosen).c_str(),
-                    Printable(attachment->Size(), 20).c_str());
+        std::printf("message %d: saved %s (%s bytes)\n", number, Printable(chosen).c_str(),
+                    BytesOf(dir, chosen).c_str());
     }
     return firstFailure;
 }
@@ -387,14 +439,35 @@ std::string Numbers(int first, int last)
     return "messages " + std::to_string(first) + " to " + std::to_string(last);
 }
 
+/// Where the downloaded messages go: DIR (its text and attachments, and with `whole`
+/// the message as it arrived), a Maildir, or both.
+struct Targets {
+    const SaveDir* dir = nullptr;
+    bool whole = false;
+    Maildir* maildir = nullptr;
+};
+
+/// Delivers the message into the Maildir; EX_OK or the exit status of the failure.
+int Deliver(const Message& message, int number, Maildir& maildir)
+{
+    const Delivery delivery = maildir.deliver(message.RawMsgFilename());
+    if (delivery.status != EX_OK)
+        return Report("message " + std::to_string(number) + ": delivering it into the Maildir",
+                      Printable(delivery.why), delivery.status);
+    std::printf("message %d: delivered to %s (%lld bytes)\n", number,
+                Printable(maildir.path() + "/" + delivery.name).c_str(), delivery.bytes);
+    return EX_OK;
+}
+
 /// Retrieves, saves and releases one message at a time, so that memory and the cache
 /// hold a single message. A message is deleted only when it arrived whole and every
-/// file of it was written whole; a message that fails stays at the server, and the
+/// copy of it was written whole; a message that fails stays at the server, and the
 /// next one is fetched while the session still answers. The exit status of the first
 /// failure, or EX_OK; `sessionLost` tells whether the connection went.
-int DownloadAll(TolvanPOP3& pop3, const SaveDir& dir, const std::string& cache, ProgressSink& sink,
-                bool deleteSaved, bool& sessionLost)
+int DownloadAll(TolvanPOP3& pop3, const Targets& to, const std::string& cache, ProgressSink& sink, bool deleteSaved,
+                bool& sessionLost)
 {
+    const int32_t param = kKeepTextOnDisk | (to.whole || to.maildir ? kKeepWhole : 0);
     Ref<Messages> messages = pop3.Messages();
     const int32_t count = messages->Count();
     int firstFailure = EX_OK;
@@ -407,7 +480,7 @@ int DownloadAll(TolvanPOP3& pop3, const SaveDir& dir, const std::string& cache, 
         Ref<Message> message = messages->Item(Variant(1));
         messages->Remove(Variant(1));
         const std::string label = "message " + std::to_string(number) + ": ";
-        if (int32_t result = message->GetMessage(kKeepTextOnDisk); result != pop3_result::Ok) {
+        if (int32_t result = message->GetMessage(param); result != pop3_result::Ok) {
             note(Report(label + "retrieval failed, left at the server", Source::Pop3Session, result, Words(pop3)));
             ++failed;
             // The component either read on to the message's end or closed the connection.
@@ -421,7 +494,13 @@ int DownloadAll(TolvanPOP3& pop3, const SaveDir& dir, const std::string& cache, 
             }
             continue;
         }
-        if (int status = SaveMessage(*message, number, dir, cache, sink); status != EX_OK) {
+        // The Maildir reads the cached whole message before --keep moves it into DIR.
+        int status = to.maildir ? Deliver(*message, number, *to.maildir) : EX_OK;
+        if (to.dir) {
+            const int saved = SaveMessage(*message, number, *to.dir, to.whole, cache, sink);
+            status = status != EX_OK ? status : saved;
+        }
+        if (status != EX_OK) {
             note(status);
             ++failed;
             continue;
@@ -440,7 +519,8 @@ int DownloadAll(TolvanPOP3& pop3, const SaveDir& dir, const std::string& cache, 
 }
 
 /// Logs in, lists or downloads, logs off; the exit status.
-int Fetch(const Options& o, const std::string& password, const std::optional<SaveDir>& dir, const std::string& cache)
+int Fetch(const Options& o, const std::string& password, const std::optional<SaveDir>& dir,
+          std::optional<Maildir>& maildir, const std::string& cache)
 {
     // The messages and their temporary files go before the caller's cache does.
     Ref<TolvanPOP3> pop3 = TolvanPOP3::Create();
@@ -471,11 +551,13 @@ int Fetch(const Options& o, const std::string& password, const std::optional<Sav
     if (headers != pop3_result::Ok)
         status = Report("reading the message headers (nothing was downloaded)", Source::Pop3Session, headers,
                         Words(*pop3));
-    if (o.list || !dir)
+    const bool download = dir || maildir;
+    if (o.list || !download)
         PrintList(*pop3);
     bool sessionLost = false;
-    if (status == EX_OK && dir) {
-        status = DownloadAll(*pop3, *dir, cache, *sink, o.del, sessionLost);
+    if (status == EX_OK && download) {
+        const Targets to{dir ? &*dir : nullptr, o.keep, maildir ? &*maildir : nullptr};
+        status = DownloadAll(*pop3, to, cache, *sink, o.del, sessionLost);
         sink->finishRetrieving();
     }
     if (const int32_t logoff = pop3->Disconnect(); logoff != pop3_result::Ok && !sessionLost) {
@@ -507,6 +589,12 @@ int RunFetch(int argc, char** argv)
         if (!dir->ok())
             return Report("cannot open the directory " + Printable(o.saveDir), std::strerror(errno), EX_CANTCREAT);
     }
+    std::optional<Maildir> maildir;
+    if (!o.maildir.empty()) {
+        maildir.emplace(o.maildir);
+        if (!maildir->ok())
+            return Report("cannot use the Maildir", Printable(maildir->why()), EX_CANTCREAT);
+    }
     std::optional<PrivateCache> privateCache;
     std::string cache = o.cacheDir;
     if (cache.empty()) {
@@ -518,7 +606,7 @@ int RunFetch(int argc, char** argv)
         cache += '/';
     }
     // An exception ends the command in main, after the cache is gone.
-    return Fetch(o, password, dir, cache);
+    return Fetch(o, password, dir, maildir, cache);
 }
 
 } // namespace tolmail::cli

@@ -18,10 +18,24 @@ constexpr size_t kLongestName = 200;
 constexpr int kMostClashes = 10000;
 constexpr size_t kCopyPiece = 1024 * 1024;
 
-/// The file code of a failed write: DiskFull, else OtherFailure.
-int WriteFailure(int error)
+/// The file code of a failed creation or write. OtherFailure is kept for content that
+/// does not decode, so a system failure never reads as one.
+int FileFailure(int error)
 {
-    return error == ENOSPC || error == EDQUOT ? file_result::DiskFull : file_result::OtherFailure;
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return file_result::DiskFull;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return file_result::PermissionDenied;
+    case ENOENT:
+    case ENOTDIR:
+        return file_result::PathNotFound;
+    default:
+        return file_result::NotReady;
+    }
 }
 
 /// Writes all of `data`; 0 or errno.
@@ -107,13 +121,13 @@ int SaveDir::writeNew(const std::string& name, const std::string& data) const
 {
     const int fd = ::openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0)
-        return errno == EEXIST || errno == ELOOP ? file_result::Exists : file_result::OtherFailure;
-    const int error = WriteAll(fd, data.data(), data.size());
-    if (error != 0 || ::close(fd) != 0) {
-        if (error != 0)
-            ::close(fd);
+        return errno == EEXIST || errno == ELOOP ? file_result::Exists : FileFailure(errno);
+    int error = WriteAll(fd, data.data(), data.size());
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error != 0) {
         discard(name);  // a short file must not pass for the whole text
-        return error != 0 ? WriteFailure(error) : file_result::OtherFailure;
+        return FileFailure(error);
     }
     return file_result::Ok;
 }
@@ -136,12 +150,12 @@ int SaveDir::copyIn(const std::string& name, const std::string& source) const
 {
     const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0)
-        return errno == ENOENT ? file_result::Missing : file_result::OtherFailure;
+        return errno == ENOENT ? file_result::Missing : FileFailure(errno);
     const int out = ::openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (out < 0) {
         const int error = errno;
         ::close(in);
-        return error == EEXIST || error == ELOOP ? file_result::Exists : file_result::OtherFailure;
+        return error == EEXIST || error == ELOOP ? file_result::Exists : FileFailure(error);
     }
     std::vector<char> piece(kCopyPiece);
     int result = file_result::Ok;
@@ -150,17 +164,17 @@ int SaveDir::copyIn(const std::string& name, const std::string& source) const
         if (got < 0 && errno == EINTR)
             continue;
         if (got < 0)
-            result = file_result::OtherFailure;
+            result = FileFailure(errno);
         if (got <= 0)
             break;
         if (const int error = WriteAll(out, piece.data(), static_cast<size_t>(got)); error != 0) {
-            result = WriteFailure(error);
+            result = FileFailure(error);
             break;
         }
     }
     ::close(in);
     if (::close(out) != 0 && result == file_result::Ok)
-        result = file_result::OtherFailure;
+        result = FileFailure(errno);
     if (result != file_result::Ok)
         discard(name);
     return result;
