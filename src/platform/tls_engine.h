@@ -80,7 +80,9 @@ public:
     TlsRead readPlain(std::string& out, size_t limit = std::numeric_limits<size_t>::max());
     /// True when plaintext is held or a whole record waits inside the engine: the socket
     /// must then raise a read notification itself, as the system will not (the bytes
-    /// have already left the socket).
+    /// have already left the socket). A record may carry no plaintext (a session ticket, a
+    /// close), so the read it prompts may find nothing; after a read that stopped for want
+    /// of ciphertext (not at its limit) this is false until more is fed.
     bool hasPendingPlain() const;
 
     /// Queues close_notify (take it with takeCiphertext); no plaintext is written after it.

@@ -161,8 +161,9 @@ std::string BareHost(const std::string& host)
 bool IsAddressLiteral(const std::string& host)
 {
     ASN1_OCTET_STRING* address = a2i_IPADDRESS(host.c_str());
+    bool parsed = address != nullptr;
     ASN1_OCTET_STRING_free(address);
-    return address != nullptr;
+    return parsed;
 }
 
 } // namespace
@@ -182,7 +183,12 @@ struct TlsClient::Impl {
     // Decrypted bytes pass through here on their way to the caller.
     std::array<unsigned char, 16 * 1024> plain{};
 
-    explicit Impl(TlsSettings s) : settings(std::move(s)) { setUp(); }
+    explicit Impl(TlsSettings s) : settings(std::move(s))
+    {
+        setUp();
+        // What a failed set-up queued must not be taken for a later call's reason.
+        ERR_clear_error();
+    }
     ~Impl() { OPENSSL_cleanse(plain.data(), plain.size()); }
     Impl(const Impl&) = delete;
     Impl& operator=(const Impl&) = delete;
@@ -245,12 +251,13 @@ struct TlsClient::Impl {
             SSL_set_tlsext_host_name(ssl.get(), host.c_str());
         if (settings.insecureSkipVerify)
             return;
-        if (isAddress) {
-            X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl.get()), host.c_str());
-        } else {
-            SSL_set_hostflags(ssl.get(), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
-            SSL_set1_host(ssl.get(), host.c_str());
-        }
+        SSL_set_hostflags(ssl.get(), X509_CHECK_FLAG_NO_PARTIAL_WILDCARDS);
+        bool checked = host.find('\0') == std::string::npos &&
+                       (isAddress ? X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl.get()), host.c_str()) == 1
+                                 : SSL_set1_host(ssl.get(), host.c_str()) == 1);
+        // Going on without the check would accept any trusted certificate for any host.
+        if (!checked)
+            fail(TlsFailure::Setup, "the host name cannot be checked against a certificate");
     }
 
     // After OpenSSL gave up: the verification result names the certificate's fault; without
@@ -284,7 +291,7 @@ TlsClient& TlsClient::operator=(TlsClient&&) noexcept = default;
 void TlsClient::feedCiphertext(std::string_view bytes)
 {
     Impl& d = *impl_;
-    if (!d.ssl)
+    if (!d.received || d.failure != TlsFailure::None)
         return;
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
     d.records.feed(data, bytes.size());
