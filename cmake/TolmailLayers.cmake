@@ -5,17 +5,21 @@
 # that points upwards (codec including "smtp/headers.h" or "tolmail/TolvanSMTP.h") is a
 # missing file, and the build stops there instead of in a later review.
 #
-#   tolmail_layer(<layer> SOURCES <file.cpp>... HEADERS <public header>... DEPENDS <layer>...)
+#   tolmail_layer(<layer> SOURCES <file.cpp>... HEADERS <public header>... DEPENDS <layer>...
+#                 LINKS <outside library>...)
 #
 # SOURCES are named relative to src/<layer>/; a missing source is an error. HEADERS are
 # named relative to include/tolmail/; one that does not exist (yet, or any more) is skipped,
-# so that the lists can follow headers being added and removed.
+# so that the lists can follow headers being added and removed. LINKS are libraries from
+# outside the project the layer's code calls; an object library cannot pass them on, so the
+# libraries built from the layers take them with tolmail_link_layer_libraries().
 
 set(TOLMAIL_VIEW_ROOT ${PROJECT_BINARY_DIR}/layer-views)
 set_property(GLOBAL PROPERTY TOLMAIL_OWNED_HEADERS "")
+set_property(GLOBAL PROPERTY TOLMAIL_LAYER_LINKS "")
 
 function(tolmail_layer layer)
-  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;HEADERS;DEPENDS")
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "" "SOURCES;HEADERS;DEPENDS;LINKS")
   set(view ${TOLMAIL_VIEW_ROOT}/${layer})
   # Rebuilt at every configure, so that a header moved to another layer leaves no stale link.
   file(REMOVE_RECURSE ${view})
@@ -43,6 +47,10 @@ function(tolmail_layer layer)
   foreach(dependency IN LISTS arg_DEPENDS)
     target_link_libraries(tolmail_${layer} PUBLIC tolmail_${dependency})
   endforeach()
+  # For their include directories and compile definitions; the link itself is the
+  # libraries' business.
+  target_link_libraries(tolmail_${layer} PUBLIC ${arg_LINKS})
+  set_property(GLOBAL APPEND PROPERTY TOLMAIL_LAYER_LINKS ${arg_LINKS})
   # The shared library exports only what carries TOLMAIL_API.
   set_target_properties(tolmail_${layer} PROPERTIES
     CXX_VISIBILITY_PRESET hidden
@@ -65,4 +73,13 @@ function(tolmail_check_header_owners)
       message(WARNING "include/tolmail/${header} belongs to no layer: add it to the HEADERS of its layer in CMakeLists.txt")
     endif()
   endforeach()
+endfunction()
+
+# Links a library built from the layers' objects to what the layers call outside the
+# project. Private: a static library's users still receive them (as link-only), and the
+# installed package finds them again (tolmailConfig.cmake).
+function(tolmail_link_layer_libraries target)
+  get_property(links GLOBAL PROPERTY TOLMAIL_LAYER_LINKS)
+  list(REMOVE_DUPLICATES links)
+  target_link_libraries(${target} PRIVATE ${links})
 endfunction()

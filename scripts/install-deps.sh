@@ -7,7 +7,7 @@
 set -euo pipefail
 
 packages=(
-  g++ cmake ninja-build pkg-config
+  g++ cmake ninja-build pkg-config libssl-dev
   "$@"
 )
 
