@@ -278,7 +278,6 @@ TEST(SendCommand, AReadyMessageRefusesWhatWouldBeIgnoredAndNeedsSomeoneToSendTo)
         {"-t, no sender", {"-t", "--message", anonymous}, EX_DATAERR, "no From field"},
         {"missing file", {"--message", (scratch.root / "gone").string(), "-f", "a@example.test", "--to",
           "b@example.test"}, EX_NOINPUT, "No such file"},
-        {"-t is no longer --timeout", {"-t", "5", "-f", "a@example.test", "--to", "b@example.test"}, EX_USAGE, ""},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

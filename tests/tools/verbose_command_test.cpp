@@ -76,7 +76,7 @@ TEST_F(VerboseCommand, DialogueOnStandardErrorOnlyWhenAskedAndNeverThePassword)
         SCOPED_TRACE(c.name);
         ScriptedPeer peer({c.server});
         std::vector<std::string> args = c.args;
-        args.insert(args.end(), {"-s", "127.0.0.1", "-p", std::to_string(peer.port()), "-t", "5"});
+        args.insert(args.end(), {"-s", "127.0.0.1", "-p", std::to_string(peer.port()), "--timeout", "5"});
         const Outcome run = Run(args);
         EXPECT_EQ(run.exitCode, EX_OK) << run.err;
         if (c.says.empty()) {
