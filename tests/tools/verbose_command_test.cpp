@@ -69,6 +69,9 @@ TEST_F(VerboseCommand, DialogueOnStandardErrorOnlyWhenAskedAndNeverThePassword)
         {"fetch --verbose", Replies({"+OK ready\r\n", "+OK\r\n", "+OK in\r\n", "+OK 0 0\r\n", "+OK bye\r\n"}),
          {"fetch", "--verbose", "-u", "ann", "--list"},
          {"< +OK ready", "> USER ann", "> PASS ********", "< +OK in", "> STAT", "< +OK 0 0", "> QUIT"}},
+        {"send -v --message", Accepting("220 ready\r\n"),
+         {"send", "-v", "-q", "-f", "a@example.net", "--to", "b@example.net", "--message", body},
+         {"> MAIL FROM: <a@example.net>", "> DATA", "< 250 queued"}},
         {"send -q alone", Accepting("220 ready\r\n"),
          {"send", "-q", "-f", "a@example.net", "--to", "b@example.net", "-b", body}, {}},
     };

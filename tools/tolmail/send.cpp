@@ -565,6 +565,8 @@ int RunSend(int argc, char** argv)
         smtp->Port(static_cast<int16_t>(static_cast<uint16_t>(*o.port)));
     if (o.timeout)
         smtp->TimeOut(static_cast<int32_t>(*o.timeout));
+    if (o.verbose)
+        smtp->Trace(std::make_shared<DialoguePrinter>());
     if (o.messageGiven)
         return SendReady(*smtp, o);
     if (o.priority)
@@ -605,8 +607,6 @@ int RunSend(int argc, char** argv)
             return Report("cannot attach " + Printable(path), Source::SmtpAdd, rc);
     }
 
-    if (o.verbose)
-        smtp->Trace(std::make_shared<DialoguePrinter>());
     smtp->Advise(std::make_shared<ProgressSink>(Progress::StyleFor(stderr, o.quiet), o.attachments));
     if (o.dryRun)
         return PrintComposed(*smtp, o);
