@@ -4,6 +4,7 @@
 
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -56,7 +57,8 @@ Script upToData()
 
 std::string attachmentFile(const std::string& name, size_t size)
 {
-    const std::string path = ::testing::TempDir() + name;
+    // Per process: test runs of other builds on this machine use the same folder.
+    const std::string path = ::testing::TempDir() + std::to_string(::getpid()) + "-" + name;
     std::mt19937 rng(static_cast<unsigned>(size));
     std::string data(size, '\0');
     for (char& c : data)
