@@ -69,7 +69,7 @@ ssl_key = <$ca_dir/server.key
 # USER/PASS stays allowed without TLS: the plain POP3 tests log in that way.
 disable_plaintext_auth = no
 auth_mechanisms = plain login
-# Refusals answer at once, so the refused-password tests stay quick.
+# Refusals answer at once (see service anvil below).
 auth_failure_delay = 0
 log_path = $conf_dir/dovecot.log
 info_log_path = $conf_dir/dovecot.log
@@ -100,6 +100,13 @@ service pop3-login {
 }
 service auth {
   $sasl_listener
+}
+# Refusals answer at once, so the refused-password tests stay quick: no delay for
+# a failure, and no growing penalty for the loopback address after several.
+service anvil {
+  unix_listener anvil-auth-penalty {
+    mode = 0
+  }
 }
 EOF
 }
