@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Starts or stops a private Dovecot POP3 server on 127.0.0.1:11110 for the tests:
 # its own configuration, base directory, log and pid file under the run directory,
-# plaintext log-in (loopback only) with STLS offered, POP3 over TLS on 127.0.0.1:11995,
+# USER/PASS and APOP log-in (loopback only) with STLS offered, POP3 over TLS on 127.0.0.1:11995,
 # users from a passwd-file, Maildirs owned by the system user "tolmail", and the SASL
 # socket through which the test Postfix checks the same users' passwords.
 # The system's Dovecot service is never touched.
@@ -68,7 +68,9 @@ ssl_cert = <$ca_dir/server.crt
 ssl_key = <$ca_dir/server.key
 # USER/PASS stays allowed without TLS: the plain POP3 tests log in that way.
 disable_plaintext_auth = no
-auth_mechanisms = plain login
+# apop works because the passwd-file keeps plaintext passwords; it puts the challenge
+# into the greeting.
+auth_mechanisms = plain login apop
 # Refusals answer at once (see service anvil below).
 auth_failure_delay = 0
 log_path = $conf_dir/dovecot.log
@@ -116,6 +118,7 @@ write_env() {
 export TOLMAIL_POP3_HOST=127.0.0.1
 export TOLMAIL_POP3_PORT=$port
 export TOLMAIL_POP3S_PORT=$tls_port
+export TOLMAIL_POP3_APOP=1
 export TOLMAIL_POP3_PASSWORD=$password
 export TOLMAIL_MAIL_ROOT=$mail_root
 EOF

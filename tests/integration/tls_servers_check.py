@@ -207,6 +207,22 @@ def pop3_collect(client, markers):
     client.quit()
 
 
+def pop3_apop():
+    """APOP rides on the plain port; a wrong secret must not pass the digest check."""
+    client = poplib.POP3(HOST, PORTS["pop3"], timeout=TIMEOUT)
+    try:
+        client.apop(USER, PASSWORD + "-wrong")
+    except poplib.error_proto:
+        pass
+    else:
+        raise CheckFailed("APOP accepted a wrong password")
+    finally:
+        client.close()
+    client = poplib.POP3(HOST, PORTS["pop3"], timeout=TIMEOUT)
+    client.apop(USER, PASSWORD)
+    client.quit()
+
+
 def pop3_refuses_wrong_password(client):
     client.user(USER)
     try:
@@ -234,6 +250,7 @@ def main():
          lambda: pop3_collect(Pop3Stls(), sent)),
         (f"{pop3s} refuses a wrong password", lambda: pop3_refuses_wrong_password(Pop3s())),
         (f"{pop3s} implicit TLS log-in", lambda: pop3_collect(Pop3s(), [])),
+        (f"{pop3} APOP log-in, wrong password refused", pop3_apop),
     ]
     started = time.monotonic()
     failures = 0
