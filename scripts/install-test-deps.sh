@@ -10,10 +10,11 @@ test_packages=(
   libgtest-dev googletest libbenchmark-dev
   # the fuzzers: libFuzzer with the sanitizers
   clang libclang-rt-14-dev
-  # servers the tests talk to on loopback, and the capturing SMTP peer
-  dovecot-pop3d postfix python3 python3-aiosmtpd
+  # servers the tests talk to on loopback (Postfix's TLS and SASL are built in), the
+  # command that makes their test CA, and the capturing SMTP peer
+  dovecot-pop3d postfix openssl python3 python3-aiosmtpd
   # peers for cross-checks and benchmarks
-  sharutils mpop curl openssl perl time procps coreutils
+  sharutils mpop curl perl time procps coreutils
   # the API reference and the man page check
   doxygen groff-base man-db
 )

@@ -27,10 +27,11 @@ stop_servers() {
 trap stop_servers EXIT
 scripts/servers/dovecot.sh start
 scripts/servers/postfix.sh start
-for env_file in "$TOLMAIL_RUN_DIR"/dovecot.env "$TOLMAIL_RUN_DIR"/postfix.env; do
+for env_file in "$TOLMAIL_RUN_DIR"/ca.env "$TOLMAIL_RUN_DIR"/dovecot.env "$TOLMAIL_RUN_DIR"/postfix.env; do
   # shellcheck disable=SC1090
   source "$env_file"
 done
+python3 tests/integration/tls_servers_check.py
 
 # Serially: the server tests share the loopback servers' mailboxes.
 ctest --test-dir "$build" --output-on-failure -j 1

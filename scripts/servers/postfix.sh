@@ -1,7 +1,11 @@
 #!/usr/bin/env bash
-# Starts or stops a private Postfix instance on 127.0.0.1:2525 for the tests: its own
-# configuration, queue and log under the run directory, no DNS, delivery for
-# <user>@tolmail.test into <run>/mail/<user>/Maildir/ as the system user "tolmail".
+# Starts or stops a private Postfix instance for the tests: its own configuration,
+# queue and log under the run directory, no DNS, delivery for <user>@tolmail.test into
+# <run>/mail/<user>/Maildir/ as the system user "tolmail". It listens on
+#   127.0.0.1:2525  mail from loopback without authentication, STARTTLS offered
+#   127.0.0.1:2587  submission: STARTTLS, then SASL authentication, both required
+#   127.0.0.1:2465  the same over implicit TLS
+# SASL passwords are checked by the test Dovecot (dovecot.sh), so start that first.
 # The system's Postfix service is never touched.
 #
 #   scripts/servers/postfix.sh start   # idempotent; writes $TOLMAIL_RUN_DIR/postfix.env
@@ -10,10 +14,12 @@ set -euo pipefail
 
 source "$(dirname "$0")/common.sh"
 port=2525
+submission_port=2587
+smtps_port=2465
 domain=tolmail.test
 base=$run/postfix
 conf_dir=$base/etc
-queue_dir=$base/spool
+queue_dir=$postfix_queue_dir
 data_dir=$base/data
 env_file=$run/postfix.env
 
@@ -76,10 +82,29 @@ virtual_mailbox_maps = texthash:$conf_dir/vmailbox
 virtual_minimum_uid = 1
 virtual_uid_maps = static:$uid
 virtual_gid_maps = static:$gid
+smtpd_tls_security_level = may
+smtpd_tls_cert_file = $ca_dir/server.crt
+smtpd_tls_key_file = $ca_dir/server.key
+smtpd_tls_loglevel = 1
+smtpd_sasl_type = dovecot
+smtpd_sasl_path = $sasl_socket_name
 CONF
   # No chroot: the queue lives under the run directory, not under /var/spool.
+  # Authentication is switched on per service, so 2525 stays as open as it always was.
   cat >"$conf_dir/master.cf" <<CONF
 127.0.0.1:$port inet n - n - - smtpd
+127.0.0.1:$submission_port inet n - n - - smtpd
+  -o syslog_name=postfix-tolmail/submission
+  -o smtpd_tls_security_level=encrypt
+  -o smtpd_sasl_auth_enable=yes
+  -o smtpd_tls_auth_only=yes
+  -o smtpd_client_restrictions=permit_sasl_authenticated,reject
+127.0.0.1:$smtps_port inet n - n - - smtpd
+  -o syslog_name=postfix-tolmail/smtps
+  -o smtpd_tls_wrappermode=yes
+  -o smtpd_sasl_auth_enable=yes
+  -o smtpd_client_restrictions=permit_sasl_authenticated,reject
+tlsmgr    unix  - - n 1000? 1 tlsmgr
 pickup    unix  n - n 60   1 pickup
 cleanup   unix  n - n -    0 cleanup
 qmgr      unix  n - n 300  1 qmgr
@@ -108,6 +133,10 @@ write_env() {
   cat >"$env_file" <<ENV
 export TOLMAIL_SMTP_HOST=127.0.0.1
 export TOLMAIL_SMTP_PORT=$port
+export TOLMAIL_SUBMISSION_PORT=$submission_port
+export TOLMAIL_SMTPS_PORT=$smtps_port
+export TOLMAIL_SASL_USER=$sasl_user
+export TOLMAIL_SASL_PASSWORD=$password
 export TOLMAIL_MAIL_DOMAIN=$domain
 export TOLMAIL_MAIL_ROOT=$mail_root
 ENV
@@ -121,19 +150,25 @@ start() {
   ensure_installed
   ensure_mail_user
   prepare_maildirs
+  ensure_test_ca
   if running; then
     write_env
     return 0
   fi
   # Postfix listens with SO_REUSEPORT: a second server on the port would silently share
   # the connections, so mail would land in either one's Maildirs.
-  if port_open; then
-    die "127.0.0.1:$port is served by another process; stop it or set TOLMAIL_RUN_DIR to its run directory"
-  fi
+  local each
+  for each in "$port" "$submission_port" "$smtps_port"; do
+    if port_open "$each"; then
+      die "127.0.0.1:$each is served by another process; stop it or set TOLMAIL_RUN_DIR to its run directory"
+    fi
+  done
   write_config
   postfix -c "$conf_dir" check >/dev/null 2>&1 || true  # creates the queue's directories
   postfix -c "$conf_dir" start || die "postfix did not start; see $base/maillog"
-  wait_for_port || die "nothing listens on 127.0.0.1:$port; see $base/maillog"
+  for each in "$port" "$submission_port" "$smtps_port"; do
+    wait_for_port "$each" || die "nothing listens on 127.0.0.1:$each; see $base/maillog"
+  done
   write_env
 }
 
