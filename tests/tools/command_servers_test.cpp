@@ -1,0 +1,150 @@
+// The tolmail command against the real Postfix and Dovecot of the test run: a message
+// sent, delivered, fetched into a Maildir and deleted; and the exit statuses that only a
+// real server gives (a recipient it does not know, a password it refuses).
+#include <gtest/gtest.h>
+
+#include <sysexits.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "support/command_process.h"
+#include "support/servers.h"
+
+namespace tolmail::cli {
+namespace {
+
+namespace fs = std::filesystem;
+using tolmail::testing::Env;
+
+// Its mailbox is this test's alone (scripts/servers/common.sh makes it).
+constexpr const char* kUser = "command";
+
+class CommandServers : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        TOLMAIL_NEED_ENV("TOLMAIL_SMTP_PORT");
+        TOLMAIL_NEED_POP3_SERVER();
+        root_ = fs::temp_directory_path() / ("tolmail-command-servers-" + std::to_string(::getpid()));
+        fs::remove_all(root_);
+        fs::create_directories(root_);
+        tolmail::testing::ClearMaildir(kUser);
+    }
+    void TearDown() override
+    {
+        if (!root_.empty())
+            fs::remove_all(root_);
+    }
+
+    struct Outcome {
+        int exitCode;
+        std::string err;
+    };
+
+    Outcome Run(std::vector<std::string> args, const std::string& input = "/dev/null")
+    {
+        command::Launch launch(std::move(args), {"TOLMAIL_PASSWORD=" + Env("TOLMAIL_POP3_PASSWORD", "tolmail-pass"),
+                                                 "HOME=" + root_.string(), "XDG_CONFIG_HOME=" + root_.string()});
+        launch.input = input;
+        launch.errors = (root_ / "err").string();
+        return {command::ExitCode(command::Wait(command::Start(launch))), command::Contents(root_ / "err")};
+    }
+
+    std::vector<std::string> Smtp(std::vector<std::string> args) const
+    {
+        args.insert(args.begin(), {"send", "-q", "-s", Env("TOLMAIL_SMTP_HOST", "127.0.0.1"), "-p",
+                                   Env("TOLMAIL_SMTP_PORT")});
+        return args;
+    }
+    std::vector<std::string> Pop3(std::vector<std::string> args) const
+    {
+        args.insert(args.begin(), {"fetch", "-q", "-s", Env("TOLMAIL_POP3_HOST", "127.0.0.1"), "-p",
+                                   Env("TOLMAIL_POP3_PORT"), "-u", kUser});
+        return args;
+    }
+
+    /// Messages waiting in the user's Maildir at the server, after Postfix delivered `count`.
+    static size_t AwaitDelivery(size_t count)
+    {
+        size_t found = 0;
+        for (int tries = 0; tries < 300 && found < count; ++tries) {
+            found = 0;
+            std::error_code ignored;
+            for (const char* sub : {"/new", "/cur"})
+                for (const auto& entry :
+                     fs::directory_iterator(tolmail::testing::Pop3FromEnv().mailRoot + "/" + kUser + "/Maildir" + sub,
+                                            ignored)) {
+                    (void)entry;
+                    ++found;
+                }
+            if (found < count)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return found;
+    }
+
+    fs::path root_;
+};
+
+TEST_F(CommandServers, SentFetchedIntoAMaildirAndDeletedWithEveryHeaderKept)
+{
+    const std::string domain = "@" + Env("TOLMAIL_MAIL_DOMAIN", "tolmail.test");
+    const fs::path attachment = root_ / "report.bin";
+    std::ofstream(attachment, std::ios::binary) << std::string("\0\x01\r\n.\xff binary", 14);
+    const fs::path ready = root_ / "ready.eml";
+    std::ofstream(ready) << "From: Ann <ann" << domain << ">\nTo: \"Smith, Ann\" <" << kUser << domain
+                         << ">\nBcc: Secret <" << kUser << domain << ">\nSubject: composed\n\n.a dot line\n";
+
+    ASSERT_EQ(Run(Smtp({"-f", "ann" + domain, "--to", std::string(kUser) + domain, "-j", "from the command", "-a",
+                        attachment.string()}))
+                  .exitCode,
+              EX_OK);
+    ASSERT_EQ(Run(Smtp({"-t", "--message", ready.string()})).exitCode, EX_OK);
+    ASSERT_EQ(AwaitDelivery(2), 2u);
+
+    const fs::path maildir = root_ / "Maildir", saved = root_ / "saved";
+    fs::create_directory(saved);
+    const Outcome fetched = Run(Pop3({"--maildir", maildir.string(), "--save-dir", saved.string(), "--delete"}));
+    ASSERT_EQ(fetched.exitCode, EX_OK) << fetched.err;
+    EXPECT_EQ(AwaitDelivery(0), 0u) << "deleted at the server";
+
+    std::string delivered;
+    for (const auto& entry : fs::directory_iterator(maildir / "new"))
+        delivered += command::Contents(entry.path());
+    for (const char* wanted : {"Subject: from the command\n", "Subject: composed\n", "\n.a dot line\n",
+                               "Date:", "Received:"})
+        EXPECT_NE(delivered.find(wanted), std::string::npos) << wanted;
+    EXPECT_EQ(delivered.find("Secret"), std::string::npos) << "a Bcc field reached the mailbox";
+    EXPECT_EQ(delivered.find('\r'), std::string::npos) << "Maildir files have LF line ends";
+    EXPECT_EQ(command::Contents(saved / "REPORT.BIN"), command::Contents(attachment));
+}
+
+TEST_F(CommandServers, ExitStatusesOnlyARealServerGives)
+{
+    const std::string domain = "@" + Env("TOLMAIL_MAIL_DOMAIN", "tolmail.test");
+    const fs::path body = root_ / "body.txt";
+    std::ofstream(body) << "text\n";
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"unknown recipient", Smtp({"-f", "ann" + domain, "--to", "nobody-here" + domain, "-b", body.string()}),
+         EX_NOUSER, "550"},
+        {"refused password", Pop3({"--password-command", "echo wrong", "--list"}), EX_NOPERM, "log-in"},
+        {"nothing listening", Smtp({"-f", "ann" + domain, "--to", kUser + domain, "-b", body.string(), "-p", "1"}),
+         EX_NOHOST, "Connection refused"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Outcome run = Run(c.args);
+        EXPECT_EQ(run.exitCode, c.status) << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+}
+
+} // namespace
+} // namespace tolmail::cli
