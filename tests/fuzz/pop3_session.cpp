@@ -56,7 +56,8 @@ size_t Terminators(std::string_view stream, size_t served)
 struct Options {
     explicit Options(uint8_t bits)
         : headersFirst((bits & 1) != 0), erase((bits & 2) != 0), maxMem(kMaxMem[(bits >> 2) & 3]),
-          html((bits & 16) != 0), onDisk((bits & 32) != 0)
+          html((bits & 16) != 0), onDisk((bits & 32) != 0),
+          keepRaw((bits & 64) != 0)
     {
     }
     static constexpr int32_t kMaxMem[4] = {16384, 0, 64, 1 << 20};
@@ -65,7 +66,21 @@ struct Options {
     int32_t maxMem;
     bool html;
     bool onDisk;        // GetMessage's "keep the message text on disk" bit
+    bool keepRaw;       // GetMessage's "keep the message as it arrived" bit
 };
+
+/// The copy of the message as it arrived exists exactly when the message was read whole.
+void CheckRawCopy(const Message& message, bool asked, bool whole)
+{
+    const std::string raw = message.RawMsgFilename();
+    if (!asked || raw.empty()) {
+        if (asked && whole)
+            Violation("no copy of a message that was read whole");
+        return;
+    }
+    if (std::filesystem::exists(raw) != whole)
+        Violation(whole ? "the copy of a message read whole is missing" : "a copy of a message cut short stayed");
+}
 
 void SaveAll(const Ref<Messages>& messages, const std::string& directory)
 {
@@ -111,7 +126,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         pop3->CachedDirectory(setup.cache);
         pop3->MaxMemAttachment(options.maxMem);
         pop3->AlternativeType(options.html ? "HTML" : "PLAIN");
-        const uint8_t param = (options.erase ? 2 : 0) | (options.onDisk ? 4 : 0);
+        const uint8_t param = (options.erase ? 2 : 0) | (options.onDisk ? 4 : 0) | (options.keepRaw ? 8 : 0);
         if (pop3->Connect() == 0) {
             if (options.headersFirst) {
                 (void)pop3->GetMessageHeader();
@@ -119,13 +134,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
                     headers += message->MessageStatus() == 2;
                 claim(headers, "a header reported as read without its end");
                 for (const Ref<Message>& message : pop3->Messages()->NewEnum()) {
-                    if (message->GetMessage(param) == 0)
+                    const bool whole = message->GetMessage(param) == 0;
+                    if (whole)
                         claim(1, "GetMessage returned 0 for a message whose end was never served");
+                    CheckRawCopy(*message, options.keepRaw, whole);
                 }
             } else {
                 const size_t count = static_cast<size_t>(pop3->GetMessageCount());
-                if (pop3->GetMessages(param) == 0)
+                const bool whole = pop3->GetMessages(param) == 0;
+                if (whole)
                     claim(count, "GetMessages returned 0 without the end of every message served");
+                if (whole)
+                    for (const Ref<Message>& message : pop3->Messages()->NewEnum())
+                        CheckRawCopy(*message, options.keepRaw, true);
             }
             SaveAll(pop3->Messages(), setup.saved);
             (void)pop3->Disconnect();
