@@ -3,21 +3,30 @@
 #include <array>
 
 #include "codec/base64.h"
-#include "smtp/host_list.h"
-#include "smtp/reply_reader.h"
 #include "smtp/smtp_impl.h"
 #include "socket/connect_failure.h"
-#include "socket/dialogue_trace.h"
+#include "socket/host_list.h"
 #include "socket/winsock_support.h"
 
 namespace tolmail {
 
 namespace {
 
-using smtp::FirstRead;
+using socket::FirstRead;
 
 constexpr int kWsaHostDown = 10064;
-constexpr const char* kCrLf = "\r\n";
+
+/// A reply is whole when its last line is not a continuation line ("250-...": the
+/// fourth character "-"), RFC 5321 4.2.1.
+bool IsCompleteReply(std::string_view text)
+{
+    if (!text.ends_with("\r\n"))
+        return false;
+    const size_t prev = text.size() < 3 ? std::string_view::npos : text.rfind("\r\n", text.size() - 3);
+    const size_t lastStart = prev == std::string_view::npos ? 0 : prev + 2;
+    const size_t lastLength = text.size() - 2 - lastStart;
+    return lastLength < 4 || text[lastStart + 3] != '-';
+}
 
 struct ReplyStep {
     const char* code;
@@ -39,7 +48,7 @@ std::string TolvanSMTP::Impl::hostDownText()
     return socket::WinsockErrorText(kWsaHostDown);
 }
 
-TolvanSMTP::Impl::Impl() : socket(TolvanSocket::Create())
+TolvanSMTP::Impl::Impl() : socket(TolvanSocket::Create()), dialogue(*socket, IsCompleteReply)
 {
     codec::InitBase64Table();
 }
@@ -52,8 +61,9 @@ void TolvanSMTP::Impl::raise(const TaskEvent& event, std::string_view named, int
     events.raise([&](TolvanSMTPEvents& sink) { sink.OnSMTPEvent(text, event.task, param1, param2); });
 }
 
-bool TolvanSMTP::Impl::CheckReply(int step, const std::string& reply)
+bool TolvanSMTP::Impl::CheckReply(int step)
 {
+    const std::string& reply = dialogue.reply();
     smtpError = "No Error";
     if (step < 1 || step > static_cast<int>(kReplySteps.size()))
         return false;
@@ -70,12 +80,6 @@ bool TolvanSMTP::Impl::CheckReply(int step, const std::string& reply)
     return false;
 }
 
-void TolvanSMTP::Impl::command(const std::string& line)
-{
-    socket::TraceCommand(*socket, line);
-    socket->senddta(Variant(line + kCrLf));
-}
-
 int32_t TolvanSMTP::Impl::Connect()
 {
     if (socket->Connected())
@@ -89,7 +93,8 @@ int32_t TolvanSMTP::Impl::Connect()
     // fails as that host did, and SMTPError says what happened to it.
     int32_t lastFailure = smtp_result::HostDown;
     std::string lastReason = hostDownText();
-    for (const std::string& candidate : smtp::SplitHostList(hostList)) {
+    socket::HostList candidates(hostList);
+    for (std::string candidate; candidates.next(candidate);) {
         socket->Host(candidate);
         socket->Port(static_cast<uint16_t>(port));  // the socket takes the low 16 bits
         socket->TimeOut(timeOut);
@@ -107,9 +112,10 @@ int32_t TolvanSMTP::Impl::Connect()
             continue;
         }
         raise(smtp_event::Connected, socket->Host());
-        const std::string greeting = smtp::ReadReply(*socket, FirstRead::Line);
-        if (CheckReply(1, greeting))
+        dialogue.readReply(FirstRead::Line);
+        if (CheckReply(1))
             break;
+        const std::string& greeting = dialogue.reply();
         lastReason = greeting.empty() ? socket::NoGreetingText(*socket) : smtpError;
         socket->CloseSocket();
         raise(smtp_event::InvalidResponse, greeting);
@@ -122,11 +128,11 @@ int32_t TolvanSMTP::Impl::Connect()
     std::string localName = socket->LocalHostName();
     if (localName.empty())
         localName = "Unknown Host";
-    command("HELO " + localName);
-    const std::string reply = smtp::ReadReply(*socket, FirstRead::Block);
-    if (!CheckReply(2, reply)) {
+    dialogue.command("HELO " + localName);
+    dialogue.readReply(FirstRead::Block);
+    if (!CheckReply(2)) {
         socket->CloseSocket();
-        raise(smtp_event::InvalidResponse, reply);
+        raise(smtp_event::InvalidResponse, dialogue.reply());
         return smtp_result::HeloRefused;
     }
     return smtp_result::Ok;
@@ -139,10 +145,10 @@ int32_t TolvanSMTP::Impl::Disconnect()
         raise(smtp_event::NotConnected);
         return smtp_result::NotConnected;
     }
-    command("QUIT");
-    const std::string reply = smtp::ReadReply(*socket, FirstRead::Line);
+    dialogue.command("QUIT");
+    dialogue.readReply(FirstRead::Line);
     socket->CloseSocket();
-    if (!CheckReply(4, reply)) {
+    if (!CheckReply(4)) {
         raise(smtp_event::UnableToLogOff);
         return smtp_result::ServerRefused;
     }

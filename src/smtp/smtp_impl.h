@@ -8,6 +8,7 @@
 #include "platform/hidden.h"
 #include "smtp/attachment_sender.h"
 #include "smtp/message.h"
+#include "socket/dialogue.h"
 #include "tolmail/TolvanSMTP.h"
 #include "tolmail/TolvanSocket.h"
 #include "tolmail/events.h"
@@ -28,15 +29,16 @@ public:
     int32_t SendMessageFile(const std::string& filename);
     int32_t SaveMessage(const std::string& filename);
 
-    /// Sets SMTPError to "No Error", then judges the reply of a step: 1 greeting "220",
-    /// 2 HELO/MAIL/RCPT/end of data "250", 3 DATA "354", 4 QUIT "221".
-    bool CheckReply(int step, const std::string& reply);
+    /// Sets SMTPError to "No Error", then judges the last reply read, that of a step:
+    /// 1 greeting "220", 2 HELO/MAIL/RCPT/end of data "250", 3 DATA "354", 4 QUIT "221".
+    bool CheckReply(int step);
 
     /// Raises OnSMTPEvent with the event's text, `named` (a host, a reply, a file)
     /// in its place.
     void raise(const TaskEvent& event, std::string_view named = {}, int32_t param1 = 0, int32_t param2 = 0);
 
     Ref<TolvanSocket> socket;
+    socket::Dialogue dialogue;  // over `socket`, which lives as long
     EventSource<TolvanSMTPEvents> events;
     smtp::MessageFields message;
     std::string hostList = "127.0.0.1";
@@ -62,13 +64,12 @@ private:
     int32_t openData(bool closeOnRefusal);
     /// MAIL FROM and every RCPT TO; Ok, or the result that Send returns.
     int32_t sendEnvelope(const std::string& mailFrom);
-    void command(const std::string& line);
     /// Sends the end-of-data line and judges the reply: Ok, ServerRefused (SMTPError
     /// the reply, or why none came) or DataNotSent.
     int32_t endData(smtp::DataWriter& out, bool closeOnRefusal);
-    /// The reply to the end of data; empty with `broken` when the data did not all
-    /// arrive (the server stopped taking it, or the connection closed before).
-    std::string awaitDataReply(bool& broken);
+    /// Reads the reply to the end of data into the dialogue; false when the data did
+    /// not all arrive (the server stopped taking it, or the connection closed before).
+    bool awaitDataReply();
     /// Leaves an unfinished DATA section by closing the connection; DataNotSent.
     int32_t abandonData(const std::string& why);
     std::string transferFailureText() const;
