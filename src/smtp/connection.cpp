@@ -1,10 +1,11 @@
-// TolvanSMTP's connection: the host list, greeting and HELO, reply checks, QUIT
+// TolvanSMTP's connection: the host list, greeting and EHLO or HELO, reply checks, QUIT
 // (RFC 5321 3.1, 4.1.1.1, 4.1.1.10, 4.2).
 #include <array>
 
 #include "codec/base64.h"
 #include "smtp/smtp_impl.h"
 #include "socket/connect_failure.h"
+#include "socket/dialogue.h"
 #include "socket/host_list.h"
 #include "socket/winsock_support.h"
 
@@ -33,13 +34,21 @@ struct ReplyStep {
     const char* textOnMismatch;  // null: the reply itself
 };
 
-/// Steps 1 to 4 of the reply check.
-constexpr std::array<ReplyStep, 4> kReplySteps = {{
+/// Steps 1 to 6 of the reply check.
+constexpr std::array<ReplyStep, 6> kReplySteps = {{
     {"220", "Not a SMTP Server"},
     {"250", nullptr},
     {"354", nullptr},
     {"221", nullptr},
+    {"334", nullptr},
+    {"235", nullptr},
 }};
+
+/// The replies of a server that does not know EHLO (RFC 5321 4.1.4): it still takes HELO.
+bool UnknownCommand(const std::string& reply)
+{
+    return reply.starts_with("500") || reply.starts_with("502");
+}
 
 } // namespace
 
@@ -51,6 +60,12 @@ std::string TolvanSMTP::Impl::hostDownText()
 TolvanSMTP::Impl::Impl() : socket(TolvanSocket::Create()), dialogue(*socket, IsCompleteReply)
 {
     codec::InitBase64Table();
+}
+
+TolvanSMTP::Impl::~Impl()
+{
+    socket::WipeText(password);
+    socket::WipeText(oauth2Token);
 }
 
 void TolvanSMTP::Impl::raise(const TaskEvent& event, std::string_view named, int32_t param1, int32_t param2)
@@ -125,17 +140,35 @@ int32_t TolvanSMTP::Impl::Connect()
         return lastFailure;
     }
 
+    smtp::Extensions offered;
+    if (const int32_t rc = introduce(offered); rc != smtp_result::Ok)
+        return rc;
+    return userName.empty() ? smtp_result::Ok : authenticate(offered);
+}
+
+int32_t TolvanSMTP::Impl::introduce(smtp::Extensions& offered)
+{
     std::string localName = socket->LocalHostName();
     if (localName.empty())
         localName = "Unknown Host";
-    dialogue.command("HELO " + localName);
-    dialogue.readReply(FirstRead::Block);
-    if (!CheckReply(2)) {
-        socket->CloseSocket();
-        raise(smtp_event::InvalidResponse, dialogue.reply());
-        return smtp_result::HeloRefused;
+    // Without an account to log in to, no extension is wanted: the plain HELO session.
+    if (!userName.empty()) {
+        dialogue.command("EHLO " + localName);
+        dialogue.readReply(FirstRead::Block);
+        if (CheckReply(2)) {
+            offered = smtp::ParseEhloReply(dialogue.reply());
+            return smtp_result::Ok;
+        }
     }
-    return smtp_result::Ok;
+    if (userName.empty() || UnknownCommand(dialogue.reply())) {
+        dialogue.command("HELO " + localName);
+        dialogue.readReply(FirstRead::Block);
+        if (CheckReply(2))
+            return smtp_result::Ok;
+    }
+    socket->CloseSocket();
+    raise(smtp_event::InvalidResponse, dialogue.reply());
+    return smtp_result::HeloRefused;
 }
 
 int32_t TolvanSMTP::Impl::Disconnect()

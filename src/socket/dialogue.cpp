@@ -25,7 +25,14 @@ int32_t Dialogue::command(std::string_view line, std::string_view shown)
     TraceCommand(socket_, line, shown);
     std::string text(line);
     text += "\r\n";
-    return static_cast<int32_t>(socket_.senddta(Variant(std::move(text))).toNumber());
+    if (shown.empty())
+        return static_cast<int32_t>(socket_.senddta(Variant(std::move(text))).toNumber());
+    Variant secret(text);
+    const auto code = static_cast<int32_t>(socket_.senddta(secret).toNumber());
+    WipeText(text);
+    // The variant is ours and not const: its copy of the line may be wiped as well.
+    WipeText(const_cast<std::string&>(secret.get<std::string>()));
+    return code;
 }
 
 int32_t Dialogue::readReply(FirstRead first)
@@ -41,6 +48,15 @@ int32_t Dialogue::readReply(FirstRead first)
     }
     TraceReply(socket_, reply_);
     return code;
+}
+
+void WipeText(std::string& text)
+{
+    // Through a volatile pointer: a plain fill of memory about to be freed may be dropped.
+    volatile char* bytes = text.data();
+    for (size_t i = 0; i < text.size(); ++i)
+        bytes[i] = 0;
+    text.clear();
 }
 
 void Dialogue::messageFollows(bool sent)

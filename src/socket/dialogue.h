@@ -34,7 +34,8 @@ public:
     Dialogue(TolvanSocket& socket, ReplyComplete complete) : socket_(socket), complete_(complete) {}
 
     /// Sends the command with CR LF as one piece; nothing is pipelined. The trace shows
-    /// `shown` in its place when that is not empty: a command with a secret in it.
+    /// `shown` in its place when that is not empty: a command with a secret in it, whose
+    /// line is wiped here once sent.
     /// The socket's code: non-zero when the command may not have reached the server whole.
     int32_t command(std::string_view line, std::string_view shown = {});
 
@@ -56,5 +57,9 @@ private:
     ReplyComplete complete_;
     std::string reply_;
 };
+
+/// Overwrites the bytes of a string that held a secret (a password, a token, their
+/// encodings), then empties it: freed memory keeps what it last held.
+void WipeText(std::string& text);
 
 } // namespace tolmail::socket
