@@ -74,7 +74,9 @@ int32_t TolvanPOP3::Connect()
     talk.command("USER " + pop.Login);
     result = talk.readReply();
     if (result == socket_result::Ok) {
-        talk.command("PASS " + pop.Password, "PASS ********");
+        std::string pass = "PASS " + pop.Password;
+        talk.command(pass, "PASS ********");
+        socket::WipeText(pass);
         result = talk.readReply();
     }
     const std::string& reply = talk.reply();
