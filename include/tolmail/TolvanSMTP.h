@@ -121,8 +121,10 @@ public:
     /// Error(errc::Overflow).
     int32_t AddRecipients(const std::string& Name, const std::string& Email, const int32_t& RecipientType);
     /// Tries the hosts of the list in order until one greets with "220", passing over
-    /// hosts that refuse the connection. 0, 3 already connected, 4 empty list, 6 no host
-    /// greeted, 32 HELO refused, or the socket's code when the last host refused.
+    /// hosts that refuse the connection, then authenticates when a UserName is set. 0, 3
+    /// already connected, 4 empty list, 6 no host greeted, 32 HELO (or EHLO) refused, 256
+    /// authentication refused, 512 no authentication possible, or the socket's code when
+    /// the last host refused.
     int32_t Connect();
     /// 0 only when the server accepted the end of data with "250". Failures: the codes of
     /// Connect, 5 recipient refused, 6 not connected, 8 FromEmail empty or unusable as an
@@ -157,6 +159,27 @@ public:
     /// again when it could not be written whole. Results: file_result codes (1 the name
     /// is empty or exists, 32 an attachment is missing, the others as they come).
     int32_t SaveMessage(const std::string& Filename);
+
+    /// The account to authenticate as. When not empty, Connect opens with "EHLO" (and
+    /// "HELO" when the server does not know it) and authenticates with the best
+    /// mechanism both sides speak: XOAUTH2 with an OAuth2Token, else PLAIN, else LOGIN.
+    /// Empty (the default): no authentication, and the session opens with "HELO".
+    std::string UserName() const;
+    /// Sets UserName.
+    void UserName(const std::string& value);
+    /// The password for UserName (write-only). Never shown in a trace, an event or
+    /// SMTPError; the component wipes its copy when it is replaced or released.
+    void Password(const std::string& value);
+    /// A bearer token for XOAUTH2 (write-only), used instead of the password when the
+    /// server offers XOAUTH2. Kept like Password.
+    void OAuth2Token(const std::string& value);
+    /// Whether the password or token may go over an unencrypted connection to a server on
+    /// another machine, where anyone on the way can read it. False by default: then the
+    /// component refuses (AuthUnavailable) rather than send it; a server on this machine
+    /// (loopback) is always allowed.
+    bool AllowPasswordWithoutTLS() const;
+    /// Sets AllowPasswordWithoutTLS.
+    void AllowPasswordWithoutTLS(bool value);
 
     /// Shows the dialogue with the server to `sink`, line by line (null: no longer).
     void Trace(std::shared_ptr<DialogueTrace> sink);

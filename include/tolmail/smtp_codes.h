@@ -51,6 +51,14 @@ inline constexpr int32_t ServerRefused = 64;
 /// data for TimeOut seconds); the connection was closed, so the server drops the
 /// partial message.
 inline constexpr int32_t DataNotSent = 128;
+/// Connect, Send (with a UserName): the server refused the authentication; SMTPError
+/// holds its reply. The connection was closed.
+inline constexpr int32_t AuthRefused = 256;
+/// Connect, Send (with a UserName): no authentication was tried, because the server
+/// offers no mechanism this component speaks for the credentials given, or the secret
+/// would have crossed an unencrypted connection to another machine without
+/// AllowPasswordWithoutTLS. The connection was closed.
+inline constexpr int32_t AuthUnavailable = 512;
 
 } // namespace tolmail::smtp_result
 

@@ -96,9 +96,10 @@ int32_t Message::Impl::DeleteAtServer()
     using pop3::Failure;
     if (!connected())
         return Fail(Failure::NotConnected);
-    pop3::SendCommand(*Socket, "DELE " + std::to_string(ServerNumber));
-    std::string reply;
-    pop3::ReadLine(*Socket, reply);
+    socket::Dialogue talk = pop3::StatusDialogue(*Socket);
+    talk.command("DELE " + std::to_string(ServerNumber));
+    talk.readReply();
+    const std::string& reply = talk.reply();
     if (reply.empty()) {
         // A reply still on its way would be read as the next command's.
         const bool closed = !connected();
@@ -136,7 +137,7 @@ void Message::Impl::DrainLines()
 {
     std::string line;
     for (;;) {
-        const int32_t code = pop3::ReadLine(*Socket, line);
+        const int32_t code = Socket->GetlnData(line);
         if (line == ".\r\n")
             return;
         if (line.empty() && code != socket_result::LineTooLong) {

@@ -30,7 +30,7 @@ constexpr int32_t kRawOnDisk = 8;   // GetMessage's param: the message as it arr
 /// closed connection counts only when nothing of it is left.
 Failure ReadHeaderLine(TolvanSocket& socket, std::string& line)
 {
-    const int32_t code = pop3::ReadLine(socket, line);
+    const int32_t code = socket.GetlnData(line);
     if (!line.empty())
         return Failure::None;
     if (code == socket_result::LineTooLong)
@@ -68,12 +68,17 @@ int32_t ReadHeader(MessageImpl& message, pop3::HeaderScan& scan, bool& ended, po
     }
 }
 
-/// A reply line read for a command: Failure::None with text, or why none came. A
-/// time-out or an overlong reply leaves the session's place unknown: it is abandoned.
-Failure ReadReply(MessageImpl& message, std::string& line)
+/// Sends a command and reads its reply: Failure::None with text in `talk`, or why none
+/// came. A command that may have gone out in part, a time-out or an overlong reply
+/// leaves the session's place unknown: it is abandoned.
+Failure Exchange(MessageImpl& message, socket::Dialogue& talk, const std::string& command)
 {
-    const int32_t code = pop3::ReadLine(*message.Socket, line);
-    if (!line.empty())
+    if (talk.command(command) != socket_result::Ok) {
+        message.Abandon();
+        return Failure::ConnectionLost;
+    }
+    const int32_t code = talk.readReply();
+    if (!talk.reply().empty())
         return Failure::None;
     if (code == socket_result::NotConnected)
         return Failure::ConnectionLost;
@@ -126,21 +131,18 @@ int32_t Message::Impl::RetrieveMessage(int32_t param)
 {
     if (!connected())
         return Fail(Failure::NotConnected);
-    if (pop3::SendCommand(*Socket, "RETR " + std::to_string(ServerNumber)) != socket_result::Ok) {
-        Abandon();  // the command may have gone out in part
-        return Fail(Failure::ConnectionLost);
-    }
-    std::string line;
-    if (const Failure why = ReadReply(*this, line); why != Failure::None)
+    socket::Dialogue talk = pop3::StatusDialogue(*Socket);
+    if (const Failure why = Exchange(*this, talk, "RETR " + std::to_string(ServerNumber)); why != Failure::None)
         return Fail(why);
-    if (codec::GetWord(line, 1) == "-ERR")
+    if (codec::GetWord(talk.reply(), 1) == "-ERR")
         return Fail(Failure::RetrRefused);
-    if (!pop3::StartsWith(line, "+OK")) {
+    if (!pop3::StartsWith(talk.reply(), "+OK")) {
         // Whatever this is, what follows cannot be taken for the message.
         Abandon();
         return Fail(Failure::BadReply);
     }
-    const uint64_t sizeHint = AnnouncedSize(line);
+    talk.messageFollows(false);
+    const uint64_t sizeHint = AnnouncedSize(talk.reply());
 
     // A copy from an earlier retrieval would be taken for this one.
     if (!RawMsgFilename.empty())
@@ -207,29 +209,22 @@ int32_t Message::Impl::FetchHeader()
     if (!connected())
         return Fail(Failure::NotConnected);
     const std::string number = std::to_string(ServerNumber);
-    std::string line;
-    if (pop3::SendCommand(*Socket, "LIST " + number) != socket_result::Ok) {
-        Abandon();
-        return Fail(Failure::ConnectionLost);
-    }
-    if (const Failure why = ReadReply(*this, line); why != Failure::None)
+    socket::Dialogue talk = pop3::StatusDialogue(*Socket);
+    if (const Failure why = Exchange(*this, talk, "LIST " + number); why != Failure::None)
         return Fail(why);
-    if (!pop3::StartsWith(line, "+OK")) {
-        if (pop3::StartsWith(line, "-ERR"))
+    if (!pop3::StartsWith(talk.reply(), "+OK")) {
+        if (pop3::StartsWith(talk.reply(), "-ERR"))
             return Fail(Failure::RetrRefused);
         failure = Failure::BadReply;
         return pop3_result::UnexpectedListReply;  // a reply that is neither: the server is not answering this dialogue
     }
-    Size = codec::GetWord(line, 3);
+    Size = codec::GetWord(talk.reply(), 3);
     MessageStatus = 1;
-    if (pop3::SendCommand(*Socket, "TOP " + number + " 0") != socket_result::Ok) {
-        Abandon();
-        return Fail(Failure::ConnectionLost);
-    }
-    if (const Failure why = ReadReply(*this, line); why != Failure::None)
+    if (const Failure why = Exchange(*this, talk, "TOP " + number + " 0"); why != Failure::None)
         return Fail(why);
-    if (!pop3::StartsWith(line, "+OK"))
+    if (!pop3::StartsWith(talk.reply(), "+OK"))
         return pop3_result::Ok;  // the server keeps this header to itself; the loop goes on
+    talk.messageFollows(false);
 
     pop3::HeaderScan scan(pop3::HeaderReader::Top);
     bool ended = false;

@@ -4,12 +4,11 @@
 #include "pop3/pop3_impl.h"
 #include "pop3/session.h"
 #include "socket/connect_failure.h"
+#include "socket/host_list.h"
 
 namespace tolmail {
 
 namespace {
-
-constexpr char kHostSeparator = ';';
 
 // The failure texts that POP3Error takes.
 constexpr const char* kNoError = "No Error";
@@ -64,21 +63,23 @@ int32_t TolvanPOP3::Connect()
 
     pop.Socket->Port(static_cast<uint16_t>(pop.Port));
     pop.Socket->TimeOut(pop.TimeOut);
-    std::string greeting;
-    int32_t result = pop.ConnectHostList(greeting);
+    socket::Dialogue talk = pop3::StatusDialogue(*pop.Socket);
+    int32_t result = pop.ConnectHostList(talk);
     if (result != socket_result::Ok)
         return result;
-    if (!Accepted(greeting, pop.POP3Error, kNotPop3Server))
+    if (!Accepted(talk.reply(), pop.POP3Error, kNotPop3Server))
         return pop3_result::NotPop3Server;
 
     pop.raise(pop3_event::Verification);
-    std::string reply;
-    pop3::SendCommand(*pop.Socket, "USER " + pop.Login);
-    result = pop3::ReadLine(*pop.Socket, reply);
+    talk.command("USER " + pop.Login);
+    result = talk.readReply();
     if (result == socket_result::Ok) {
-        pop3::SendCommand(*pop.Socket, "PASS " + pop.Password, "PASS ********");
-        result = pop3::ReadLine(*pop.Socket, reply);
+        std::string pass = "PASS " + pop.Password;
+        talk.command(pass, "PASS ********");
+        socket::WipeText(pass);
+        result = talk.readReply();
     }
+    const std::string& reply = talk.reply();
     std::string failure = kLoginFailure + (reply.size() > 5 ? reply.substr(5) : std::string());
     if (Accepted(reply, pop.POP3Error, failure)) {
         pop.raise(pop3_event::Granted);
@@ -93,42 +94,30 @@ int32_t TolvanPOP3::Connect()
     return result;
 }
 
-int32_t TolvanPOP3::Impl::ConnectHostList(std::string& greeting)
+int32_t TolvanPOP3::Impl::ConnectHostList(socket::Dialogue& talk)
 {
-    // A ";" ends a name when it is not the very first character; a separator at the
-    // end leaves no further name.
-    size_t cursor = 0;
-    for (;;) {
-        size_t separator = Host.find(kHostSeparator, cursor);
-        std::string name;
-        bool last = true;
-        if (separator != std::string::npos && separator >= 1) {
-            name = Host.substr(cursor, separator - cursor);
-            cursor = separator + 1;
-            last = cursor >= Host.size();
-        } else {
-            name = Host.substr(cursor);
-        }
+    socket::HostList names(Host);
+    int32_t result = socket_result::Ok;
+    for (std::string name; names.next(name);) {
         Socket->Host(name);
-        int32_t result = Socket->Connect();
+        result = Socket->Connect();
         if (result == socket_result::Ok) {
-            result = pop3::ReadLine(*Socket, greeting);
-            if (greeting.empty())
+            result = talk.readReply();
+            if (talk.reply().empty())
                 POP3Error = socket::NoGreetingText(*Socket);
             return result;
         }
-        if (last) {
-            POP3Error = socket::ConnectFailureText(*Socket);
-            return result;
-        }
     }
+    POP3Error = socket::ConnectFailureText(*Socket);
+    return result;
 }
 
 void TolvanPOP3::Impl::ReadStatistics()
 {
-    std::string reply;
-    pop3::SendCommand(*Socket, "STAT");
-    pop3::ReadLine(*Socket, reply);
+    socket::Dialogue talk = pop3::StatusDialogue(*Socket);
+    talk.command("STAT");
+    talk.readReply();
+    const std::string& reply = talk.reply();
     MessageCount = 0;
     MailboxSize = 0;
     // "+OK count size": without two blanks there are no figures to read.
@@ -147,25 +136,25 @@ int32_t TolvanPOP3::Disconnect()
     const Ref<TolvanPOP3> keepAlive = shared_from_this();
     Impl& pop = *impl_;
     pop.raise(pop3_event::Disconnecting);
-    std::string reply;
+    socket::Dialogue talk = pop3::StatusDialogue(*pop.Socket);
     if (pop.Socket->Connected()) {
-        pop3::SendCommand(*pop.Socket, "QUIT");
-        pop3::ReadLine(*pop.Socket, reply);
+        talk.command("QUIT");
+        talk.readReply();
         pop.raise(pop3_event::CleanLogoff);
     } else {
         pop.raise(pop3_event::DirtyLogoff);
     }
-    return Judge(reply, pop3_result::QuitRefused);
+    return Judge(talk.reply(), pop3_result::QuitRefused);
 }
 
 int32_t TolvanPOP3::Impl::SimpleCommand(const char* command)
 {
     if (!Socket->Connected())
         return pop3_result::NotConnected;
-    std::string reply;
-    pop3::SendCommand(*Socket, command);
-    pop3::ReadLine(*Socket, reply);
-    return Judge(reply, pop3_result::Refused);
+    socket::Dialogue talk = pop3::StatusDialogue(*Socket);
+    talk.command(command);
+    talk.readReply();
+    return Judge(talk.reply(), pop3_result::Refused);
 }
 
 int32_t TolvanPOP3::KeepAlive()

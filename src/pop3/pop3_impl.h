@@ -15,6 +15,10 @@
 
 namespace tolmail {
 
+namespace socket {
+class Dialogue;
+}
+
 class TOLMAIL_HIDDEN TolvanPOP3::Impl final : public model::SaveProgress {
 public:
     // Stored properties with their defaults.
@@ -46,9 +50,9 @@ public:
     void decodingDone(int32_t total) override;
 
     /// Tries the names of the host list in order; reads the greeting of the first that
-    /// accepts the connection. socket_result::Ok, or the last socket code with POP3Error
-    /// saying what happened.
-    int32_t ConnectHostList(std::string& greeting);
+    /// accepts the connection into `talk`. socket_result::Ok, or the last socket code
+    /// with POP3Error saying what happened.
+    int32_t ConnectHostList(socket::Dialogue& talk);
     /// "STAT": the message count and mailbox size.
     void ReadStatistics();
     /// "NOOP" or "RSET": NotConnected, Refused ("-ERR"), NoReply, else Ok.

@@ -1,42 +1,13 @@
-// Command and reply helpers of the POP3 dialogue (RFC 1939).
+// Text tests for the POP3 replies (RFC 1939).
 #include "pop3/session.h"
 
 #include <limits>
 
-#include "socket/dialogue_trace.h"
-#include "tolmail/TolvanSocket.h"
-
 namespace tolmail::pop3 {
 
-namespace {
-
-/// The commands whose "+OK" is followed by a message (or its header): its lines are
-/// summed up in the trace, not shown.
-bool BringsMessage(std::string_view command)
+socket::Dialogue StatusDialogue(TolvanSocket& socket)
 {
-    return StartsWith(command, "RETR ") || StartsWith(command, "TOP ");
-}
-
-} // namespace
-
-int32_t SendCommand(TolvanSocket& socket, std::string_view command, std::string_view shown)
-{
-    socket::TraceCommand(socket, command, shown);
-    std::string line(command);
-    line += "\r\n";
-    // Callers that only read a reply see a failed send as a missing reply.
-    return static_cast<int32_t>(socket.senddta(Variant(std::move(line))).toNumber());
-}
-
-int32_t ReadLine(TolvanSocket& socket, std::string& line)
-{
-    const int32_t code = socket.GetlnData(line);
-    if (socket::InMessage(socket))
-        return code;
-    socket::TraceReply(socket, line);
-    if (StartsWith(line, "+OK") && BringsMessage(socket::LastCommand(socket)))
-        socket::BeginMessage(socket, false);
-    return code;
+    return socket::Dialogue(socket, socket::OneLine);
 }
 
 bool StartsWith(std::string_view text, std::string_view prefix)

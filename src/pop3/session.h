@@ -1,26 +1,17 @@
-// Command and reply helpers of the POP3 dialogue (RFC 1939): one command line out,
-// one reply line in, and the small text tests the replies are judged by.
+// The POP3 dialogue (RFC 1939): every reply one status line, and the small text tests
+// the replies are judged by.
 #pragma once
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace tolmail {
-class TolvanSocket;
-}
+#include "socket/dialogue.h"
 
 namespace tolmail::pop3 {
 
-/// Sends the command with CR LF as one piece; nothing is pipelined. The socket's code:
-/// non-zero when the command may not have reached the server whole. The dialogue trace
-/// shows `shown` in its place when that is not empty: a command with a secret in it.
-int32_t SendCommand(TolvanSocket& socket, std::string_view command, std::string_view shown = {});
-
-/// Reads one reply line, CR LF included; the socket's code (0, or non-zero with `line` empty).
-/// The trace shows status lines; the lines of a message after "RETR" or "TOP" only as
-/// their size, before the next command.
-int32_t ReadLine(TolvanSocket& socket, std::string& line);
+/// A command/reply dialogue over `socket` whose replies are single status lines.
+socket::Dialogue StatusDialogue(TolvanSocket& socket);
 
 bool StartsWith(std::string_view text, std::string_view prefix);
 

@@ -1,36 +1,54 @@
-// TolvanSMTP's connection: the host list, greeting and HELO, reply checks, QUIT
+// TolvanSMTP's connection: the host list, greeting and EHLO or HELO, reply checks, QUIT
 // (RFC 5321 3.1, 4.1.1.1, 4.1.1.10, 4.2).
 #include <array>
 
 #include "codec/base64.h"
-#include "smtp/host_list.h"
-#include "smtp/reply_reader.h"
 #include "smtp/smtp_impl.h"
 #include "socket/connect_failure.h"
-#include "socket/dialogue_trace.h"
+#include "socket/dialogue.h"
+#include "socket/host_list.h"
 #include "socket/winsock_support.h"
 
 namespace tolmail {
 
 namespace {
 
-using smtp::FirstRead;
+using socket::FirstRead;
 
 constexpr int kWsaHostDown = 10064;
-constexpr const char* kCrLf = "\r\n";
+
+/// A reply is whole when its last line is not a continuation line ("250-...": the
+/// fourth character "-"), RFC 5321 4.2.1.
+bool IsCompleteReply(std::string_view text)
+{
+    if (!text.ends_with("\r\n"))
+        return false;
+    const size_t prev = text.size() < 3 ? std::string_view::npos : text.rfind("\r\n", text.size() - 3);
+    const size_t lastStart = prev == std::string_view::npos ? 0 : prev + 2;
+    const size_t lastLength = text.size() - 2 - lastStart;
+    return lastLength < 4 || text[lastStart + 3] != '-';
+}
 
 struct ReplyStep {
     const char* code;
     const char* textOnMismatch;  // null: the reply itself
 };
 
-/// Steps 1 to 4 of the reply check.
-constexpr std::array<ReplyStep, 4> kReplySteps = {{
+/// Steps 1 to 6 of the reply check.
+constexpr std::array<ReplyStep, 6> kReplySteps = {{
     {"220", "Not a SMTP Server"},
     {"250", nullptr},
     {"354", nullptr},
     {"221", nullptr},
+    {"334", nullptr},
+    {"235", nullptr},
 }};
+
+/// The replies of a server that does not know EHLO (RFC 5321 4.1.4): it still takes HELO.
+bool UnknownCommand(const std::string& reply)
+{
+    return reply.starts_with("500") || reply.starts_with("502");
+}
 
 } // namespace
 
@@ -39,9 +57,15 @@ std::string TolvanSMTP::Impl::hostDownText()
     return socket::WinsockErrorText(kWsaHostDown);
 }
 
-TolvanSMTP::Impl::Impl() : socket(TolvanSocket::Create())
+TolvanSMTP::Impl::Impl() : socket(TolvanSocket::Create()), dialogue(*socket, IsCompleteReply)
 {
     codec::InitBase64Table();
+}
+
+TolvanSMTP::Impl::~Impl()
+{
+    socket::WipeText(password);
+    socket::WipeText(oauth2Token);
 }
 
 void TolvanSMTP::Impl::raise(const TaskEvent& event, std::string_view named, int32_t param1, int32_t param2)
@@ -52,8 +76,9 @@ void TolvanSMTP::Impl::raise(const TaskEvent& event, std::string_view named, int
     events.raise([&](TolvanSMTPEvents& sink) { sink.OnSMTPEvent(text, event.task, param1, param2); });
 }
 
-bool TolvanSMTP::Impl::CheckReply(int step, const std::string& reply)
+bool TolvanSMTP::Impl::CheckReply(int step)
 {
+    const std::string& reply = dialogue.reply();
     smtpError = "No Error";
     if (step < 1 || step > static_cast<int>(kReplySteps.size()))
         return false;
@@ -70,12 +95,6 @@ bool TolvanSMTP::Impl::CheckReply(int step, const std::string& reply)
     return false;
 }
 
-void TolvanSMTP::Impl::command(const std::string& line)
-{
-    socket::TraceCommand(*socket, line);
-    socket->senddta(Variant(line + kCrLf));
-}
-
 int32_t TolvanSMTP::Impl::Connect()
 {
     if (socket->Connected())
@@ -89,7 +108,8 @@ int32_t TolvanSMTP::Impl::Connect()
     // fails as that host did, and SMTPError says what happened to it.
     int32_t lastFailure = smtp_result::HostDown;
     std::string lastReason = hostDownText();
-    for (const std::string& candidate : smtp::SplitHostList(hostList)) {
+    socket::HostList candidates(hostList);
+    for (std::string candidate; candidates.next(candidate);) {
         socket->Host(candidate);
         socket->Port(static_cast<uint16_t>(port));  // the socket takes the low 16 bits
         socket->TimeOut(timeOut);
@@ -107,9 +127,10 @@ int32_t TolvanSMTP::Impl::Connect()
             continue;
         }
         raise(smtp_event::Connected, socket->Host());
-        const std::string greeting = smtp::ReadReply(*socket, FirstRead::Line);
-        if (CheckReply(1, greeting))
+        dialogue.readReply(FirstRead::Line);
+        if (CheckReply(1))
             break;
+        const std::string& greeting = dialogue.reply();
         lastReason = greeting.empty() ? socket::NoGreetingText(*socket) : smtpError;
         socket->CloseSocket();
         raise(smtp_event::InvalidResponse, greeting);
@@ -119,17 +140,35 @@ int32_t TolvanSMTP::Impl::Connect()
         return lastFailure;
     }
 
+    smtp::Extensions offered;
+    if (const int32_t rc = introduce(offered); rc != smtp_result::Ok)
+        return rc;
+    return userName.empty() ? smtp_result::Ok : authenticate(offered);
+}
+
+int32_t TolvanSMTP::Impl::introduce(smtp::Extensions& offered)
+{
     std::string localName = socket->LocalHostName();
     if (localName.empty())
         localName = "Unknown Host";
-    command("HELO " + localName);
-    const std::string reply = smtp::ReadReply(*socket, FirstRead::Block);
-    if (!CheckReply(2, reply)) {
-        socket->CloseSocket();
-        raise(smtp_event::InvalidResponse, reply);
-        return smtp_result::HeloRefused;
+    // Without an account to log in to, no extension is wanted: the plain HELO session.
+    if (!userName.empty()) {
+        dialogue.command("EHLO " + localName);
+        dialogue.readReply(FirstRead::Block);
+        if (CheckReply(2)) {
+            offered = smtp::ParseEhloReply(dialogue.reply());
+            return smtp_result::Ok;
+        }
     }
-    return smtp_result::Ok;
+    if (userName.empty() || UnknownCommand(dialogue.reply())) {
+        dialogue.command("HELO " + localName);
+        dialogue.readReply(FirstRead::Block);
+        if (CheckReply(2))
+            return smtp_result::Ok;
+    }
+    socket->CloseSocket();
+    raise(smtp_event::InvalidResponse, dialogue.reply());
+    return smtp_result::HeloRefused;
 }
 
 int32_t TolvanSMTP::Impl::Disconnect()
@@ -139,10 +178,10 @@ int32_t TolvanSMTP::Impl::Disconnect()
         raise(smtp_event::NotConnected);
         return smtp_result::NotConnected;
     }
-    command("QUIT");
-    const std::string reply = smtp::ReadReply(*socket, FirstRead::Line);
+    dialogue.command("QUIT");
+    dialogue.readReply(FirstRead::Line);
     socket->CloseSocket();
-    if (!CheckReply(4, reply)) {
+    if (!CheckReply(4)) {
         raise(smtp_event::UnableToLogOff);
         return smtp_result::ServerRefused;
     }

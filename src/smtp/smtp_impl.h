@@ -7,7 +7,9 @@
 
 #include "platform/hidden.h"
 #include "smtp/attachment_sender.h"
+#include "smtp/authentication.h"
 #include "smtp/message.h"
+#include "socket/dialogue.h"
 #include "tolmail/TolvanSMTP.h"
 #include "tolmail/TolvanSocket.h"
 #include "tolmail/events.h"
@@ -21,6 +23,10 @@ class DataWriter;
 class TOLMAIL_HIDDEN TolvanSMTP::Impl {
 public:
     Impl();
+    /// Wipes the secrets.
+    ~Impl();
+    Impl(const Impl&) = delete;
+    Impl& operator=(const Impl&) = delete;
 
     int32_t Connect();
     int32_t Send();
@@ -28,23 +34,41 @@ public:
     int32_t SendMessageFile(const std::string& filename);
     int32_t SaveMessage(const std::string& filename);
 
-    /// Sets SMTPError to "No Error", then judges the reply of a step: 1 greeting "220",
-    /// 2 HELO/MAIL/RCPT/end of data "250", 3 DATA "354", 4 QUIT "221".
-    bool CheckReply(int step, const std::string& reply);
+    /// Sets SMTPError to "No Error", then judges the last reply read, that of a step:
+    /// 1 greeting "220", 2 HELO/EHLO/MAIL/RCPT/end of data "250", 3 DATA "354", 4 QUIT
+    /// "221", 5 an AUTH challenge "334", 6 AUTH accepted "235".
+    bool CheckReply(int step);
 
     /// Raises OnSMTPEvent with the event's text, `named` (a host, a reply, a file)
     /// in its place.
     void raise(const TaskEvent& event, std::string_view named = {}, int32_t param1 = 0, int32_t param2 = 0);
 
     Ref<TolvanSocket> socket;
+    socket::Dialogue dialogue;  // over `socket`, which lives as long
     EventSource<TolvanSMTPEvents> events;
     smtp::MessageFields message;
     std::string hostList = "127.0.0.1";
     int16_t port = 25;
     int32_t timeOut = 15;
     std::string smtpError;
+    std::string userName;
+    std::string password;     // wiped when replaced or released
+    std::string oauth2Token;  // likewise
+    bool allowPasswordWithoutTls = false;
 
 private:
+    /// EHLO (with a UserName; HELO when the server does not know EHLO) or HELO; what
+    /// EHLO announced goes to `offered`. Ok, or HeloRefused with the connection closed.
+    int32_t introduce(smtp::Extensions& offered);
+    /// Authenticates as UserName with a mechanism from `offered`: Ok, AuthRefused or
+    /// AuthUnavailable (the connection closed, SMTPError saying why).
+    int32_t authenticate(const smtp::Extensions& offered);
+    /// The mechanism's exchange; true when the server answered "235".
+    bool authPlain();
+    bool authLogin();
+    bool authXOAuth2();
+    /// The address the connection goes to, as text ("" when the host name does not resolve).
+    std::string peerAddress() const;
     /// "Host is down.": the socket layer's text for its error 10064.
     static std::string hostDownText();
     /// NoSender with SMTPError set when FromEmail could break out of MAIL FROM; Ok otherwise.
@@ -62,13 +86,12 @@ private:
     int32_t openData(bool closeOnRefusal);
     /// MAIL FROM and every RCPT TO; Ok, or the result that Send returns.
     int32_t sendEnvelope(const std::string& mailFrom);
-    void command(const std::string& line);
     /// Sends the end-of-data line and judges the reply: Ok, ServerRefused (SMTPError
     /// the reply, or why none came) or DataNotSent.
     int32_t endData(smtp::DataWriter& out, bool closeOnRefusal);
-    /// The reply to the end of data; empty with `broken` when the data did not all
-    /// arrive (the server stopped taking it, or the connection closed before).
-    std::string awaitDataReply(bool& broken);
+    /// Reads the reply to the end of data into the dialogue; false when the data did
+    /// not all arrive (the server stopped taking it, or the connection closed before).
+    bool awaitDataReply();
     /// Leaves an unfinished DATA section by closing the connection; DataNotSent.
     int32_t abandonData(const std::string& why);
     std::string transferFailureText() const;

@@ -5,6 +5,7 @@
 #include "platform/files.h"
 #include "smtp/header_value.h"
 #include "smtp/smtp_impl.h"
+#include "socket/dialogue.h"
 #include "socket/dialogue_trace.h"
 #include "tolmail/error.h"
 
@@ -189,6 +190,24 @@ int32_t TolvanSMTP::ImportMailBody(const std::string& Filename)
     impl_->message.MailBody += contents;
     return file_result::Ok;
 }
+
+std::string TolvanSMTP::UserName() const { return impl_->userName; }
+void TolvanSMTP::UserName(const std::string& value) { impl_->userName = value; }
+
+void TolvanSMTP::Password(const std::string& value)
+{
+    socket::WipeText(impl_->password);
+    impl_->password = value;
+}
+
+void TolvanSMTP::OAuth2Token(const std::string& value)
+{
+    socket::WipeText(impl_->oauth2Token);
+    impl_->oauth2Token = value;
+}
+
+bool TolvanSMTP::AllowPasswordWithoutTLS() const { return impl_->allowPasswordWithoutTls; }
+void TolvanSMTP::AllowPasswordWithoutTLS(bool value) { impl_->allowPasswordWithoutTls = value; }
 
 void TolvanSMTP::Trace(std::shared_ptr<DialogueTrace> sink) { socket::SetTrace(*impl_->socket, std::move(sink)); }
 uint32_t TolvanSMTP::Advise(std::shared_ptr<TolvanSMTPEvents> sink) { return impl_->events.Advise(std::move(sink)); }

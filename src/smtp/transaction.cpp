@@ -5,7 +5,6 @@
 #include "smtp/data_writer.h"
 #include "smtp/headers.h"
 #include "smtp/mime_body.h"
-#include "smtp/reply_reader.h"
 #include "platform/net.h"
 #include "smtp/smtp_impl.h"
 
@@ -13,7 +12,7 @@ namespace tolmail {
 
 namespace {
 
-using smtp::FirstRead;
+using socket::FirstRead;
 
 constexpr const char* kCrLf = "\r\n";
 
@@ -69,14 +68,16 @@ int32_t TolvanSMTP::Impl::Send()
 
 int32_t TolvanSMTP::Impl::sendEnvelope(const std::string& mailFrom)
 {
-    command("MAIL FROM: " + mailFrom);
-    if (!CheckReply(2, smtp::ReadReply(*socket, FirstRead::Line))) {
+    dialogue.command("MAIL FROM: " + mailFrom);
+    dialogue.readReply(FirstRead::Line);
+    if (!CheckReply(2)) {
         socket->CloseSocket();
         return smtp_result::ServerRefused;
     }
     for (const auto& r : message.recipients) {
-        command("RCPT TO: <" + codec::TrimBlanks(r.Email) + ">");
-        if (!CheckReply(2, smtp::ReadReply(*socket, FirstRead::Line))) {
+        dialogue.command("RCPT TO: <" + codec::TrimBlanks(r.Email) + ">");
+        dialogue.readReply(FirstRead::Line);
+        if (!CheckReply(2)) {
             socket->CloseSocket();
             return smtp_result::RecipientRefused;
         }
@@ -110,14 +111,16 @@ int32_t TolvanSMTP::Impl::sendMime()
 int32_t TolvanSMTP::Impl::openData(bool closeOnRefusal)
 {
     raise(smtp_event::SendingBody);
-    command("DATA");
-    if (const std::string reply = smtp::ReadReply(*socket, FirstRead::Line); !CheckReply(3, reply)) {
+    dialogue.command("DATA");
+    dialogue.readReply(FirstRead::Line);
+    if (!CheckReply(3)) {
         // A refusal leaves the session in step; a reply that never came may still come
         // as "354", and the next commands would then be taken as message text.
-        if (closeOnRefusal || reply.empty())
+        if (closeOnRefusal || dialogue.reply().empty())
             socket->CloseSocket();
         return smtp_result::ServerRefused;
     }
+    dialogue.messageFollows(true);
     return smtp_result::Ok;
 }
 
@@ -210,10 +213,9 @@ int32_t TolvanSMTP::Impl::endData(smtp::DataWriter& out, bool closeOnRefusal)
     if (out.flush() != socket_result::Ok ||
         socket->senddta(Variant(std::string(".") + kCrLf)).toNumber() != socket_result::Ok)
         return abandonData(transferFailureText());
-    bool broken = false;
-    const std::string reply = awaitDataReply(broken);
-    if (reply.empty()) {
-        if (broken)
+    const bool arrived = awaitDataReply();
+    if (dialogue.reply().empty()) {
+        if (!arrived)
             return abandonData(transferFailureText());
         // Whether the message was taken is unknown; a late reply must not be read as
         // the answer to a later command.
@@ -224,7 +226,7 @@ int32_t TolvanSMTP::Impl::endData(smtp::DataWriter& out, bool closeOnRefusal)
         socket->CloseSocket();
         return smtp_result::ServerRefused;
     }
-    if (!CheckReply(2, reply)) {
+    if (!CheckReply(2)) {
         // The server's own text says why it did not accept the data.
         if (closeOnRefusal)
             socket->CloseSocket();
@@ -233,25 +235,22 @@ int32_t TolvanSMTP::Impl::endData(smtp::DataWriter& out, bool closeOnRefusal)
     return smtp_result::Ok;
 }
 
-std::string TolvanSMTP::Impl::awaitDataReply(bool& broken)
+bool TolvanSMTP::Impl::awaitDataReply()
 {
     // senddta returns once the kernel holds the data, which may be megabytes ahead of
     // a slow server. The time-out for the reply counts from the moment the data has
     // gone out: while the server keeps taking it, the wait goes on.
-    broken = false;
     long unsent = platform::UnsentBytes(socket->SocketHandle());
     for (;;) {
-        std::string reply = smtp::ReadReply(*socket, FirstRead::Block);
-        if (!reply.empty() || unsent <= 0 || timeOut <= 0)
-            return reply;
+        dialogue.readReply(FirstRead::Block);
+        if (!dialogue.reply().empty() || unsent <= 0 || timeOut <= 0)
+            return true;
         // Closed with data still on its way (the last look is the best we have: the
         // queue of a closed socket cannot be read), or a whole time-out without a byte
         // taken: the data did not arrive.
         const long now = socket->Connected() ? platform::UnsentBytes(socket->SocketHandle()) : unsent;
-        if (now >= unsent) {
-            broken = true;
-            return reply;
-        }
+        if (now >= unsent)
+            return false;
         unsent = now;
     }
 }

@@ -50,19 +50,13 @@ void SetTrace(TolvanSocket& socket, std::shared_ptr<DialogueTrace> sink)
     trace.sink = std::move(sink);
 }
 
-bool Tracing(const TolvanSocket& socket)
-{
-    return LibraryAccess::impl(socket).Trace.sink != nullptr;
-}
-
 void TraceCommand(TolvanSocket& socket, std::string_view line, std::string_view shown)
 {
     SocketImpl& s = LibraryAccess::impl(socket);
     if (!s.Trace.sink)
         return;
     endMessage(s);
-    s.Trace.lastCommand = withoutLineEnd(shown.empty() ? line : shown);
-    emit(s.Trace, true, s.Trace.lastCommand);
+    emit(s.Trace, true, withoutLineEnd(shown.empty() ? line : shown));
 }
 
 void TraceReply(TolvanSocket& socket, std::string_view text)
@@ -87,16 +81,6 @@ void BeginMessage(TolvanSocket& socket, bool sent)
     s.Trace.inMessage = true;
     s.Trace.messageSent = sent;
     s.Trace.messageStart = sent ? s.BytesSent : s.BytesTaken;
-}
-
-bool InMessage(const TolvanSocket& socket)
-{
-    return LibraryAccess::impl(socket).Trace.inMessage;
-}
-
-const std::string& LastCommand(const TolvanSocket& socket)
-{
-    return LibraryAccess::impl(socket).Trace.lastCommand;
 }
 
 } // namespace tolmail::socket

@@ -1,0 +1,120 @@
+// TolvanSMTP's log-in after EHLO (RFC 4954): the mechanism chosen, the secret's checks,
+// and each mechanism's exchange. Every buffer that held the secret is wiped after use.
+#include "platform/net.h"
+#include "smtp/authentication.h"
+#include "smtp/smtp_impl.h"
+#include "socket/dialogue.h"
+
+namespace tolmail {
+
+namespace {
+
+using socket::FirstRead;
+using socket::WipeText;
+
+constexpr const char* kMasked = "********";
+constexpr uint32_t kNoAddress = 0xFFFFFFFF;
+
+std::string Listed(const std::vector<std::string>& names)
+{
+    std::string text;
+    for (const std::string& name : names)
+        text += (text.empty() ? "" : " ") + name;
+    return text;
+}
+
+} // namespace
+
+std::string TolvanSMTP::Impl::peerAddress() const
+{
+    const std::string host = socket->Host();
+    uint32_t address = platform::InetAddr(host);
+    if (address == kNoAddress && !platform::GetHostByName(host, address))
+        return {};
+    return platform::InetNtoa(address);
+}
+
+int32_t TolvanSMTP::Impl::authenticate(const smtp::Extensions& offered)
+{
+    const smtp::Mechanism mechanism =
+        smtp::ChooseMechanism(offered, !oauth2Token.empty(), !password.empty());
+    std::string refusal;
+    // The one place that learns of encryption once the socket layer offers it.
+    constexpr bool encrypted = false;
+    if (mechanism == smtp::Mechanism::None)
+        refusal = offered.authMechanisms.empty()
+                      ? std::string("The server offers no authentication")
+                      : "The server offers no authentication mechanism usable with the credentials given (it offers " +
+                            Listed(offered.authMechanisms) + ")";
+    else if (!smtp::MaySendSecret(encrypted, peerAddress(), allowPasswordWithoutTls))
+        refusal = "The password was not sent: the connection is not encrypted and the server is on another "
+                  "machine (AllowPasswordWithoutTLS allows it)";
+    if (!refusal.empty()) {
+        smtpError = refusal;
+        socket->CloseSocket();
+        return smtp_result::AuthUnavailable;
+    }
+
+    bool accepted = false;
+    switch (mechanism) {
+    case smtp::Mechanism::XOAuth2: accepted = authXOAuth2(); break;
+    case smtp::Mechanism::Plain: accepted = authPlain(); break;
+    case smtp::Mechanism::Login: accepted = authLogin(); break;
+    case smtp::Mechanism::None: break;
+    }
+    if (!accepted) {
+        // SMTPError holds the server's reply (or why none came); a session that was
+        // refused is not used for mail.
+        socket->CloseSocket();
+        return smtp_result::AuthRefused;
+    }
+    return smtp_result::Ok;
+}
+
+bool TolvanSMTP::Impl::authPlain()
+{
+    // RFC 4616: no authorization identity, then the user and the password, NUL before each.
+    std::string credentials = '\0' + userName + '\0' + password;
+    std::string line = "AUTH PLAIN " + smtp::SaslBase64(credentials);
+    WipeText(credentials);
+    dialogue.command(line, std::string("AUTH PLAIN ") + kMasked);
+    WipeText(line);
+    dialogue.readReply(FirstRead::Line);
+    return CheckReply(6);
+}
+
+bool TolvanSMTP::Impl::authLogin()
+{
+    dialogue.command("AUTH LOGIN");
+    dialogue.readReply(FirstRead::Line);
+    if (!CheckReply(5))
+        return false;
+    dialogue.command(smtp::SaslBase64(userName));
+    dialogue.readReply(FirstRead::Line);
+    if (!CheckReply(5))
+        return false;
+    std::string secret = smtp::SaslBase64(password);
+    dialogue.command(secret, kMasked);
+    WipeText(secret);
+    dialogue.readReply(FirstRead::Line);
+    return CheckReply(6);
+}
+
+bool TolvanSMTP::Impl::authXOAuth2()
+{
+    std::string credentials = "user=" + userName + "\x01" + "auth=Bearer " + oauth2Token + "\x01\x01";
+    std::string line = "AUTH XOAUTH2 " + smtp::SaslBase64(credentials);
+    WipeText(credentials);
+    dialogue.command(line, std::string("AUTH XOAUTH2 ") + kMasked);
+    WipeText(line);
+    dialogue.readReply(FirstRead::Line);
+    // A refused token is answered with a challenge holding the details; the exchange
+    // ends with an empty line, and the server's final reply says no.
+    if (dialogue.reply().starts_with("334")) {
+        dialogue.command("");
+        dialogue.readReply(FirstRead::Line);
+    }
+    return CheckReply(6);
+}
+
+} // namespace tolmail
