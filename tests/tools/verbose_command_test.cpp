@@ -94,4 +94,33 @@ TEST_F(VerboseCommand, DialogueOnStandardErrorOnlyWhenAskedAndNeverThePassword)
     }
 }
 
+TEST_F(VerboseCommand, SendLogsInWhenAskedAndShowsNoSecret)
+{
+    const std::string body = (root_ / "body.txt").string();
+    const Script offersPlain = Replies({"220 ready\r\n", "250-hello\r\n250 AUTH LOGIN PLAIN\r\n"});
+    Script accepts = offersPlain, refuses = offersPlain;
+    accepts.insert(accepts.end(), {Hear(), Say("235 2.7.0 welcome\r\n"), Hear(), Say("250 sender ok\r\n"), Hear(),
+                                   Say("250 recipient ok\r\n"), Hear(), Say("354 go\r\n"), HearData(),
+                                   Say("250 queued\r\n"), Hear(), Say("221 bye\r\n")});
+    refuses.insert(refuses.end(), {Hear(), Say("535 5.7.8 no such user\r\n")});
+    const struct {
+        const char* name;
+        Script server;
+        int status;
+        const char* says;
+    } cases[] = {
+        {"accepted", accepts, EX_OK, "> AUTH PLAIN ********"},
+        {"refused", refuses, EX_NOPERM, "535 5.7.8 no such user"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedPeer peer({c.server});
+        const Outcome run = Run({"send", "-v", "-q", "-u", "ann", "-f", "a@example.net", "--to", "b@example.net", "-b",
+                                 body, "-s", "127.0.0.1", "-p", std::to_string(peer.port()), "--timeout", "5"});
+        EXPECT_EQ(run.exitCode, c.status) << run.err;
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        EXPECT_EQ(run.err.find("pass-Word"), std::string::npos) << run.err;
+    }
+}
+
 } // namespace

@@ -193,7 +193,7 @@ std::vector<GivenOption> WithAccount(std::vector<GivenOption> given, std::span<c
     std::vector<GivenOption> merged;
     for (const Setting& setting : settings) {
         const KnownOption* known = FindOption(table, setting.key);
-        if (!known || (passwordGiven && IsPasswordSource(setting.key)))
+        if (!known || known->commandLineOnly || (passwordGiven && IsPasswordSource(setting.key)))
             continue;
         try {
             merged.push_back(GivenValue(*known, setting.value));

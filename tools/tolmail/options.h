@@ -17,6 +17,9 @@ struct KnownOption {
     char letter;       ///< short form, or 0 when there is none
     Kind kind;
     long min = 0, max = 0;  ///< the accepted range of a Number
+    /// Never taken from an account: an account's value under this name means something
+    /// else to this command (send's log-in is not the mailbox's).
+    bool commandLineOnly = false;
 };
 
 /// One option as given, in command-line order (repeatable options appear repeatedly).

@@ -37,6 +37,8 @@ constexpr Row kTable[] = {
     {Source::SmtpSend, smtp_result::HeloRefused, {EX_UNAVAILABLE, "the server refused the greeting"}},
     {Source::SmtpSend, smtp_result::ServerRefused, {EX_UNAVAILABLE, "the server refused the message"}},
     {Source::SmtpSend, smtp_result::DataNotSent, {EX_TEMPFAIL, "the transfer broke off"}},
+    {Source::SmtpSend, smtp_result::AuthRefused, {EX_NOPERM, "the server refused the log-in"}},
+    {Source::SmtpSend, smtp_result::AuthUnavailable, {EX_UNAVAILABLE, "no way to log in safely"}},
     {Source::SmtpSend, socket_result::LayerFailed, {EX_OSERR, "the socket layer did not start"}},
 
     {Source::SmtpAdd, smtp_result::Ok, {EX_OK, "done"}},

@@ -21,6 +21,7 @@
 #include "envelope.h"
 #include "options.h"
 #include "outcome.h"
+#include "password.h"
 #include "private_cache.h"
 #include "progress.h"
 #include "terminal_text.h"
@@ -45,6 +46,18 @@ const char* const kSendUsage =
     "  -s, --server HOST[;HOST...]  servers tried in order (default 127.0.0.1)\n"
     "  -p, --port N              server port, 1 to 65534 (default 25)\n"
     "  --timeout S               seconds to wait for each reply, 0 to 1500 (default 15)\n"
+    "\n"
+    "log-in (for servers that require it):\n"
+    "  -u, --user LOGIN          log in as LOGIN (EHLO, then AUTH XOAUTH2, PLAIN or LOGIN,\n"
+    "                            whichever the server offers). The password is never\n"
+    "                            sent in clear to another machine.\n"
+    "  --password-file FILE      the password is the first line of FILE\n"
+    "  --password-command CMD    the password is the first line CMD prints. Without\n"
+    "                            either: TOLMAIL_PASSWORD, ~/.netrc, then a prompt\n"
+    "  --oauth2-token-file FILE  log in with the bearer token on the first line of FILE\n"
+    "                            (AUTH XOAUTH2) instead of a password\n"
+    "                            These four are taken from the command line only: an\n"
+    "                            account's user and password are its mailbox's.\n"
     "\n"
     "accounts:\n"
     "  --config FILE             the accounts file (default\n"
@@ -112,12 +125,15 @@ const char* const kSendUsage =
     "  66  the body or message file or an attachment is missing or unreadable\n"
     "  67  the server refused a recipient\n"
     "  68  no server could be reached\n"
-    "  69  the server refused the service (greeting, message)\n"
+    "  69  the server refused the service (greeting, message), or offers no way\n"
+    "      to log in safely\n"
     "  70  internal error\n"
     "  71  the socket layer did not start\n"
     "  74  the body file could not be read whole\n"
     "  75  no reply in time, or the transfer broke off: try again later\n"
-    "  78  a fault in the accounts file\n";
+    "  77  the server refused the log-in\n"
+    "  78  a fault in the accounts file or ~/.netrc, no password configured, or the\n"
+    "      password command failed\n";
 
 struct Recipient {
     std::string name, address;
@@ -135,6 +151,7 @@ struct Options {
     bool help = false, version = false;
     std::string message;  // --message: a file composed elsewhere, "-" standard input
     bool messageGiven = false, readRecipients = false, dryRun = false;
+    std::string user, passwordFile, passwordCommand, tokenFile;
     std::vector<Recipient> recipients;
     std::vector<std::pair<std::string, std::string>> headers;
     std::vector<std::pair<std::string, int32_t>> attachments;
@@ -198,6 +215,11 @@ constexpr KnownOption kSendOptions[] = {
     {"server", 's', KnownOption::Text},
     {"port", 'p', KnownOption::Number, kLowestPort, kHighestPort},
     {"timeout", 0, KnownOption::Number, 0, kLongestTimeOut},
+    // An account's user and password are its mailbox's: the SMTP log-in is asked for here.
+    {"user", 'u', KnownOption::Text, 0, 0, true},
+    {"password-file", 0, KnownOption::Text, 0, 0, true},
+    {"password-command", 0, KnownOption::Text, 0, 0, true},
+    {"oauth2-token-file", 0, KnownOption::Text, 0, 0, true},
     {"from", 'f', KnownOption::Text},
     {"from-name", 0, KnownOption::Text},
     {"config", 0, KnownOption::Text},
@@ -290,6 +312,14 @@ void parse(int argc, char** argv, Options& o)
             o.verbose = true;
         else if (name == "server")
             o.server = value;
+        else if (name == "user")
+            o.user = value;
+        else if (name == "password-file")
+            o.passwordFile = value;
+        else if (name == "password-command")
+            o.passwordCommand = value;
+        else if (name == "oauth2-token-file")
+            o.tokenFile = value;
         else if (name == "port")
             o.port = given.number;
         else if (name == "timeout")
@@ -567,6 +597,15 @@ int RunSend(int argc, char** argv)
         smtp->TimeOut(static_cast<int32_t>(*o.timeout));
     if (o.verbose)
         smtp->Trace(std::make_shared<DialoguePrinter>());
+    // Nothing is asked for a message that goes nowhere.
+    if (!o.user.empty() && !o.dryRun) {
+        smtp->UserName(o.user);
+        const std::string host = o.server.substr(0, o.server.find(';'));
+        if (!o.tokenFile.empty())
+            smtp->OAuth2Token(FindPassword({o.tokenFile, "", host, o.user}));
+        else
+            smtp->Password(FindPassword({o.passwordFile, o.passwordCommand, host, o.user}));
+    }
     if (o.messageGiven)
         return SendReady(*smtp, o);
     if (o.priority)
