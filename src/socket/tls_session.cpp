@@ -161,8 +161,7 @@ void TolvanSocket::Impl::receiveTls()
     platform::TlsRead read = Tls->readPlain(plain);
     if (read == platform::TlsRead::Failed)
         TLSError = Tls->failureText();
-    else
-        SendBacklog(*this);
+    SendBacklog(*this);  // after a failure, the alert that tells the server why
     if (read == platform::TlsRead::Ok)
         ReportHeldPlaintext(*this);
     // A record without text (a session ticket) is nothing to report; the server's end,
