@@ -123,9 +123,10 @@ public:
     /// Starts TLS on the open connection: the server's certificate must be valid for Host
     /// (a name or an address) and issued by a trusted authority, and the handshake must end
     /// within TimeOut seconds. From then on reads return decrypted text and senddta
-    /// encrypts. 0 done (also when TLS was already active); 6 not connected; 64 TLS failed: TLSError
-    /// says why, and the connection is closed. Text that arrived before it and was not
-    /// read yet is dropped, since nothing unprotected may pass for the server's.
+    /// encrypts. 0 done (also when TLS was already active); 6 not connected, or a datagram
+    /// socket; 64 TLS failed: TLSError says why, and the connection is closed. Text that
+    /// arrived before it and was not read yet is dropped: nothing that came in the clear
+    /// may pass for what the server says under TLS.
     int32_t StartTLS();
     /// Closes the socket; nothing happens when none is open. Under TLS it first tells the
     /// server so (without waiting for it).
