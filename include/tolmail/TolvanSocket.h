@@ -47,7 +47,7 @@ public:
 /// 3 Connect on an open socket; 4 the socket could not be set up; 6 not connected;
 /// 8 a datagram socket could not be created; 9 not sent; 10 Accept failed; 12 a line
 /// over 1 MiB was dropped; 16 Listen on an open socket; 32 Accept on an open socket;
-/// 96 the thread's socket layer did not start.
+/// 64 the TLS handshake failed; 96 the thread's socket layer did not start.
 class TOLMAIL_API TolvanSocket : public std::enable_shared_from_this<TolvanSocket> {
 public:
     /// Creates a socket component (the only way to make one).
@@ -93,10 +93,43 @@ public:
     /// Sets the host Connect goes to.
     void Host(const std::string& value);
 
+    /// When true, Connect starts TLS right after the TCP connection, as StartTLS does: for
+    /// ports where the server expects TLS from the first byte (465, 995). False by default.
+    bool ImplicitTLS() const;
+    /// Sets ImplicitTLS.
+    void ImplicitTLS(bool value);
+    /// A PEM file of certificate authorities to trust besides the system's own, for
+    /// servers whose certificates a private authority issued; empty (the default): none.
+    std::string TLSCAFile() const;
+    /// Sets TLSCAFile; it is read when TLS starts.
+    void TLSCAFile(const std::string& value);
+    /// When true, TLS accepts any certificate from anyone: the connection is encrypted but
+    /// whoever sits between this computer and the server can read and change it. Only for
+    /// test servers. False by default.
+    bool TLSSkipVerification() const;
+    /// Sets TLSSkipVerification.
+    void TLSSkipVerification(bool value);
+    /// True while TLS protects this connection.
+    bool Encrypted() const;
+    /// Why TLS last failed on this component, in plain words (e.g. "certificate
+    /// verification failed: the certificate is for another host name (wanted
+    /// mail.example.net)"); empty when it did not. Cleared by Connect and StartTLS.
+    std::string TLSError() const;
+
     /// Connects to Host at Port and waits up to TimeOut seconds: 0 connected (OnConnect
-    /// is raised), 3 already connected, 4 no connection was made, 96 no socket layer.
+    /// is raised), 3 already connected, 4 no connection was made, 64 ImplicitTLS is set
+    /// and TLS failed (the connection is closed), 96 no socket layer.
     int32_t Connect();
-    /// Closes the socket; nothing happens when none is open.
+    /// Starts TLS on the open connection: the server's certificate must be valid for Host
+    /// (a name or an address) and issued by a trusted authority, and the handshake must end
+    /// within TimeOut seconds. From then on reads return decrypted text and senddta
+    /// encrypts. 0 done (also when TLS was already active); 6 not connected, or a datagram
+    /// socket; 64 TLS failed: TLSError says why, and the connection is closed. Text that
+    /// arrived before it and was not read yet is dropped: nothing that came in the clear
+    /// may pass for what the server says under TLS.
+    int32_t StartTLS();
+    /// Closes the socket; nothing happens when none is open. Under TLS it first tells the
+    /// server so (without waiting for it).
     void CloseSocket();
     /// Listens at LocalPort (a UDP socket is bound there): 0, 4 the socket could not be
     /// set up, 16 already open, 96 no socket layer.

@@ -36,6 +36,10 @@ inline constexpr int32_t LineTooLong = 12;
 inline constexpr int32_t AlreadyListening = 16;
 /// Accept: the component already holds an open socket.
 inline constexpr int32_t AlreadyOpenForAccept = 32;
+/// StartTLS, and Connect with ImplicitTLS: the TLS handshake failed (the server's
+/// certificate was refused, the server did not answer in TLS or not within TimeOut, or
+/// it closed the connection); TLSError says why, and the connection is closed.
+inline constexpr int32_t TlsFailed = 64;
 /// Connect, Listen, Accept, senddta (UDP): the thread's socket layer did not start.
 inline constexpr int32_t LayerFailed = 96;
 

@@ -387,6 +387,16 @@ void PostWindowMessage(uint32_t message, int32_t wParam, int32_t lParam)
     detail::loop().post(std::move(item));
 }
 
+void PostSocketNotification(uint32_t message, int32_t socketHandle, int32_t event)
+{
+    detail::Posted item;
+    item.message = message;
+    item.wParam = socketHandle;
+    item.lParam = event;
+    item.fromSocket = true;
+    detail::loop().post(std::move(item));
+}
+
 void PostTask(std::function<void()> task)
 {
     if (!task)

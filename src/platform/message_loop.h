@@ -59,6 +59,11 @@ int32_t CallWindowProc(WindowProc proc, uint32_t message, int32_t wParam, int32_
 /// Queues a message for this thread's notification window.
 void PostWindowMessage(uint32_t message, int32_t wParam, int32_t lParam);
 
+/// Queues a socket's notification as though the system had raised it: it waits behind
+/// the socket's holds and is dropped when the socket closes. For input a layer above the
+/// system already took in (decrypted text), which the system will not report again.
+void PostSocketNotification(uint32_t message, int32_t socketHandle, int32_t event);
+
 /// Queues a task that runs inside the next dispatch on this thread.
 void PostTask(std::function<void()> task);
 

@@ -8,6 +8,10 @@ namespace {
 
 void onRead(SocketImpl& s)
 {
+    if (s.Tls) {
+        s.receiveTls();
+        return;
+    }
     Ref<socket::SocketInfo> info = s.ReceiveInfo;
     int32_t handle = info->intSocket();
     bool datagram = s.SocketType == IpProto::IPPROTO_UDP;

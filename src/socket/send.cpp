@@ -92,6 +92,10 @@ Variant TolvanSocket::senddta(const Variant& DataBuff)
     if (!s.Connected && !datagram)
         return Result(socket_result::NotConnected);
     std::string bytes = toBytes(DataBuff);
+    size_t plainSize = bytes.size();
+    // Under TLS what goes out is the ciphertext; the send's rules stay those of its bytes.
+    if (!datagram && s.Tls && !s.encryptForSend(bytes))
+        return Result(socket_result::NotSent);
     if (datagram) {
         if (!s.isOpen()) {
             if (!socket::EnsureWinsock())
@@ -106,6 +110,15 @@ Variant TolvanSocket::senddta(const Variant& DataBuff)
         }
         platform::SetBroadcast(s.SocketHandle, s.Broadcast);  // a refusal shows in the send
     }
+    int32_t result = s.transmit(bytes, datagram);
+    if (result == socket_result::Ok)
+        s.BytesSent += plainSize;
+    return Result(result);
+}
+
+int32_t TolvanSocket::Impl::transmit(const std::string& bytes, bool datagram)
+{
+    Impl& s = *this;
     Ref<socket::SocketInfo> info = s.ReceiveInfo;
     int32_t handle = s.SocketHandle;
     // Renewing the request posts a write notification once the socket can take data.
@@ -121,26 +134,24 @@ Variant TolvanSocket::senddta(const Variant& DataBuff)
         // A close notification handled just now zeroed the handle, or a handler replaced
         // the connection: the rest of the bytes have nowhere to go.
         if (!s.stillOn(info))
-            return Result(socket_result::NotConnected);
+            return socket_result::NotConnected;
         double now = platform::SecondsNow();
         if (s.WriteReady || now >= retryAt) {
             s.WriteReady = false;
             Outcome outcome = datagram ? sendDatagram(s, bytes) : sendStream(handle, bytes, sent);
-            if (outcome == Outcome::Done) {
-                s.BytesSent += bytes.size();
-                return Result(socket_result::Ok);
-            }
+            if (outcome == Outcome::Done)
+                return socket_result::Ok;
             if (outcome == Outcome::Progress)
                 s.WaitStart = now;
             if (outcome == Outcome::Failed && (!datagram || ++failures == kMaxDatagramFailures))
-                return Result(socket_result::NotSent);
+                return socket_result::NotSent;
             if (outcome == Outcome::Failed)  // a datagram is offered again when writable
                 platform::AsyncSelect(handle, socket::kSocketMessage, socket::kSendMask);
             retryAt = now + kSendRetrySeconds;
         }
         double left = s.WaitStart + static_cast<double>(s.TimeOut) - now;
         if (left < 0)
-            return Result(socket_result::NotSent);
+            return socket_result::NotSent;
         platform::waitForActivity(std::min(left, retryAt - now));
     }
 }

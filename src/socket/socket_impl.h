@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/clock.h"
@@ -9,6 +10,7 @@
 #include "platform/library_access.h"
 #include "platform/message_loop.h"
 #include "platform/net.h"
+#include "platform/tls_engine.h"
 #include "socket/dialogue_trace.h"
 #include "socket/pending_text.h"
 #include "socket/socket_info.h"
@@ -47,6 +49,38 @@ public:
     socket::TraceState Trace;
 
     EventSource<TolvanSocketEvents> events;
+
+    // TLS: settings, and the session of the open connection. The engine sits under the
+    // receive buffer: what the system receives is fed to it and only its plaintext goes
+    // into ReceiveInfo, so every read and its rules work alike in the clear and under TLS.
+    bool ImplicitTLS = false;
+    std::string TLSCAFile;
+    bool TLSSkipVerification = false;
+    std::string TLSError;
+    /// Null while the connection runs in the clear.
+    std::unique_ptr<platform::TlsClient> Tls;
+    /// The handshake ended well: reads decrypt, sends encrypt.
+    bool TlsActive = false;
+    /// The server's TCP close was received: no receive is tried again.
+    bool TlsInputEnded = false;
+    /// The handshake's wait looks at this: a read notification fed the engine.
+    bool TlsFed = false;
+    /// Ciphertext the engine made outside a send (its answer to the server's key update)
+    /// that the system did not take at once; it goes ahead of the next send's.
+    std::string TlsBacklog;
+
+    bool tlsOn() const noexcept { return Tls && TlsActive; }
+    /// Runs the handshake on the open connection (StartTLS, and Connect with ImplicitTLS).
+    int32_t startTls();
+    /// A read notification under TLS.
+    void receiveTls();
+    /// Turns a send's plaintext into the ciphertext to send; false when TLS cannot take
+    /// it (the handshake has not ended, or the session failed).
+    bool encryptForSend(std::string& bytes);
+    /// Best effort close_notify, then forgets the session; the socket stays as it is.
+    void endTls();
+    /// The send loop of senddta: every byte of `bytes`, under its time-out rules.
+    int32_t transmit(const std::string& bytes, bool datagram);
 
     /// True while the component holds an open socket.
     bool isOpen() const noexcept { return SocketHandle != 0 && SocketHandle != -1 && Connected; }

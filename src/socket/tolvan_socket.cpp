@@ -90,6 +90,9 @@ void TolvanSocket::Impl::registerSocket(int32_t handle, WeakRef<TolvanSocket> ow
     LineBuffer.takeAll();
     DiscardingLine = false;
     WriteReady = false;
+    Tls.reset();
+    TlsActive = false;
+    TlsBacklog.clear();
 }
 
 void TolvanSocket::Impl::closeSocket()
@@ -97,6 +100,7 @@ void TolvanSocket::Impl::closeSocket()
     if (!isOpen())
         return;
     int32_t handle = SocketHandle;
+    endTls();
     platform::CloseSocketHandle(handle);
     Connected = false;
     ReceiveInfo->markClosed();
@@ -111,6 +115,7 @@ int32_t TolvanSocket::Connect()
     if (s.isOpen())
         return socket_result::AlreadyConnected;
     s.ConnectError = 0;
+    s.TLSError.clear();
     if (!socket::EnsureWinsock())
         return socket_result::LayerFailed;
     s.SocketHandle = socket::OpenConnection(s.Host, s.Port, static_cast<int32_t>(s.SocketType), s.ConnectError);
@@ -130,7 +135,7 @@ int32_t TolvanSocket::Connect()
     if (s.ReceiveInfo != info)
         return socket_result::OpenFailed;
     if (s.ConnectState == kConnectDone)
-        return socket_result::Ok;
+        return s.ImplicitTLS && s.SocketType == IpProto::IPPROTO_TCP ? s.startTls() : socket_result::Ok;
     if (s.ConnectState == kConnectPending)
         s.ConnectError = socket::kTimedOut;  // else the notification said why
     CloseSocket();
