@@ -12,7 +12,12 @@
 # Prints the best wall time of RUNS runs, its CPU seconds, the largest peak memory,
 # and the ratios.
 #
+# With TLS=1 every session is POP3 over implicit TLS (the test Dovecot's POP3S port,
+# certificates verified against the test CA): mpop, curl, Python's POP3_SSL and
+# `tolmail fetch --tls implicit`; the library's own bench program is left out.
+#
 #   bench/pop3_compare.sh [BUILD_DIR]          defaults: build; COUNT=500 RUNS=3
+#   TLS=1 bench/pop3_compare.sh build-release
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -38,6 +43,17 @@ fi
 # shellcheck disable=SC1091
 source "$TOLMAIL_RUN_DIR/dovecot.env"
 host=$TOLMAIL_POP3_HOST port=$TOLMAIL_POP3_PORT
+tls=${TLS:-0}
+mpop_tls="tls off"
+if [[ $tls == 1 ]]; then
+  # shellcheck disable=SC1091
+  source "$TOLMAIL_RUN_DIR/ca.env"
+  port=$TOLMAIL_POP3S_PORT
+  export TOLMAIL_BENCH_CA=$TOLMAIL_CA_FILE
+  mpop_tls="tls on
+tls_starttls off
+tls_trust_file $TOLMAIL_CA_FILE"
+fi
 export TOLMAIL_PASSWORD=$TOLMAIL_POP3_PASSWORD
 maildir=$TOLMAIL_MAIL_ROOT/bench/Maildir
 
@@ -55,7 +71,7 @@ host $host
 port $port
 user bench
 auth user
-tls off
+$mpop_tls
 password $TOLMAIL_PASSWORD
 keep on
 only_new off
@@ -72,9 +88,12 @@ getmessages_mem_job=("$fetch" "$host" "$port" bench @OUT@ 1048576)
 shm_cache=$(mktemp -d /dev/shm/pop3-bench-cache.XXXXXX)
 getmessages_shm_job=("$fetch" "$host" "$port" bench @OUT@ 0 "$shm_cache")
 tolmail_job=("$tolmail" fetch --server "$host" --port "$port" --user bench --quiet --save-dir @OUT@)
+[[ $tls == 1 ]] && tolmail_job+=(--tls implicit --ca-file "$TOLMAIL_CA_FILE")
 python_job=("$python" "$here/pop3_python_fetch.py" "$host" "$port" bench "$TOLMAIL_PASSWORD" @OUT@)
 mpop_job=(mpop --file="$work/mpoprc" --quiet bench)
 curl_job=(curl -s -u "bench:$TOLMAIL_PASSWORD" "pop3://$host:$port/[1-$count]" -o "@OUT@/#1")
+[[ $tls == 1 ]] && curl_job=(curl -s --cacert "$TOLMAIL_CA_FILE" -u "bench:$TOLMAIL_PASSWORD"
+                             "pop3s://$host:$port/[1-$count]" -o "@OUT@/#1")
 
 # Runs a job RUNS times, each into a new output directory ("@OUT@" in the command):
 # outputs are removed only between the two jobs, because on ext4 creating files right
@@ -109,9 +128,11 @@ m=$(measure "${mpop_job[@]}")
 mw=${m%% *}
 row "$count x 100 KiB" mpop "$m" "$mw" ""
 row "$count x 100 KiB" curl "$(measure "${curl_job[@]}")" "$mw" ""
-row "$count x 100 KiB" library "$(measure "${getmessages_job[@]}")" "$mw" ""
-row "$count x 100 KiB" lib-1MiB "$(measure "${getmessages_mem_job[@]}")" "$mw" ""
-row "$count x 100 KiB" lib-shm "$(measure "${getmessages_shm_job[@]}")" "$mw" ""
+if [[ $tls != 1 ]]; then
+  row "$count x 100 KiB" library "$(measure "${getmessages_job[@]}")" "$mw" ""
+  row "$count x 100 KiB" lib-1MiB "$(measure "${getmessages_mem_job[@]}")" "$mw" ""
+  row "$count x 100 KiB" lib-shm "$(measure "${getmessages_shm_job[@]}")" "$mw" ""
+fi
 row "$count x 100 KiB" fetch "$(measure "${tolmail_job[@]}")" "$mw" ""
 row "$count x 100 KiB" python "$(measure "${python_job[@]}")" "$mw" ""
 
@@ -124,6 +145,6 @@ printf '%-22s %-8s %8s %7s %9s %12s\n' "job" "tool" "wall s" "cpu s" "peak MiB" 
 p=$(measure "${python_job[@]}")
 pw=${p%% *}
 row "1 x $big_mib MiB" python "$p" "$pw" ""
-row "1 x $big_mib MiB" library "$(measure "${getmessages_job[@]}")" "$pw" ""
+[[ $tls == 1 ]] || row "1 x $big_mib MiB" library "$(measure "${getmessages_job[@]}")" "$pw" ""
 row "1 x $big_mib MiB" fetch "$(measure "${tolmail_job[@]}")" "$pw" ""
 row "1 x $big_mib MiB" mpop "$(measure "${mpop_job[@]}")" "$pw" ""

@@ -2,16 +2,24 @@
 email package parses it, and every attachment is decoded into OUTDIR.
 
 usage: pop3_python_fetch.py HOST PORT USER PASSWORD OUTDIR
+With TOLMAIL_BENCH_CA set (a PEM file), the session is POP3 over implicit TLS verified
+against it.
 """
 import email
 import os
 import poplib
+import ssl
 import sys
 
 
 def main():
     host, port, user, password, outdir = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4], sys.argv[5]
-    pop = poplib.POP3(host, port)
+    ca = os.environ.get("TOLMAIL_BENCH_CA")
+    if ca:
+        context = ssl.create_default_context(cafile=ca)
+        pop = poplib.POP3_SSL(host, port, context=context)
+    else:
+        pop = poplib.POP3(host, port)
     pop.user(user)
     pop.pass_(password)
     count, _ = pop.stat()

@@ -5,8 +5,14 @@
 # Prints wall time (best of the runs), CPU seconds and peak memory of each, and the
 # ratios to curl.
 #
+# With TLS=1 the target is the test Postfix's submission port instead (STARTTLS
+# required, then a log-in; the servers of scripts/servers must be running): curl with
+# --ssl-reqd, smtplib with starttls(), tolmail with --tls starttls, each verifying the
+# test CA's certificate and logging in; the messages are delivered and removed again.
+#
 #   bench/smtp_compare.sh [BUILD_DIR] [SIZE_MIB...]     defaults: build 20 200
 #   RUNS=3 PY_RUNS=1 bench/smtp_compare.sh build-release 20 200
+#   TLS=1 RUNS=3 bench/smtp_compare.sh build-release 200
 set -euo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
@@ -20,6 +26,19 @@ python=/usr/bin/python3
 tolmail=$build/tolmail
 sink=$build/bench/smtp_sink
 [[ -x $tolmail && -x $sink ]] || { echo "build tolmail_cli and smtp_sink in $build first" >&2; exit 1; }
+tls=${TLS:-0}
+if [[ $tls == 1 ]]; then
+  run_dir=${TOLMAIL_RUN_DIR:-/tmp/tolmail-run}
+  # shellcheck disable=SC1091
+  source "$run_dir/ca.env"
+  # shellcheck disable=SC1091
+  source "$run_dir/postfix.env"
+  # shellcheck disable=SC1091
+  source "$run_dir/dovecot.env"
+  delivered=$TOLMAIL_MAIL_ROOT/bench/Maildir
+  export TOLMAIL_BENCH_CA=$TOLMAIL_CA_FILE TOLMAIL_BENCH_USER=$TOLMAIL_SASL_USER
+  export TOLMAIL_BENCH_PASSWORD=$TOLMAIL_SASL_PASSWORD TOLMAIL_PASSWORD=$TOLMAIL_SASL_PASSWORD
+fi
 command -v curl >/dev/null || { echo "curl is needed" >&2; exit 1; }
 [[ -x /usr/bin/time ]] || { echo "/usr/bin/time is needed (package time)" >&2; exit 1; }
 
@@ -37,6 +56,18 @@ free_port() {
 
 # Runs one job against a fresh sink; appends "wall cpu maxrss_kib" to $work/times.
 measure() {
+  if [[ $tls == 1 ]]; then
+    local cmd=("${@//@PORT@/$TOLMAIL_SUBMISSION_PORT}")
+    /usr/bin/time -f "%e %U %S %M" -o "$work/time.out" "${cmd[@]}" >/dev/null
+    # Postfix delivers after it accepted: wait for that, so the next run has the disk.
+    for _ in $(seq 600); do
+      [[ -n $(ls -A "$delivered/new" 2>/dev/null) ]] && break
+      sleep 0.1
+    done
+    rm -f "$delivered"/new/* "$delivered"/cur/*
+    awk '{ printf "%s %.2f %s\n", $1, $2 + $3, $4 }' "$work/time.out" >>"$work/times"
+    return
+  fi
   local port
   port=$(free_port)
   rm -f "$work/sink.out"  # a stale "listening" would let the job start too early
@@ -68,9 +99,12 @@ for size in "${sizes[@]}"; do
     n=$runs
     case $tool in
     curl) job=(curl -s --mail-from sender@tolmail.test --mail-rcpt bench@tolmail.test
-               --upload-file "$work/message-$size.eml" "smtp://127.0.0.1:@PORT@") ;;
+               --upload-file "$work/message-$size.eml" "smtp://127.0.0.1:@PORT@")
+          [[ $tls == 1 ]] && job+=(--ssl-reqd --cacert "$TOLMAIL_CA_FILE"
+                                   --user "$TOLMAIL_SASL_USER:$TOLMAIL_SASL_PASSWORD") ;;
     tolmail) job=("$tolmail" send --server 127.0.0.1 --port @PORT@ --from sender@tolmail.test
-                  --to bench@tolmail.test --subject benchmark --attach "$file" --quiet) ;;
+                  --to bench@tolmail.test --subject benchmark --attach "$file" --quiet)
+             [[ $tls == 1 ]] && job+=(--tls starttls --ca-file "$TOLMAIL_CA_FILE" --user "$TOLMAIL_SASL_USER") ;;
     python) job=("$python" "$here/smtp_python_send.py" 127.0.0.1 @PORT@ "$file"); n=$py_runs ;;
     esac
     for _ in $(seq "$n"); do measure "${job[@]}" </dev/null; done
