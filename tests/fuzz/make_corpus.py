@@ -162,6 +162,14 @@ def smtp_seeds():
     yield "greeting-refused", seed(0, [b"554 5.7.1 Go away\r\n"])
     yield "bytewise-end", seed(4, greeting + transaction, bytewise_last=True)
     yield "all-at-once", seed(4, greeting + transaction + quit_, paced=False)
+    ehlo = [greeting[0], b"250-mail.example.org\r\n250-SIZE 0\r\n250 AUTH LOGIN PLAIN XOAUTH2\r\n"]
+    yield "auth-plain", seed(16 | 4, ehlo + [b"235 2.7.0 Authentication successful\r\n"] + transaction + quit_)
+    yield "auth-token", seed(16 | 32, ehlo + [b"235 2.7.0 Authentication successful\r\n"] + transaction + quit_)
+    login_only = [greeting[0], b"250-mail.example.org\r\n250 AUTH=LOGIN\r\n"]
+    yield "auth-login", seed(16, login_only + [b"334 VXNlcm5hbWU6\r\n", b"334 UGFzc3dvcmQ6\r\n",
+                                               b"235 2.7.0 Authentication successful\r\n"] + transaction + quit_)
+    yield "auth-refused", seed(16, ehlo + [b"535 5.7.8 Error: authentication failed\r\n"])
+    yield "ehlo-refused", seed(16, [greeting[0], b"502 5.5.2 Error: command not recognized\r\n", greeting[1]])
 
 
 def function_seeds():

@@ -64,6 +64,8 @@ bool Has250From(std::string_view served, size_t first)
 
 } // namespace
 
+constexpr const char* kSecret = "Secret-Pa55";
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     static Setup setup;
@@ -73,7 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     fuzzpeer::Session peer(setup.listener, input);
 
     // Options: bit 0 plain mode (the attachment in a transaction of its own), bits 1-2 the
-    // attachment's encoding (none, quoted-printable, base64, x-uuencode), bit 3 Cc and Bcc.
+    // attachment's encoding (none, quoted-printable, base64, x-uuencode), bit 3 Cc and Bcc,
+    // bit 4 a log-in (EHLO, then AUTH) with a password, or with bit 5 a token.
     const uint8_t options = input.options;
     int32_t sent = -1;
     size_t served = 0;
@@ -92,6 +95,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             smtp->AddRecipients("Cc", "cc@example.org", 2);
             smtp->AddRecipients("", "bcc@example.org", 3);
         }
+        if (options & 16) {
+            smtp->UserName("fuzz");
+            if (options & 32)
+                smtp->OAuth2Token(kSecret);
+            else
+                smtp->Password(kSecret);
+        }
         if (const int32_t encoding = (options >> 1) & 3; encoding != 0)
             smtp->AddAttachment(setup.attachment, encoding);
         if (smtp->Connect() == 0) {
@@ -102,6 +112,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
     peer.finish();
 
+    // A secret leaves only encoded, and only to a server that offered a way to log in.
+    if (peer.received().find(kSecret) != std::string::npos)
+        Violation("the secret was sent as it stands");
+    if (peer.received().find("AUTH ") != std::string::npos && peer.stream().find("AUTH") == std::string::npos)
+        Violation("AUTH sent to a server that never offered it");
     if (sent == 0) {
         const size_t replies = RepliesToLastData(peer.received());
         if (replies == 0)
