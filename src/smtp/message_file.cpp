@@ -105,19 +105,12 @@ int32_t TolvanSMTP::Impl::SendMessageFile(const std::string& filename)
     if (const int32_t rc = openData(false); rc != smtp_result::Ok)
         return rc;
 
-    smtp::SocketSink sink(*socket);
-    smtp::DataWriter out(sink);
-    const int32_t rc = streamMessage(file, length, out);
-    if (out.failure() != socket_result::Ok)
-        return abandonData(transferFailureText());
-    if (rc != file_result::Ok) {
-        abandonData(fileFailureText(rc));
-        return smtp_result::AttachmentFailed;
-    }
-    if (const int32_t end = endData(out, false); end != smtp_result::Ok)
-        return end;
-    raise(smtp_event::BodySent);
-    return smtp_result::Ok;
+    return transferData(
+        false, [&](smtp::DataWriter& out) { return streamMessage(file, length, out); },
+        [this](int32_t rc) {
+            abandonData(fileFailureText(rc));
+            return smtp_result::AttachmentFailed;
+        });
 }
 
 int32_t TolvanSMTP::Impl::SaveMessage(const std::string& filename)

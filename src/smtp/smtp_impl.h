@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -86,6 +87,13 @@ private:
     int32_t openData(bool closeOnRefusal);
     /// MAIL FROM and every RCPT TO; Ok, or the result that Send returns.
     int32_t sendEnvelope(const std::string& mailFrom);
+    /// The data section after "354": `write` puts the message into the writer; then the
+    /// end-of-data line and its reply. A failed transfer is DataNotSent; a failure of
+    /// the message's source (write's code other than file_result::Ok) is what
+    /// `sourceFailed` makes of it, after the data was abandoned. Ok when the server
+    /// accepted the message.
+    int32_t transferData(bool closeOnRefusal, const std::function<int32_t(smtp::DataWriter&)>& write,
+                         const std::function<int32_t(int32_t rc)>& sourceFailed);
     /// Sends the end-of-data line and judges the reply: Ok, ServerRefused (SMTPError
     /// the reply, or why none came) or DataNotSent.
     int32_t endData(smtp::DataWriter& out, bool closeOnRefusal);

@@ -93,16 +93,25 @@ int32_t TolvanSMTP::Impl::sendMime()
     if (const int32_t rc = openData(false); rc != smtp_result::Ok)
         return rc;
 
+    return transferData(
+        false, [this](smtp::DataWriter& out) { return writeMime(out); },
+        [this](int32_t rc) {
+            abandonData(attachmentFailureText(rc));
+            return rc == smtp::kMissingOrNotSent ? smtp_result::AttachmentMissing : smtp_result::AttachmentFailed;
+        });
+}
+
+int32_t TolvanSMTP::Impl::transferData(bool closeOnRefusal, const std::function<int32_t(smtp::DataWriter&)>& write,
+                                       const std::function<int32_t(int32_t rc)>& sourceFailed)
+{
     smtp::SocketSink sink(*socket);
     smtp::DataWriter out(sink);
-    const int32_t rc = writeMime(out);
+    const int32_t rc = write(out);
     if (out.failure() != socket_result::Ok)
         return abandonData(transferFailureText());
-    if (rc != file_result::Ok) {
-        abandonData(attachmentFailureText(rc));
-        return rc == smtp::kMissingOrNotSent ? smtp_result::AttachmentMissing : smtp_result::AttachmentFailed;
-    }
-    if (const int32_t end = endData(out, false); end != smtp_result::Ok)
+    if (rc != file_result::Ok)
+        return sourceFailed(rc);
+    if (const int32_t end = endData(out, closeOnRefusal); end != smtp_result::Ok)
         return end;
     raise(smtp_event::BodySent);
     return smtp_result::Ok;
@@ -165,18 +174,14 @@ int32_t TolvanSMTP::Impl::sendPlain()
         if (const int32_t rc = openData(true); rc != smtp_result::Ok)
             return rc;
 
-        smtp::SocketSink sink(*socket);
-        smtp::DataWriter out(sink);
-        const int32_t rc = writePlainPass(out, pass);
-        if (out.failure() != socket_result::Ok)
-            return abandonData(transferFailureText());
-        if (rc != file_result::Ok) {
-            abandonData(attachmentFailureText(rc));
-            return smtp_result::AttachmentFailed;
-        }
-        if (const int32_t end = endData(out, true); end != smtp_result::Ok)
-            return end;
-        raise(smtp_event::BodySent);
+        const int32_t rc = transferData(
+            true, [this, pass](smtp::DataWriter& out) { return writePlainPass(out, pass); },
+            [this](int32_t failed) {
+                abandonData(attachmentFailureText(failed));
+                return smtp_result::AttachmentFailed;
+            });
+        if (rc != smtp_result::Ok)
+            return rc;
     }
     return smtp_result::Ok;
 }

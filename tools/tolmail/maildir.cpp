@@ -12,6 +12,8 @@
 #include <utility>
 #include <vector>
 
+#include "write_all.h"
+
 namespace tolmail::cli {
 
 namespace {
@@ -19,20 +21,6 @@ namespace {
 constexpr mode_t kPrivateDirectory = 0700;
 constexpr mode_t kPrivateFile = 0600;
 constexpr size_t kPiece = 256 * 1024;
-
-/// Writes all of `data`; 0 or errno.
-int WriteAll(int fd, const char* data, size_t size)
-{
-    for (size_t done = 0; done < size;) {
-        const ssize_t put = ::write(fd, data + done, size - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return put < 0 ? errno : EIO;
-        done += static_cast<size_t>(put);
-    }
-    return 0;
-}
 
 /// The host name as a Maildir name may hold it: "/" and ":" would split the name.
 std::string HostPart()

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tolmail/file_codes.h"
+#include "write_all.h"
 
 namespace tolmail::cli {
 
@@ -36,20 +37,6 @@ int FileFailure(int error)
     default:
         return file_result::NotReady;
     }
-}
-
-/// Writes all of `data`; 0 or errno.
-int WriteAll(int fd, const char* data, size_t size)
-{
-    for (size_t done = 0; done < size;) {
-        const ssize_t put = ::write(fd, data + done, size - done);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return put < 0 ? errno : EIO;
-        done += static_cast<size_t>(put);
-    }
-    return 0;
 }
 
 } // namespace
