@@ -347,3 +347,41 @@ TEST(SendCommand, TlsModesAndTheCertificateOptions)
         }
     }
 }
+
+TEST(SendCommand, TlsSettingsFromAnAccount)
+{
+    Scratch scratch;
+    const fs::path body = scratch.file("body.txt", "the secret plans\n");
+    const struct {
+        const char* name;
+        std::string account;
+        int status;
+        bool encrypted;
+        const char* says;
+    } cases[] = {
+        {"tls off", "tls off\n", EX_OK, false, nullptr},
+        {"the account's authority", "ca-file " + tls_peer::Pki().caFile + "\n", EX_OK, true, nullptr},
+        {"insecure yes", "insecure yes\n", EX_OK, true, "warning: --insecure"},
+        {"insecure no keeps the check", "insecure no\n", EX_UNAVAILABLE, false, "not issued by a trusted authority"},
+        {"insecure, some other word", "insecure maybe\n", EX_USAGE, false, "--insecure: 'maybe' is none of yes, no"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path config = scratch.file("config", "defaults\n" + c.account);
+        fs::permissions(config, fs::perms::owner_read | fs::perms::owner_write);
+        tls_peer::ServerPlan plan;
+        plan.certificate = c.encrypted && !c.says ? &tls_peer::Pki().good : &tls_peer::Pki().unknownIssuer;
+        tls_peer::TlsSmtpServer server(plan);
+        const Outcome run = RunCommand(scratch, {"send", "-q", "--config", config.string(), "--server", "127.0.0.1",
+                                                 "--port", std::to_string(server.peer.port()), "--timeout", "5",
+                                                 "--from", "ann@example.test", "--to", "bob@example.test", "--body",
+                                                 body.string()});
+        EXPECT_EQ(run.exitCode, c.status) << run.err;
+        if (c.says) {
+            EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        }
+        if (c.status == EX_OK) {
+            EXPECT_EQ(server.secureHeard.find("the secret plans") != std::string::npos, c.encrypted);
+        }
+    }
+}
