@@ -163,7 +163,8 @@ public:
     /// The account to authenticate as. When not empty, Connect opens with "EHLO" (and
     /// "HELO" when the server does not know it) and authenticates with the best
     /// mechanism both sides speak: XOAUTH2 with an OAuth2Token, else PLAIN, else LOGIN.
-    /// Empty (the default): no authentication, and the session opens with "HELO".
+    /// Empty (the default): no authentication, and the session opens with "HELO" unless
+    /// Security asks for STARTTLS.
     std::string UserName() const;
     /// Sets UserName.
     void UserName(const std::string& value);
