@@ -41,6 +41,8 @@ for server in postfix:2525 dovecot:11110; do
   fi
 done
 # shellcheck disable=SC1091
+source "$TOLMAIL_RUN_DIR/ca.env"
+# shellcheck disable=SC1091
 source "$TOLMAIL_RUN_DIR/dovecot.env"
 # shellcheck disable=SC1091
 source "$TOLMAIL_RUN_DIR/postfix.env"
@@ -57,7 +59,7 @@ printf 'Hello,\n\nthe three files are attached.\n' >"$work/body.txt"
 ls -l "$work/originals"
 
 step "sending with tolmail send"
-"$tolmail" send --server "$TOLMAIL_SMTP_HOST" --port "$TOLMAIL_SMTP_PORT" \
+"$tolmail" send --server "$TOLMAIL_SMTP_HOST" --port "$TOLMAIL_SMTP_PORT" --ca-file "$TOLMAIL_CA_FILE" \
   --from "sender@$TOLMAIL_MAIL_DOMAIN" --to "Demo User <demo@$TOLMAIL_MAIL_DOMAIN>" \
   --subject "tolmail demo" --body "$work/body.txt" \
   --attach-encoding base64 --attach "$work/originals/photo.jpg" \

@@ -123,8 +123,8 @@ public:
     /// Tries the hosts of the list in order until one greets with "220", passing over
     /// hosts that refuse the connection, then authenticates when a UserName is set. 0, 3
     /// already connected, 4 empty list, 6 no host greeted, 32 HELO (or EHLO) refused, 256
-    /// authentication refused, 512 no authentication possible, or the socket's code when
-    /// the last host refused.
+    /// authentication refused, 512 no authentication possible, 1024 TLS failed (see
+    /// Security), or the socket's code when the last host refused.
     int32_t Connect();
     /// 0 only when the server accepted the end of data with "250". Failures: the codes of
     /// Connect, 5 recipient refused, 6 not connected, 8 FromEmail empty or unusable as an
@@ -163,7 +163,8 @@ public:
     /// The account to authenticate as. When not empty, Connect opens with "EHLO" (and
     /// "HELO" when the server does not know it) and authenticates with the best
     /// mechanism both sides speak: XOAUTH2 with an OAuth2Token, else PLAIN, else LOGIN.
-    /// Empty (the default): no authentication, and the session opens with "HELO".
+    /// Empty (the default): no authentication, and the session opens with "HELO" unless
+    /// Security asks for STARTTLS.
     std::string UserName() const;
     /// Sets UserName.
     void UserName(const std::string& value);
@@ -180,6 +181,26 @@ public:
     bool AllowPasswordWithoutTLS() const;
     /// Sets AllowPasswordWithoutTLS.
     void AllowPasswordWithoutTLS(bool value);
+
+    /// How the connection is protected, a security_mode value: None (the default: plain
+    /// TCP and the HELO session as ever), WhenOffered (EHLO, then STARTTLS when the server
+    /// offers it), Required (STARTTLS or TlsFailed before anything else is sent) or
+    /// Implicit (TLS from the first byte, for port 465). The server's certificate must be
+    /// valid for the host name given and issued by a trusted authority.
+    int32_t Security() const;
+    /// Sets Security; a value outside security_mode throws Error(errc::InvalidCall).
+    void Security(int32_t value);
+    /// A PEM file of certificate authorities trusted besides the system's own, for servers
+    /// whose certificate a private authority issued; empty (the default): none.
+    std::string CAFile() const;
+    /// Sets CAFile.
+    void CAFile(const std::string& value);
+    /// When true, TLS takes ANY certificate: it no longer checks who the server is, so
+    /// whoever sits on the way can read and change the mail and the password. For test
+    /// servers only. False by default.
+    bool SkipCertificateCheck() const;
+    /// Sets SkipCertificateCheck.
+    void SkipCertificateCheck(bool value);
 
     /// Shows the dialogue with the server to `sink`, line by line (null: no longer).
     void Trace(std::shared_ptr<DialogueTrace> sink);

@@ -59,6 +59,12 @@ inline constexpr int32_t AuthRefused = 256;
 /// would have crossed an unencrypted connection to another machine without
 /// AllowPasswordWithoutTLS. The connection was closed.
 inline constexpr int32_t AuthUnavailable = 512;
+/// Connect, Send (with a Security other than None): the connection could not be
+/// protected. The certificate was refused or the handshake failed, the server refused
+/// STARTTLS, or it does not offer STARTTLS when Security requires it. SMTPError begins
+/// with "TLS failed: " and says why (an expired certificate, one for another host, an
+/// unknown issuer, the server's reply). The connection was closed; nothing went in clear.
+inline constexpr int32_t TlsFailed = 1024;
 
 } // namespace tolmail::smtp_result
 

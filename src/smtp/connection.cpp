@@ -1,5 +1,5 @@
-// TolvanSMTP's connection: the host list, greeting and EHLO or HELO, reply checks, QUIT
-// (RFC 5321 3.1, 4.1.1.1, 4.1.1.10, 4.2).
+// TolvanSMTP's connection: the host list, greeting and EHLO or HELO, STARTTLS, reply
+// checks, QUIT (RFC 5321 3.1, 4.1.1.1, 4.1.1.10, 4.2; RFC 3207).
 #include <array>
 
 #include "codec/base64.h"
@@ -8,6 +8,7 @@
 #include "socket/dialogue.h"
 #include "socket/host_list.h"
 #include "socket/winsock_support.h"
+#include "tolmail/security_mode.h"
 
 namespace tolmail {
 
@@ -50,6 +51,15 @@ bool UnknownCommand(const std::string& reply)
     return reply.starts_with("500") || reply.starts_with("502");
 }
 
+std::string TlsFailureText(std::string_view why)
+{
+    while (!why.empty() && (why.back() == '\r' || why.back() == '\n'))
+        why.remove_suffix(1);
+    // The socket's texts about the handshake say so themselves.
+    constexpr std::string_view kHead = "TLS failed: ";
+    return why.starts_with(kHead) ? std::string(why) : std::string(kHead) + std::string(why);
+}
+
 } // namespace
 
 std::string TolvanSMTP::Impl::hostDownText()
@@ -90,9 +100,14 @@ bool TolvanSMTP::Impl::CheckReply(int step)
     else if (!reply.empty())
         smtpError = reply;
     else  // nothing to quote: say why nothing came
-        smtpError = socket->Connected() ? "No reply from the server within " + std::to_string(timeOut) + " s"
-                                        : std::string("The server closed the connection without a reply");
+        smtpError = silenceText();
     return false;
+}
+
+std::string TolvanSMTP::Impl::silenceText() const
+{
+    return socket->Connected() ? "No reply from the server within " + std::to_string(timeOut) + " s"
+                               : std::string("The server closed the connection without a reply");
 }
 
 int32_t TolvanSMTP::Impl::Connect()
@@ -113,10 +128,18 @@ int32_t TolvanSMTP::Impl::Connect()
         socket->Host(candidate);
         socket->Port(static_cast<uint16_t>(port));  // the socket takes the low 16 bits
         socket->TimeOut(timeOut);
+        socket->ImplicitTLS(security == security_mode::Implicit);
+        socket->TLSCAFile(caFile);
+        socket->TLSSkipVerification(skipCertificateCheck);
         raise(smtp_event::Connecting, socket->Host());
         // A host that refuses the connection is passed over like one that does not
         // greet: the list exists for the hosts that are down.
-        if (const int32_t rc = socket->Connect(); rc != socket_result::Ok) {
+        if (const int32_t rc = socket->Connect(); rc == socket_result::TlsFailed) {
+            // The next host may hold a valid certificate; none is tried without TLS.
+            lastFailure = smtp_result::TlsFailed;
+            lastReason = TlsFailureText(socket->TLSError());
+            continue;
+        } else if (rc != socket_result::Ok) {
             lastFailure = rc;
             lastReason = socket::ConnectFailureText(*socket);
             continue;
@@ -148,19 +171,38 @@ int32_t TolvanSMTP::Impl::Connect()
 
 int32_t TolvanSMTP::Impl::introduce(smtp::Extensions& offered)
 {
+    const bool byCommand = security == security_mode::WhenOffered || security == security_mode::Required;
+    // Without an account to log in to or TLS to ask for, no extension is wanted: the
+    // plain HELO session.
+    if (const int32_t rc = hello(byCommand || !userName.empty(), offered); rc != smtp_result::Ok)
+        return rc;
+    if (!byCommand || socket->Encrypted())
+        return smtp_result::Ok;
+    if (const int32_t rc = startTls(offered); rc != smtp_result::Ok || !socket->Encrypted())
+        return rc;
+    // What the server said in clear may have been changed on the way: only the keywords
+    // announced under TLS count (RFC 3207 4.2).
+    offered = {};
+    return hello(true, offered);
+}
+
+int32_t TolvanSMTP::Impl::hello(bool extended, smtp::Extensions& offered)
+{
     std::string localName = socket->LocalHostName();
     if (localName.empty())
         localName = "Unknown Host";
-    // Without an account to log in to, no extension is wanted: the plain HELO session.
-    if (!userName.empty()) {
+    if (extended) {
         dialogue.command("EHLO " + localName);
         dialogue.readReply(FirstRead::Block);
         if (CheckReply(2)) {
             offered = smtp::ParseEhloReply(dialogue.reply());
             return smtp_result::Ok;
         }
+        // A server that does not know EHLO knows no STARTTLS either.
+        if (UnknownCommand(dialogue.reply()) && security == security_mode::Required && !socket->Encrypted())
+            return tlsFailed("the server does not know EHLO, so it offers no STARTTLS");
     }
-    if (userName.empty() || UnknownCommand(dialogue.reply())) {
+    if (!extended || UnknownCommand(dialogue.reply())) {
         dialogue.command("HELO " + localName);
         dialogue.readReply(FirstRead::Block);
         if (CheckReply(2))
@@ -169,6 +211,35 @@ int32_t TolvanSMTP::Impl::introduce(smtp::Extensions& offered)
     socket->CloseSocket();
     raise(smtp_event::InvalidResponse, dialogue.reply());
     return smtp_result::HeloRefused;
+}
+
+int32_t TolvanSMTP::Impl::startTls(const smtp::Extensions& offered)
+{
+    if (!offered.startTls) {
+        if (security == security_mode::Required)
+            return tlsFailed("the server does not offer STARTTLS");
+        return smtp_result::Ok;
+    }
+    dialogue.command("STARTTLS");
+    dialogue.readReply(FirstRead::Line);
+    const std::string& reply = dialogue.reply();
+    if (!reply.starts_with("220")) {
+        // A refusal leaves the session as it was, and WhenOffered goes on in clear as with
+        // a server that offers nothing; no reply at all leaves no session to go on with.
+        if (security == security_mode::WhenOffered && !reply.empty() && socket->Connected())
+            return smtp_result::Ok;
+        return tlsFailed(reply.empty() ? silenceText() : reply);
+    }
+    if (socket->StartTLS() != socket_result::Ok)
+        return tlsFailed(socket->TLSError());
+    return smtp_result::Ok;
+}
+
+int32_t TolvanSMTP::Impl::tlsFailed(const std::string& why)
+{
+    socket->CloseSocket();
+    smtpError = TlsFailureText(why);
+    return smtp_result::TlsFailed;
 }
 
 int32_t TolvanSMTP::Impl::Disconnect()

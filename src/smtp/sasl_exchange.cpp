@@ -39,8 +39,7 @@ int32_t TolvanSMTP::Impl::authenticate(const smtp::Extensions& offered)
     const smtp::Mechanism mechanism =
         smtp::ChooseMechanism(offered, !oauth2Token.empty(), !password.empty());
     std::string refusal;
-    // The one place that learns of encryption once the socket layer offers it.
-    constexpr bool encrypted = false;
+    const bool encrypted = socket->Encrypted();
     if (mechanism == smtp::Mechanism::None)
         refusal = offered.authMechanisms.empty()
                       ? std::string("The server offers no authentication")
@@ -48,7 +47,7 @@ int32_t TolvanSMTP::Impl::authenticate(const smtp::Extensions& offered)
                             Listed(offered.authMechanisms) + ")";
     else if (!smtp::MaySendSecret(encrypted, peerAddress(), allowPasswordWithoutTls))
         refusal = "The password was not sent: the connection is not encrypted and the server is on another "
-                  "machine (AllowPasswordWithoutTLS allows it)";
+                  "machine (Security or AllowPasswordWithoutTLS allows it)";
     if (!refusal.empty()) {
         smtpError = refusal;
         socket->CloseSocket();

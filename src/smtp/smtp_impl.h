@@ -56,11 +56,25 @@ public:
     std::string password;     // wiped when replaced or released
     std::string oauth2Token;  // likewise
     bool allowPasswordWithoutTls = false;
+    int32_t security = 0;  // a security_mode value
+    std::string caFile;
+    bool skipCertificateCheck = false;
 
 private:
-    /// EHLO (with a UserName; HELO when the server does not know EHLO) or HELO; what
-    /// EHLO announced goes to `offered`. Ok, or HeloRefused with the connection closed.
+    /// The session's opening after the greeting: hello(), and under WhenOffered or
+    /// Required STARTTLS and a second hello() whose keywords replace the first's. Ok, or
+    /// HeloRefused or TlsFailed with the connection closed.
     int32_t introduce(smtp::Extensions& offered);
+    /// EHLO when `extended` (HELO when the server does not know EHLO, unless Security
+    /// requires STARTTLS) or HELO; what EHLO announced goes to `offered`. Ok, or
+    /// HeloRefused or TlsFailed with the connection closed.
+    int32_t hello(bool extended, smtp::Extensions& offered);
+    /// STARTTLS when offered; Ok also when the session stays plain under WhenOffered.
+    int32_t startTls(const smtp::Extensions& offered);
+    /// Why no reply came: the wait ended, or the server closed.
+    std::string silenceText() const;
+    /// Closes the connection; TlsFailed with SMTPError "TLS failed: " + `why`.
+    int32_t tlsFailed(const std::string& why);
     /// Authenticates as UserName with a mechanism from `offered`: Ok, AuthRefused or
     /// AuthUnavailable (the connection closed, SMTPError saying why).
     int32_t authenticate(const smtp::Extensions& offered);

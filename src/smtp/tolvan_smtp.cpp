@@ -8,6 +8,7 @@
 #include "socket/dialogue.h"
 #include "socket/dialogue_trace.h"
 #include "tolmail/error.h"
+#include "tolmail/security_mode.h"
 
 namespace tolmail {
 
@@ -208,6 +209,21 @@ void TolvanSMTP::OAuth2Token(const std::string& value)
 
 bool TolvanSMTP::AllowPasswordWithoutTLS() const { return impl_->allowPasswordWithoutTls; }
 void TolvanSMTP::AllowPasswordWithoutTLS(bool value) { impl_->allowPasswordWithoutTls = value; }
+
+int32_t TolvanSMTP::Security() const { return impl_->security; }
+
+void TolvanSMTP::Security(int32_t value)
+{
+    // An unknown mode must not quietly become a weaker one.
+    if (value < security_mode::None || value > security_mode::Implicit)
+        throw Error(errc::InvalidCall, "Invalid procedure call: Security " + std::to_string(value) + " is outside 0 to 3");
+    impl_->security = value;
+}
+
+std::string TolvanSMTP::CAFile() const { return impl_->caFile; }
+void TolvanSMTP::CAFile(const std::string& value) { impl_->caFile = value; }
+bool TolvanSMTP::SkipCertificateCheck() const { return impl_->skipCertificateCheck; }
+void TolvanSMTP::SkipCertificateCheck(bool value) { impl_->skipCertificateCheck = value; }
 
 void TolvanSMTP::Trace(std::shared_ptr<DialogueTrace> sink) { socket::SetTrace(*impl_->socket, std::move(sink)); }
 uint32_t TolvanSMTP::Advise(std::shared_ptr<TolvanSMTPEvents> sink) { return impl_->events.Advise(std::move(sink)); }

@@ -87,6 +87,7 @@ std::string eightBitCrLfLines(std::mt19937& rng)
 TEST(SmtpPostfixDelivery, EveryEncodingArrivesIntact)
 {
     TOLMAIL_NEED_ENV("TOLMAIL_SMTP_PORT");
+    TOLMAIL_NEED_ENV("TOLMAIL_CA_FILE");  // the server offers STARTTLS with the test authority's certificate
     const std::string domain = Env("TOLMAIL_MAIL_DOMAIN", "tolmail.test");
     const fs::path mailRoot =
         Env("TOLMAIL_MAIL_ROOT", Env("TOLMAIL_RUN_DIR", "/tmp/tolmail-run") + "/mail");
@@ -102,7 +103,8 @@ TEST(SmtpPostfixDelivery, EveryEncodingArrivesIntact)
         {"base64", "b64"}, {"quoted-printable", "qp"}, {"x-uuencode", "uu"}};
     const std::string subject = "delivery " + std::to_string(getpid()) + "-" + std::to_string(rng());
     std::vector<std::string> args = {cli.string(), "send", "--server", Env("TOLMAIL_SMTP_HOST", "127.0.0.1"),
-                                     "--port", Env("TOLMAIL_SMTP_PORT"), "--from", "sender@" + domain,
+                                     "--port", Env("TOLMAIL_SMTP_PORT"), "--ca-file", Env("TOLMAIL_CA_FILE"),
+                                     "--from", "sender@" + domain,
                                      "--to", "Round Trip <roundtrip@" + domain + ">", "--subject", subject,
                                      "--body", (dir / "body.txt").string(), "--quiet"};
     std::vector<std::string> checks;

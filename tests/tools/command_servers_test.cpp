@@ -26,6 +26,7 @@ protected:
     void SetUp() override
     {
         TOLMAIL_NEED_ENV("TOLMAIL_SMTP_PORT");
+        TOLMAIL_NEED_ENV("TOLMAIL_CA_FILE");
         TOLMAIL_NEED_POP3_SERVER();
         root_ = fs::temp_directory_path() / ("tolmail-command-servers-" + std::to_string(::getpid()));
         fs::remove_all(root_);
@@ -52,10 +53,20 @@ protected:
         return {command::ExitCode(command::Wait(command::Start(launch))), command::Contents(root_ / "err")};
     }
 
+    /// The plain port offers STARTTLS with a certificate of the test authority.
     std::vector<std::string> Smtp(std::vector<std::string> args) const
     {
         args.insert(args.begin(), {"send", "-q", "-s", Env("TOLMAIL_SMTP_HOST", "127.0.0.1"), "-p",
-                                   Env("TOLMAIL_SMTP_PORT")});
+                                   Env("TOLMAIL_SMTP_PORT"), "--ca-file", Env("TOLMAIL_CA_FILE")});
+        return args;
+    }
+    /// The ports that want a log-in, as their own user: "127.0.0.1", as "localhost" may be
+    /// ::1, where nothing listens.
+    std::vector<std::string> Submission(const char* portVariable, std::vector<std::string> args) const
+    {
+        args.insert(args.begin(), {"send", "-q", "-s", "127.0.0.1", "-p", Env(portVariable), "-u",
+                                   Env("TOLMAIL_SASL_USER"), "-f", Env("TOLMAIL_SASL_USER") + "@" +
+                                   Env("TOLMAIL_MAIL_DOMAIN", "tolmail.test")});
         return args;
     }
     std::vector<std::string> Pop3(std::vector<std::string> args) const
@@ -121,8 +132,47 @@ TEST_F(CommandServers, SentFetchedIntoAMaildirAndDeletedWithEveryHeaderKept)
     EXPECT_EQ(command::Contents(saved / "REPORT.BIN"), command::Contents(attachment));
 }
 
+TEST_F(CommandServers, SentOverTlsWithALogInThroughTheSubmissionAndImplicitPorts)
+{
+    TOLMAIL_NEED_ENV("TOLMAIL_SUBMISSION_PORT");
+    TOLMAIL_NEED_ENV("TOLMAIL_SMTPS_PORT");
+    TOLMAIL_NEED_ENV("TOLMAIL_SASL_USER");
+    const std::string to = std::string(kUser) + "@" + Env("TOLMAIL_MAIL_DOMAIN", "tolmail.test");
+    const fs::path password = root_ / "password", attachment = root_ / "data.bin";
+    std::ofstream(password) << Env("TOLMAIL_SASL_PASSWORD") << "\n";
+    std::ofstream(attachment, std::ios::binary) << std::string("\0\x01\r\n.\xff over TLS", 15);
+    const struct {
+        const char* mode;
+        const char* port;
+    } cases[] = {{"starttls", "TOLMAIL_SUBMISSION_PORT"}, {"implicit", "TOLMAIL_SMTPS_PORT"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        const Outcome sent = Run(Submission(c.port, {"--tls", c.mode, "--ca-file", Env("TOLMAIL_CA_FILE"),
+                                                     "--password-file", password.string(), "--to", to, "-j",
+                                                     std::string("sent with --tls ") + c.mode, "-a",
+                                                     attachment.string()}));
+        EXPECT_EQ(sent.exitCode, EX_OK) << sent.err;
+    }
+    ASSERT_EQ(AwaitDelivery(2), 2u);
+    const fs::path maildir = root_ / "Maildir", saved = root_ / "saved";
+    fs::create_directory(saved);
+    const Outcome fetched = Run(Pop3({"--maildir", maildir.string(), "--save-dir", saved.string(), "--delete"}));
+    ASSERT_EQ(fetched.exitCode, EX_OK) << fetched.err;
+    std::string delivered;
+    size_t copies = 0;
+    for (const auto& entry : fs::recursive_directory_iterator(saved))
+        if (entry.is_regular_file() && command::Contents(entry.path()) == command::Contents(attachment))
+            ++copies;
+    for (const auto& entry : fs::directory_iterator(maildir / "new"))
+        delivered += command::Contents(entry.path());
+    for (const char* wanted : {"Subject: sent with --tls starttls\n", "Subject: sent with --tls implicit\n"})
+        EXPECT_NE(delivered.find(wanted), std::string::npos) << wanted;
+    EXPECT_EQ(copies, 2u) << "each attachment arrived intact";
+}
+
 TEST_F(CommandServers, ExitStatusesOnlyARealServerGives)
 {
+    TOLMAIL_NEED_ENV("TOLMAIL_SUBMISSION_PORT");
     const std::string domain = "@" + Env("TOLMAIL_MAIL_DOMAIN", "tolmail.test");
     const fs::path body = root_ / "body.txt";
     std::ofstream(body) << "text\n";
@@ -137,6 +187,15 @@ TEST_F(CommandServers, ExitStatusesOnlyARealServerGives)
         {"refused password", Pop3({"--password-command", "echo wrong", "--list"}), EX_NOPERM, "log-in"},
         {"nothing listening", Smtp({"-f", "ann" + domain, "--to", kUser + domain, "-b", body.string(), "-p", "1"}),
          EX_NOHOST, "Connection refused"},
+        {"test authority not trusted",
+         {"send", "-q", "-s", "127.0.0.1", "-p", Env("TOLMAIL_SMTP_PORT"), "-f", "ann" + domain, "--to",
+          kUser + domain, "-b", body.string()},
+         EX_UNAVAILABLE, "TLS failed: certificate verification failed"},
+        {"refused SMTP password",
+         Submission("TOLMAIL_SUBMISSION_PORT", {"--tls", "starttls", "--ca-file", Env("TOLMAIL_CA_FILE"),
+                                                "--password-command", "echo wrong", "--to", kUser + domain, "-b",
+                                                body.string()}),
+         EX_NOPERM, "535"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

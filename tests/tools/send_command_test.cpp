@@ -1,5 +1,6 @@
 // The tolmail send command run whole against a scripted loopback SMTP peer: which file
-// its progress lines name.
+// its progress lines name, ready messages, --dry-run, and --tls with its certificate
+// options.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -13,6 +14,8 @@
 
 #include "support/command_process.h"
 #include "support/loopback_peer.h"
+#include "support/tls_smtp_peer.h"
+#include "support/tls_test_peer.h"
 
 namespace {
 
@@ -291,3 +294,94 @@ TEST(SendCommand, AReadyMessageRefusesWhatWouldBeIgnoredAndNeedsSomeoneToSendTo)
 }
 
 } // namespace
+
+TEST(SendCommand, TlsModesAndTheCertificateOptions)
+{
+    Scratch scratch;
+    const fs::path body = scratch.file("body.txt", "the secret plans\n");
+    enum class Sent { Encrypted, Clear, Nothing };
+    const struct {
+        const char* name;
+        const tls_peer::Credential* certificate;
+        bool implicit;
+        std::vector<std::string> options;
+        int status;
+        Sent mail;
+        const char* says;  // on standard error; null: nothing
+    } cases[] = {
+        {"auto takes STARTTLS", &tls_peer::Pki().good, false, {"--ca-file", tls_peer::Pki().caFile}, EX_OK,
+         Sent::Encrypted, nullptr},
+        {"implicit", &tls_peer::Pki().good, true, {"--tls", "implicit", "--ca-file", tls_peer::Pki().caFile}, EX_OK,
+         Sent::Encrypted, nullptr},
+        {"off stays in clear", &tls_peer::Pki().good, false, {"--tls", "off"}, EX_OK, Sent::Clear, nullptr},
+        {"an authority not trusted", &tls_peer::Pki().unknownIssuer, false,
+         {"--tls", "starttls", "--ca-file", tls_peer::Pki().caFile}, EX_UNAVAILABLE, Sent::Nothing,
+         "TLS failed: certificate verification failed: the certificate was not issued by a trusted authority"},
+        {"--insecure takes it, and says so", &tls_peer::Pki().unknownIssuer, false, {"--tls", "starttls", "--insecure"},
+         EX_OK, Sent::Encrypted, "warning: --insecure"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        tls_peer::ServerPlan plan;
+        plan.certificate = c.certificate;
+        plan.implicit = c.implicit;
+        tls_peer::TlsSmtpServer server(plan);
+        std::vector<std::string> args = {"send", "-q", "--server", "127.0.0.1", "--port",
+                                         std::to_string(server.peer.port()), "--timeout", "5", "--from",
+                                         "ann@example.test", "--to", "bob@example.test", "--body", body.string()};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        const Outcome run = RunCommand(scratch, args);
+        server.peer.join();
+        EXPECT_EQ(run.exitCode, c.status) << run.err;
+        if (c.says) {
+            const size_t at = run.err.find(c.says);
+            EXPECT_NE(at, std::string::npos) << run.err;
+            EXPECT_EQ(run.err.find(c.says, at + 1), std::string::npos) << "said once: " << run.err;
+        } else {
+            EXPECT_EQ(run.err, "");
+        }
+        EXPECT_EQ(server.clearHeard.find("the secret plans") != std::string::npos, c.mail == Sent::Clear);
+        EXPECT_EQ(server.secureHeard.find("the secret plans") != std::string::npos, c.mail == Sent::Encrypted);
+        if (c.mail == Sent::Clear) {
+            EXPECT_TRUE(server.clearHeard.starts_with("HELO ")) << "off: the session of old, no EHLO";
+        }
+    }
+}
+
+TEST(SendCommand, TlsSettingsFromAnAccount)
+{
+    Scratch scratch;
+    const fs::path body = scratch.file("body.txt", "the secret plans\n");
+    const struct {
+        const char* name;
+        std::string account;
+        int status;
+        bool encrypted;
+        const char* says;
+    } cases[] = {
+        {"tls off", "tls off\n", EX_OK, false, nullptr},
+        {"the account's authority", "ca-file " + tls_peer::Pki().caFile + "\n", EX_OK, true, nullptr},
+        {"insecure yes", "insecure yes\n", EX_OK, true, "warning: --insecure"},
+        {"insecure no keeps the check", "insecure no\n", EX_UNAVAILABLE, false, "not issued by a trusted authority"},
+        {"insecure, some other word", "insecure maybe\n", EX_USAGE, false, "--insecure: 'maybe' is none of yes, no"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path config = scratch.file("config", "defaults\n" + c.account);
+        fs::permissions(config, fs::perms::owner_read | fs::perms::owner_write);
+        tls_peer::ServerPlan plan;
+        plan.certificate = c.encrypted && !c.says ? &tls_peer::Pki().good : &tls_peer::Pki().unknownIssuer;
+        tls_peer::TlsSmtpServer server(plan);
+        const Outcome run = RunCommand(scratch, {"send", "-q", "--config", config.string(), "--server", "127.0.0.1",
+                                                 "--port", std::to_string(server.peer.port()), "--timeout", "5",
+                                                 "--from", "ann@example.test", "--to", "bob@example.test", "--body",
+                                                 body.string()});
+        EXPECT_EQ(run.exitCode, c.status) << run.err;
+        if (c.says) {
+            EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+        }
+        if (c.status == EX_OK) {
+            EXPECT_EQ(server.secureHeard.find("the secret plans") != std::string::npos, c.encrypted);
+        }
+    }
+}

@@ -39,6 +39,7 @@ constexpr Row kTable[] = {
     {Source::SmtpSend, smtp_result::DataNotSent, {EX_TEMPFAIL, "the transfer broke off"}},
     {Source::SmtpSend, smtp_result::AuthRefused, {EX_NOPERM, "the server refused the log-in"}},
     {Source::SmtpSend, smtp_result::AuthUnavailable, {EX_UNAVAILABLE, "no way to log in safely"}},
+    {Source::SmtpSend, smtp_result::TlsFailed, {EX_UNAVAILABLE, "no protected connection"}},
     {Source::SmtpSend, socket_result::LayerFailed, {EX_OSERR, "the socket layer did not start"}},
 
     {Source::SmtpAdd, smtp_result::Ok, {EX_OK, "done"}},

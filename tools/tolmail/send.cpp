@@ -25,8 +25,10 @@
 #include "private_cache.h"
 #include "progress.h"
 #include "terminal_text.h"
+#include "tls_mode.h"
 #include "verbose.h"
 #include "tolmail/TolvanSMTP.h"
+#include "tolmail/security_mode.h"
 #include "tolmail/smtp_codes.h"
 
 namespace tolmail::cli {
@@ -44,8 +46,16 @@ const char* const kSendUsage =
     "\n"
     "server:\n"
     "  -s, --server HOST[;HOST...]  servers tried in order (default 127.0.0.1)\n"
-    "  -p, --port N              server port, 1 to 65534 (default 25)\n"
+    "  -p, --port N              server port, 1 to 65534 (default 25; 465 with\n"
+    "                            --tls implicit)\n"
     "  --timeout S               seconds to wait for each reply, 0 to 1500 (default 15)\n"
+    "  --tls MODE                auto (default): STARTTLS when the server offers it;\n"
+    "                            starttls: STARTTLS or nothing is sent; implicit: TLS\n"
+    "                            from the first byte (port 465); off: plain TCP. The\n"
+    "                            certificate must be valid for the server name given\n"
+    "  --ca-file FILE            also trust the authorities in FILE (PEM)\n"
+    "  --insecure                take any certificate: encrypted, but whoever is on the\n"
+    "                            way can read and change the session (test servers only)\n"
     "\n"
     "log-in (for servers that require it):\n"
     "  -u, --user LOGIN          log in as LOGIN (EHLO, then AUTH XOAUTH2, PLAIN or LOGIN,\n"
@@ -125,8 +135,9 @@ const char* const kSendUsage =
     "  66  the body or message file or an attachment is missing or unreadable\n"
     "  67  the server refused a recipient\n"
     "  68  no server could be reached\n"
-    "  69  the server refused the service (greeting, message), or offers no way\n"
-    "      to log in safely\n"
+    "  69  the server refused the service (greeting, message), offers no way\n"
+    "      to log in safely, or TLS failed (certificate refused, handshake broken,\n"
+    "      STARTTLS refused or not offered with --tls starttls)\n"
     "  70  internal error\n"
     "  71  the socket layer did not start\n"
     "  74  the body file could not be read whole\n"
@@ -152,6 +163,9 @@ struct Options {
     std::string message;  // --message: a file composed elsewhere, "-" standard input
     bool messageGiven = false, readRecipients = false, dryRun = false;
     std::string user, passwordFile, passwordCommand, tokenFile;
+    int32_t security = security_mode::WhenOffered;
+    std::string caFile;
+    bool insecure = false;
     std::vector<Recipient> recipients;
     std::vector<std::pair<std::string, std::string>> headers;
     std::vector<std::pair<std::string, int32_t>> attachments;
@@ -215,6 +229,9 @@ constexpr KnownOption kSendOptions[] = {
     {"server", 's', KnownOption::Text},
     {"port", 'p', KnownOption::Number, kLowestPort, kHighestPort},
     {"timeout", 0, KnownOption::Number, 0, kLongestTimeOut},
+    {"tls", 0, KnownOption::Text},
+    {"ca-file", 0, KnownOption::Text},
+    {"insecure", 0, KnownOption::Flag},
     // An account's user and password are its mailbox's: the SMTP log-in is asked for here.
     {"user", 'u', KnownOption::Text, 0, 0, true},
     {"password-file", 0, KnownOption::Text, 0, 0, true},
@@ -283,6 +300,17 @@ std::optional<int32_t> CharsetNumber(const std::string& text)
     return text[0] - '0';
 }
 
+/// --insecure: given on the command line it has no value; an account writes one, and
+/// "insecure = no" must not turn the check off.
+bool InsecureValue(const std::string& text)
+{
+    if (text.empty() || text == "yes" || text == "true" || text == "1")
+        return true;
+    if (text == "no" || text == "false" || text == "0")
+        return false;
+    throw UsageError("--insecure: '" + text + "' is none of yes, no");
+}
+
 /// Fills `o` from the arguments; throws UsageError.
 void parse(int argc, char** argv, Options& o)
 {
@@ -312,6 +340,12 @@ void parse(int argc, char** argv, Options& o)
             o.verbose = true;
         else if (name == "server")
             o.server = value;
+        else if (name == "tls")
+            o.security = SecurityMode(value);
+        else if (name == "ca-file")
+            o.caFile = value;
+        else if (name == "insecure")
+            o.insecure = InsecureValue(value);
         else if (name == "user")
             o.user = value;
         else if (name == "password-file")
@@ -591,8 +625,13 @@ int RunSend(int argc, char** argv)
 
     auto smtp = TolvanSMTP::Create();
     smtp->Host(o.server);
-    if (o.port)
-        smtp->Port(static_cast<int16_t>(static_cast<uint16_t>(*o.port)));
+    smtp->Port(static_cast<int16_t>(static_cast<uint16_t>(o.port ? *o.port : DefaultPort(o.security, 25, 465))));
+    smtp->Security(o.security);
+    smtp->CAFile(o.caFile);
+    if (o.insecure && o.security != security_mode::None && !o.dryRun) {
+        WarnInsecure();
+        smtp->SkipCertificateCheck(true);
+    }
     if (o.timeout)
         smtp->TimeOut(static_cast<int32_t>(*o.timeout));
     if (o.verbose)
