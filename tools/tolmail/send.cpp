@@ -403,8 +403,12 @@ void parse(int argc, char** argv, Options& o)
         return;
     if (o.server.empty())
         throw UsageError("--server: no server named");
-    if (o.readRecipients && !o.messageGiven)
-        o.message = "-", o.messageGiven = true;  // as sendmail -t: the message comes on standard input
+    if (o.readRecipients && !o.messageGiven) {
+        // As sendmail -t: the message comes on standard input. One '-' by count: GCC 12's
+        // -O3 takes assigning the literal for an overlapping copy (bug 105651).
+        o.message.assign(1, '-');
+        o.messageGiven = true;
+    }
     if (o.message.empty() && o.messageGiven)
         throw UsageError("--message: no file named ('-' reads standard input)");
     // With -t the message itself may name them.
