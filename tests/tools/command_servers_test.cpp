@@ -60,8 +60,9 @@ protected:
     }
     std::vector<std::string> Pop3(std::vector<std::string> args) const
     {
+        // The test server's certificate comes from the test authority.
         args.insert(args.begin(), {"fetch", "-q", "-s", Env("TOLMAIL_POP3_HOST", "127.0.0.1"), "-p",
-                                   Env("TOLMAIL_POP3_PORT"), "-u", kUser});
+                                   Env("TOLMAIL_POP3_PORT"), "-u", kUser, "--ca-file", Env("TOLMAIL_CA_FILE")});
         return args;
     }
 
@@ -135,6 +136,9 @@ TEST_F(CommandServers, ExitStatusesOnlyARealServerGives)
         {"unknown recipient", Smtp({"-f", "ann" + domain, "--to", "nobody-here" + domain, "-b", body.string()}),
          EX_NOUSER, "550"},
         {"refused password", Pop3({"--password-command", "echo wrong", "--list"}), EX_NOPERM, "log-in"},
+        {"certificate of an unknown authority",
+         {"fetch", "-q", "-s", Env("TOLMAIL_POP3_HOST", "127.0.0.1"), "-p", Env("TOLMAIL_POP3_PORT"), "-u", kUser},
+         EX_UNAVAILABLE, "TLS failed: certificate verification failed"},
         {"nothing listening", Smtp({"-f", "ann" + domain, "--to", kUser + domain, "-b", body.string(), "-p", "1"}),
          EX_NOHOST, "Connection refused"},
     };
@@ -143,6 +147,24 @@ TEST_F(CommandServers, ExitStatusesOnlyARealServerGives)
         const Outcome run = Run(c.args);
         EXPECT_EQ(run.exitCode, c.status) << run.err;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+}
+
+TEST_F(CommandServers, StlsAndImplicitTlsFetchTheMessageIntact)
+{
+    TOLMAIL_NEED_ENV("TOLMAIL_POP3S_PORT");
+    const struct {
+        const char* mode;
+        std::string port;
+    } cases[] = {{"starttls", Env("TOLMAIL_POP3_PORT")}, {"implicit", Env("TOLMAIL_POP3S_PORT")}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        ASSERT_TRUE(tolmail::testing::DeliverToMaildir(kUser, "Subject: sealed\n\nfirst line\n.second\n"));
+        const fs::path saved = root_ / c.mode;
+        fs::create_directory(saved);
+        const Outcome run = Run(Pop3({"--tls", c.mode, "-p", c.port, "--save-dir", saved.string(), "--delete"}));
+        ASSERT_EQ(run.exitCode, EX_OK) << run.err;
+        EXPECT_EQ(command::Contents(saved / "message-1.txt"), "first line\r\n.second\r\n");
     }
 }
 

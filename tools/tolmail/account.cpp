@@ -22,7 +22,8 @@ namespace {
 // Every key either command understands; a key outside this list is a typing mistake.
 const std::set<std::string> kKeys = {"server",  "port",      "timeout",          "user",
                                      "from",    "from-name", "password-file",    "password-command",
-                                     "reply-to", "charset",  "alternative",      "cache-dir"};
+                                     "reply-to", "charset",  "alternative",      "cache-dir",
+                                     "tls",     "ca-file",   "insecure"};
 
 // The password's sources replace each other: a file named on the command line must not
 // lose to the account's command because the command comes later in the search.

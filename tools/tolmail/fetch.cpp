@@ -22,6 +22,7 @@
 #include "private_cache.h"
 #include "save_dir.h"
 #include "terminal_text.h"
+#include "tls_mode.h"
 #include "verbose.h"
 #include "tolmail/TolvanPOP3.h"
 #include "tolmail/file_codes.h"
@@ -44,7 +45,17 @@ const char* const kFetchUsage =
     "\n"
     "server:\n"
     "  -s, --server HOST[;HOST...]  servers tried in order (default 127.0.0.1)\n"
-    "  -p, --port N              server port, 1 to 65534 (default 110)\n"
+    "  -p, --port N              server port, 1 to 65534 (default 110; 995 with\n"
+    "                            --tls implicit)\n"
+    "  --tls MODE                how the session is protected: auto (default) STLS when\n"
+    "                            the server accepts it, else plain, and then the password\n"
+    "                            goes only to a server on this machine; starttls: STLS\n"
+    "                            or fail; implicit: TLS from the first byte (port 995);\n"
+    "                            off: plain TCP, the password in clear\n"
+    "  --ca-file FILE            also trust the certificate authorities in this PEM file\n"
+    "                            (a server with a private authority's certificate)\n"
+    "  --insecure                accept any certificate (test servers only: the session\n"
+    "                            is then open to whoever sits in between)\n"
     "  --timeout S               seconds to wait for each reply, 5 to 1500 (default 15)\n"
     "  -u, --user LOGIN          mailbox user name (required, here or in the account)\n"
     "  --password-file FILE      the password is the first line of FILE (a regular,\n"
@@ -103,7 +114,8 @@ const char* const kFetchUsage =
     "      password command's output is empty\n"
     "  66  the password file is missing or unreadable\n"
     "  68  no server could be reached\n"
-    "  69  the server refused the service (a command of the session)\n"
+    "  69  the server refused the service (a command of the session), TLS failed (the\n"
+    "      reason is shown), or there is no safe way to log in\n"
     "  70  internal error\n"
     "  71  the socket layer did not start\n"
     "  73  a file could not be created\n"
@@ -119,12 +131,17 @@ constexpr int32_t kKeepTextOnDisk = 4;
 // GetMessage: also keep the whole message as it arrived in a file of the cache.
 constexpr int32_t kKeepWhole = 8;
 constexpr long kShortestTimeOut = 5;
+constexpr long kPop3Port = 110;
+constexpr long kPop3sPort = 995;
 constexpr const char* kNoError = "No Error";
 
 struct Options {
     std::string server = "127.0.0.1";
     std::optional<long> port, timeout;
     std::string user, passwordFile, passwordCommand, saveDir, alternative, cacheDir, maildir;
+    int32_t security = security_mode::WhenOffered;
+    std::string caFile;
+    bool insecure = false;
     bool list = false, del = false, keep = false, quiet = false, help = false, version = false;
     bool verbose = false;
 };
@@ -133,6 +150,9 @@ constexpr KnownOption kFetchOptions[] = {
     {"server", 's', KnownOption::Text},
     {"port", 'p', KnownOption::Number, kLowestPort, kHighestPort},
     {"timeout", 0, KnownOption::Number, kShortestTimeOut, kLongestTimeOut},
+    {"tls", 0, KnownOption::Text},
+    {"ca-file", 0, KnownOption::Text},
+    {"insecure", 0, KnownOption::Flag},
     {"user", 'u', KnownOption::Text},
     {"password-file", 0, KnownOption::Text},
     {"password-command", 0, KnownOption::Text},
@@ -151,6 +171,16 @@ constexpr KnownOption kFetchOptions[] = {
     {"version", 'V', KnownOption::Flag},
 };
 
+/// A switch: on when given on the command line (no value); an account file says yes or no.
+bool Switch(const std::string& name, const std::string& value)
+{
+    if (value.empty() || value == "yes" || value == "true" || value == "on" || value == "1")
+        return true;
+    if (value == "no" || value == "false" || value == "off" || value == "0")
+        return false;
+    throw UsageError(name + ": '" + value + "' is neither yes nor no");
+}
+
 /// Fills `o`; throws UsageError.
 void ParseArgs(int argc, char** argv, Options& o)
 {
@@ -162,6 +192,12 @@ void ParseArgs(int argc, char** argv, Options& o)
             o.port = given.number;
         else if (name == "timeout")
             o.timeout = given.number;
+        else if (name == "tls")
+            o.security = SecurityMode(given.text);
+        else if (name == "ca-file")
+            o.caFile = given.text;
+        else if (name == "insecure")
+            o.insecure = Switch(name, given.text);
         else if (name == "user")
             o.user = given.text;
         else if (name == "password-file")
@@ -359,10 +395,13 @@ int Fetch(const Options& o, const std::string& password, const std::optional<Sav
 {
     // The messages and their temporary files go before the caller's cache does.
     Ref<TolvanPOP3> pop3 = TolvanPOP3::Create();
-    const long port = o.port.value_or(110);
+    const long port = o.port.value_or(DefaultPort(o.security, kPop3Port, kPop3sPort));
     pop3->Host(o.server);
     pop3->Port(static_cast<int16_t>(static_cast<uint16_t>(port)));
     pop3->TimeOut(static_cast<int32_t>(o.timeout.value_or(15)));
+    pop3->Security(o.security);
+    pop3->CAFile(o.caFile);
+    pop3->SkipCertificateCheck(o.insecure);
     pop3->Login(o.user);
     pop3->Password(password);
     pop3->CachedDirectory(cache);
@@ -416,6 +455,8 @@ int RunFetch(int argc, char** argv)
         std::fputs(o.help ? "" : "\n", stdout);
         return EX_OK;
     }
+    if (o.insecure)
+        WarnInsecure();
     const std::string password =
         FindPassword({o.passwordFile, o.passwordCommand, o.server.substr(0, o.server.find(';')), o.user});
     std::optional<SaveDir> dir;
