@@ -168,5 +168,36 @@ TEST_F(CommandServers, StlsAndImplicitTlsFetchTheMessageIntact)
     }
 }
 
+TEST_F(CommandServers, NewFetchesOnlyWhatNoEarlierRunSaved)
+{
+    const auto deliver = [](const char* subject) {
+        return tolmail::testing::DeliverToMaildir(kUser, std::string("Subject: ") + subject + "\n\n" + subject + "\n");
+    };
+    ASSERT_TRUE(deliver("first"));
+    const struct {
+        const char* deliverBefore;  // nullptr: nothing new arrives
+        std::vector<std::string> saved;
+    } runs[] = {{nullptr, {"first\r\n"}}, {nullptr, {}}, {"second", {"second\r\n"}}};
+    int number = 0;
+    for (const auto& run : runs) {
+        SCOPED_TRACE(++number);
+        if (run.deliverBefore) {
+            ASSERT_TRUE(deliver(run.deliverBefore));
+        }
+        const fs::path saved = root_ / ("run" + std::to_string(number));
+        fs::create_directory(saved);
+        const Outcome fetched = Run(Pop3({"--new", "--save-dir", saved.string()}));
+        ASSERT_EQ(fetched.exitCode, EX_OK) << fetched.err;
+        std::vector<std::string> texts;
+        for (const auto& entry : fs::directory_iterator(saved))
+            texts.push_back(command::Contents(entry.path()));
+        EXPECT_EQ(texts, run.saved);
+    }
+    // The ids are kept per user and server, owner-only, under the state directory.
+    const fs::path state = root_ / ".local/state/tolmail";
+    ASSERT_TRUE(fs::is_directory(state));
+    EXPECT_EQ(fs::status(state).permissions() & fs::perms::group_all, fs::perms::none);
+}
+
 } // namespace
 } // namespace tolmail::cli

@@ -533,5 +533,15 @@ TEST_F(FetchCommand, ACertificateThatFailsEndsTheRunBeforeAnyPasswordWithItsReas
     }
 }
 
+TEST_F(FetchCommand, NewWithoutUniqueIdsAtTheServerSavesNothing)
+{
+    Pop3Peer peer(Mailbox{{kGood}});
+    const Outcome run = Run(Fetch(peer, {"--new", "--save-dir", save_.string()}));
+    EXPECT_EQ(run.exitCode, EX_UNAVAILABLE) << run.err;
+    EXPECT_NE(run.err.find("no unique ids"), std::string::npos) << run.err;
+    EXPECT_TRUE(fs::is_empty(save_));
+    EXPECT_FALSE(peer.heard("RETR 1"));
+}
+
 } // namespace
 } // namespace tolmail::cli

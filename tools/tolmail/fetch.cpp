@@ -21,6 +21,7 @@
 #include "progress.h"
 #include "private_cache.h"
 #include "save_dir.h"
+#include "seen_ids.h"
 #include "terminal_text.h"
 #include "tls_mode.h"
 #include "verbose.h"
@@ -94,6 +95,11 @@ const char* const kFetchUsage =
     "                            server once it was received whole and every copy asked\n"
     "                            for (text, attachments, .eml file, Maildir) was written\n"
     "                            whole (the server removes them at log-off)\n"
+    "  --new                     only the messages not fetched before: the server's unique\n"
+    "                            ids (UIDL) of the messages saved whole are kept in\n"
+    "                            $XDG_STATE_HOME/tolmail (else ~/.local/state/tolmail),\n"
+    "                            one file per user and server; a server without unique\n"
+    "                            ids ends the run (status 69)\n"
     "  --alternative TYPE        which text of a multipart/alternative message becomes its\n"
     "                            text: PLAIN (default) or HTML (any letter case)\n"
     "  --cache-dir DIR           where parts over 1 MiB wait until they are saved\n"
@@ -142,6 +148,7 @@ struct Options {
     int32_t security = security_mode::WhenOffered;
     std::string caFile;
     bool insecure = false;
+    bool onlyNew = false;
     bool list = false, del = false, keep = false, quiet = false, help = false, version = false;
     bool verbose = false;
 };
@@ -161,6 +168,7 @@ constexpr KnownOption kFetchOptions[] = {
     {"list", 'l', KnownOption::Flag},
     {"save-dir", 'd', KnownOption::Text},
     {"delete", 0, KnownOption::Flag},
+    {"new", 0, KnownOption::Flag, 0, 0, true},
     {"keep", 0, KnownOption::Flag},
     {"maildir", 0, KnownOption::Text},
     {"alternative", 0, KnownOption::Text},
@@ -214,6 +222,8 @@ void ParseArgs(int argc, char** argv, Options& o)
             o.list = true;
         else if (name == "delete")
             o.del = true;
+        else if (name == "new")
+            o.onlyNew = true;
         else if (name == "keep")
             o.keep = true;
         else if (name == "maildir")
@@ -315,6 +325,7 @@ struct Targets {
     const SaveDir* dir = nullptr;
     bool whole = false;
     Maildir* maildir = nullptr;
+    SeenIds* seen = nullptr;  // --new: records each message saved whole
 };
 
 /// Delivers the message into the Maildir; EX_OK or the exit status of the failure.
@@ -376,6 +387,8 @@ int DownloadAll(TolvanPOP3& pop3, const Targets& to, const std::string& cache, P
             ++failed;
             continue;
         }
+        if (to.seen)
+            to.seen->saved(message->UniqueId());
         if (!deleteSaved)
             continue;
         if (int32_t result = message->DeleteAtServer(); result != pop3_result::Ok)
@@ -389,9 +402,28 @@ int DownloadAll(TolvanPOP3& pop3, const Targets& to, const std::string& cache, P
     return firstFailure;
 }
 
+/// --new: drops from the collection every message an earlier run saved, remembering
+/// which of those the server still holds. EX_OK, or EX_UNAVAILABLE when the server gave
+/// no unique ids to tell them by.
+int KeepOnlyNew(TolvanPOP3& pop3, SeenIds& seen)
+{
+    Ref<Messages> messages = pop3.Messages();
+    for (int32_t position = messages->Count(); position >= 1; --position) {
+        const std::string id = messages->Item(Variant(position))->UniqueId();
+        if (id.empty())
+            return Report("--new", "the server gives no unique ids of its messages (UIDL), so new mail cannot be told "
+                                   "from old" + (Words(pop3).empty() ? std::string() : ": " + Printable(Words(pop3))),
+                          EX_UNAVAILABLE);
+        seen.stillAtServer(id);
+        if (seen.seen(id))
+            messages->Remove(Variant(position));
+    }
+    return EX_OK;
+}
+
 /// Logs in, lists or downloads, logs off; the exit status.
 int Fetch(const Options& o, const std::string& password, const std::optional<SaveDir>& dir,
-          std::optional<Maildir>& maildir, const std::string& cache)
+          std::optional<Maildir>& maildir, const std::string& cache, SeenIds* seen)
 {
     // The messages and their temporary files go before the caller's cache does.
     Ref<TolvanPOP3> pop3 = TolvanPOP3::Create();
@@ -420,19 +452,29 @@ int Fetch(const Options& o, const std::string& password, const std::optional<Sav
 
     // The header pass makes the message objects that the download then fills.
     int status = EX_OK;
+    pop3->FetchUniqueIds(seen != nullptr);
     const int32_t headers = pop3->GetMessageHeader();
     sink->finish("reading headers");
     if (headers != pop3_result::Ok)
         status = Report("reading the message headers (nothing was downloaded)", Source::Pop3Session, headers,
                         Words(*pop3));
+    if (status == EX_OK && seen)
+        status = KeepOnlyNew(*pop3, *seen);
     const bool download = dir || maildir;
     if (o.list || !download)
         PrintList(*pop3);
     bool sessionLost = false;
     if (status == EX_OK && download) {
-        const Targets to{dir ? &*dir : nullptr, o.keep, maildir ? &*maildir : nullptr};
+        const Targets to{dir ? &*dir : nullptr, o.keep, maildir ? &*maildir : nullptr, seen};
         status = DownloadAll(*pop3, to, cache, *sink, o.del, sessionLost);
         sink->finishRetrieving();
+        if (seen && !seen->store()) {
+            const int failure = Report("cannot record the messages fetched in " + Printable(seen->path()),
+                                       Printable(seen->why()) + " (the next --new run fetches them again)",
+                                       EX_CANTCREAT);
+            if (status == EX_OK)
+                status = failure;
+        }
     }
     if (const int32_t logoff = pop3->Disconnect(); logoff != pop3_result::Ok && !sessionLost) {
         const int failure =
@@ -482,7 +524,13 @@ int RunFetch(int argc, char** argv)
         cache += '/';
     }
     // An exception ends the command in main, after the cache is gone.
-    return Fetch(o, password, dir, maildir, cache);
+    std::optional<SeenIds> seen;
+    if (o.onlyNew) {
+        seen.emplace(o.server, o.port.value_or(DefaultPort(o.security, kPop3Port, kPop3sPort)), o.user);
+        if (!seen->load())
+            return Report("cannot read " + Printable(seen->path()), Printable(seen->why()), EX_NOINPUT);
+    }
+    return Fetch(o, password, dir, maildir, cache, seen ? &*seen : nullptr);
 }
 
 } // namespace tolmail::cli
