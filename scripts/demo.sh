@@ -74,7 +74,7 @@ done
 
 step "fetching with tolmail fetch --save-dir"
 TOLMAIL_PASSWORD=$TOLMAIL_POP3_PASSWORD "$tolmail" fetch --server "$TOLMAIL_POP3_HOST" \
-  --port "$TOLMAIL_POP3_PORT" --user demo --save-dir "$work/fetched" --delete
+  --port "$TOLMAIL_POP3_PORT" --ca-file "$TOLMAIL_CA_FILE" --user demo --save-dir "$work/fetched" --delete
 ls -l "$work/fetched"
 
 step "comparing (the component reports attachment file names in upper case)"

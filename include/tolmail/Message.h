@@ -65,6 +65,10 @@ public:
     std::string MessageText() const;
     /// The Message-ID header.
     std::string MessageId() const;
+    /// The server's unique id of the message ("UIDL"): the same in every session, unlike
+    /// the message number. Filled when TolvanPOP3::FetchUniqueIds was set; empty when it was
+    /// not or the server keeps no such ids.
+    std::string UniqueId() const;
     /// 0 until the body was read to its end, then 4; 8 after GetMessage deleted the
     /// message at the server.
     int32_t MessageStatus() const;

@@ -31,8 +31,8 @@ public:
 /// messages, and raises its progress through TolvanPOP3Events.
 ///
 /// Session results are pop3_result codes: Connect 0 logged in, 3 already connected,
-/// 4 Host empty, 5 Login empty or refused, 32 not a POP3 server, else the socket's code
-/// for the last host; KeepAlive and CancelDelete 0, 1 no reply, 2 not connected,
+/// 4 Host empty, 5 Login empty or refused, 32 not a POP3 server, 128 TLS failed, 256 no
+/// safe way to log in, else the socket's code for the last host; KeepAlive and CancelDelete 0, 1 no reply, 2 not connected,
 /// 16 "-ERR"; Disconnect 0, 1 no reply, 32 "-ERR". POP3Error gives the text.
 class TOLMAIL_API TolvanPOP3 : public std::enable_shared_from_this<TolvanPOP3> {
 public:
@@ -117,6 +117,50 @@ public:
     void Messages(Ref<tolmail::Messages> value);
     /// The text of the last failed check or retrieval step ("No Error" when it passed).
     std::string POP3Error() const;
+
+    /// How the session is protected, a security_mode value: None (the default) plain
+    /// TCP; WhenOffered "STLS" when the server accepts it, else plain; Required "STLS"
+    /// or Connect fails with TlsFailed; Implicit TLS from the first byte (port 995).
+    int32_t Security() const;
+    /// Sets Security.
+    void Security(int32_t value);
+    /// A PEM file of certificate authorities to trust besides the system's (a private
+    /// authority's server); empty by default.
+    std::string CAFile() const;
+    /// Sets CAFile.
+    void CAFile(const std::string& value);
+    /// When true, TLS accepts any certificate: encrypted, but open to whoever sits in
+    /// between. Only for test servers. False by default.
+    bool SkipCertificateCheck() const;
+    /// Sets SkipCertificateCheck.
+    void SkipCertificateCheck(bool value);
+    /// When true, Connect logs in with "APOP" (RFC 1939): only a digest of the greeting's
+    /// timestamp and the password is sent. A greeting without a timestamp makes Connect
+    /// fail with LoginUnavailable; the password is then not sent in any other way.
+    bool UseAPOP() const;
+    /// Sets UseAPOP.
+    void UseAPOP(bool value);
+    /// When true, Connect logs in with "AUTH PLAIN" (RFC 5034) instead of USER and PASS.
+    bool UseAuthPlain() const;
+    /// Sets UseAuthPlain.
+    void UseAuthPlain(bool value);
+    /// Whether the password (USER/PASS or AUTH PLAIN) may cross an unencrypted connection
+    /// to a server on another machine. False by default, but the check applies only once
+    /// the session opts into the newer log-in rules, i.e. Security is not None or
+    /// UseAuthPlain is set; a component left at its defaults sends USER/PASS as it always
+    /// did. Refused: Connect fails with LoginUnavailable before the password is sent.
+    bool AllowPasswordWithoutTLS() const;
+    /// Sets AllowPasswordWithoutTLS.
+    void AllowPasswordWithoutTLS(bool value);
+    /// When true, GetMessages and GetMessageHeader first ask for the "UIDL" listing and
+    /// fill each Message's UniqueId. False by default.
+    bool FetchUniqueIds() const;
+    /// Sets FetchUniqueIds.
+    void FetchUniqueIds(bool value);
+    /// The server's "UIDL" listing, one "number id" line per message, each ending in CR
+    /// LF. Empty when the mailbox is empty, or when the server refused (POP3Error then
+    /// holds its reply) or the connection failed.
+    std::string UniqueIds();
 
     /// Shows the dialogue with the server to `sink`, line by line (null: no longer).
     /// The password is masked.

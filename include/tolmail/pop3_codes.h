@@ -50,6 +50,14 @@ inline constexpr int32_t QuitRefused = 32;
 /// GetMessage, GetMessageHeader: an unexpected reply, a line longer than
 /// socket_limit::LongestLine, or a message beyond the parser's limits.
 inline constexpr int32_t ProtocolError = 64;
+/// Connect: TLS could not protect the session (the handshake or the certificate check
+/// failed, or Security required STLS and the server refused it); the connection is
+/// closed and nothing was sent in clear after it. POP3Error begins "TLS failed: ".
+inline constexpr int32_t TlsFailed = 128;
+/// Connect: no safe way to log in: UseAPOP was set and the greeting carries no
+/// timestamp, or the password would have crossed the network unencrypted. The
+/// connection is closed; no password was sent.
+inline constexpr int32_t LoginUnavailable = 256;
 
 } // namespace tolmail::pop3_result
 

@@ -70,6 +70,7 @@ std::string Message::ReplyToName() const { return impl_->ReplyToName; }
 std::string Message::Priority() const { return impl_->Priority; }
 std::string Message::MessageText() const { return impl_->MessageText; }
 std::string Message::MessageId() const { return impl_->MessageId; }
+std::string Message::UniqueId() const { return impl_->UniqueId; }
 int32_t Message::MessageStatus() const { return impl_->MessageStatus; }
 std::string Message::CompleteHeader() const { return impl_->CompleteHeader; }
 std::string Message::FullMsgFilename() const { return impl_->FullMsgFilename; }

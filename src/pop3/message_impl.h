@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "tolmail/Attachments.h"
 #include "tolmail/Message.h"
@@ -35,6 +36,7 @@ public:
     std::string Priority;
     std::string MessageText;
     std::string MessageId;
+    std::string UniqueId;
     int32_t MessageStatus = 0;
     std::string CompleteHeader;
     std::string FullMsgFilename;
@@ -112,6 +114,9 @@ namespace pop3 {
 /// throws Error(errc::DuplicateKey) and adds nothing.
 Ref<Message> AddMessage(Messages& into, int32_t serverNumber, const WeakRef<TolvanPOP3>& owner,
                         const std::string& key = {});
+
+/// Gives `message` the id of server message `number` from a UIDL listing by number.
+void SetUniqueId(Message& message, const std::vector<std::string>& ids, int32_t number);
 
 // The header-line and message-body helpers share these.
 std::string UnfoldHeader(const std::string& text);

@@ -66,6 +66,20 @@ int32_t TolvanPOP3::TimeOut() const { return impl_->TimeOut; }
 void TolvanPOP3::Password(const std::string& value) { impl_->Password = value; }
 std::string TolvanPOP3::Password() const { return impl_->Password; }
 std::string TolvanPOP3::POP3Error() const { return impl_->POP3Error; }
+int32_t TolvanPOP3::Security() const { return impl_->Security; }
+void TolvanPOP3::Security(int32_t value) { impl_->Security = value; }
+std::string TolvanPOP3::CAFile() const { return impl_->CAFile; }
+void TolvanPOP3::CAFile(const std::string& value) { impl_->CAFile = value; }
+bool TolvanPOP3::SkipCertificateCheck() const { return impl_->SkipCertificateCheck; }
+void TolvanPOP3::SkipCertificateCheck(bool value) { impl_->SkipCertificateCheck = value; }
+bool TolvanPOP3::UseAPOP() const { return impl_->UseAPOP; }
+void TolvanPOP3::UseAPOP(bool value) { impl_->UseAPOP = value; }
+bool TolvanPOP3::UseAuthPlain() const { return impl_->UseAuthPlain; }
+void TolvanPOP3::UseAuthPlain(bool value) { impl_->UseAuthPlain = value; }
+bool TolvanPOP3::AllowPasswordWithoutTLS() const { return impl_->AllowPasswordWithoutTLS; }
+void TolvanPOP3::AllowPasswordWithoutTLS(bool value) { impl_->AllowPasswordWithoutTLS = value; }
+bool TolvanPOP3::FetchUniqueIds() const { return impl_->FetchUniqueIds; }
+void TolvanPOP3::FetchUniqueIds(bool value) { impl_->FetchUniqueIds = value; }
 
 Ref<tolmail::Messages> TolvanPOP3::Messages()
 {

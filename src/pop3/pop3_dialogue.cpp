@@ -1,10 +1,11 @@
-// The POP3 log-in and session commands (RFC 1939): greeting, USER, PASS, STAT over a
-// host list, then NOOP, RSET and QUIT.
+// The POP3 session (RFC 1939): greeting over a host list, TLS, the log-in's verdict and
+// STAT, then NOOP, RSET and QUIT.
 #include "codec/wordfunc.h"
 #include "pop3/pop3_impl.h"
 #include "pop3/session.h"
 #include "socket/connect_failure.h"
 #include "socket/host_list.h"
+#include "tolmail/security_mode.h"
 
 namespace tolmail {
 
@@ -63,22 +64,26 @@ int32_t TolvanPOP3::Connect()
 
     pop.Socket->Port(static_cast<uint16_t>(pop.Port));
     pop.Socket->TimeOut(pop.TimeOut);
+    pop.Socket->ImplicitTLS(pop.Security == security_mode::Implicit);
+    pop.Socket->TLSCAFile(pop.CAFile);
+    pop.Socket->TLSSkipVerification(pop.SkipCertificateCheck);
     socket::Dialogue talk = pop3::StatusDialogue(*pop.Socket);
     int32_t result = pop.ConnectHostList(talk);
     if (result != socket_result::Ok)
         return result;
     if (!Accepted(talk.reply(), pop.POP3Error, kNotPop3Server))
         return pop3_result::NotPop3Server;
+    const std::string greeting = talk.reply();  // APOP's timestamp is the one sent in the clear, before STLS
+    if (pop.Security == security_mode::WhenOffered || pop.Security == security_mode::Required) {
+        result = pop.StartTls(talk);
+        if (result != pop3_result::Ok)
+            return result;
+    }
 
     pop.raise(pop3_event::Verification);
-    talk.command("USER " + pop.Login);
-    result = talk.readReply();
-    if (result == socket_result::Ok) {
-        std::string pass = "PASS " + pop.Password;
-        talk.command(pass, "PASS ********");
-        socket::WipeText(pass);
-        result = talk.readReply();
-    }
+    result = pop.LogIn(talk, greeting);
+    if (result == pop3_result::LoginUnavailable)
+        return result;
     const std::string& reply = talk.reply();
     std::string failure = kLoginFailure + (reply.size() > 5 ? reply.substr(5) : std::string());
     if (Accepted(reply, pop.POP3Error, failure)) {
@@ -101,6 +106,9 @@ int32_t TolvanPOP3::Impl::ConnectHostList(socket::Dialogue& talk)
     for (std::string name; names.next(name);) {
         Socket->Host(name);
         result = Socket->Connect();
+        // A server whose certificate fails is not one to pass over for the next name.
+        if (result == socket_result::TlsFailed)
+            return TlsFailure(Socket->TLSError());
         if (result == socket_result::Ok) {
             result = talk.readReply();
             if (talk.reply().empty())

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "model/save_progress.h"
 #include "platform/hidden.h"
@@ -12,6 +13,7 @@
 #include "tolmail/TolvanPOP3.h"
 #include "tolmail/TolvanSocket.h"
 #include "tolmail/events.h"
+#include "tolmail/security_mode.h"
 
 namespace tolmail {
 
@@ -32,6 +34,13 @@ public:
     int32_t TimeOut = 15;
     std::string Password;
     std::string POP3Error;
+    int32_t Security = security_mode::None;
+    std::string CAFile;
+    bool SkipCertificateCheck = false;
+    bool UseAPOP = false;
+    bool UseAuthPlain = false;
+    bool AllowPasswordWithoutTLS = false;
+    bool FetchUniqueIds = false;
 
     // Private state.
     Ref<TolvanSocket> Socket;
@@ -53,6 +62,22 @@ public:
     /// accepts the connection into `talk`. socket_result::Ok, or the last socket code
     /// with POP3Error saying what happened.
     int32_t ConnectHostList(socket::Dialogue& talk);
+    /// "STLS" and the handshake: Ok when TLS protects the session (or WhenOffered and the
+    /// server declined); else TlsFailed with the connection closed.
+    int32_t StartTls(socket::Dialogue& talk);
+    /// Fails with TlsFailed: POP3Error "TLS failed: " + why.
+    int32_t TlsFailure(const std::string& why);
+    /// The log-in after the greeting (APOP, AUTH PLAIN or USER/PASS), as Security and the
+    /// log-in switches ask; the reply is left in `talk` for Connect to judge. The socket's
+    /// code of the last read, or LoginUnavailable (the connection closed, nothing secret
+    /// sent).
+    int32_t LogIn(socket::Dialogue& talk, const std::string& greeting);
+    /// "UIDL": true with the listing's lines (byte-stuffing undone) in `listing`; false
+    /// with POP3Error saying why (a listing cut short also ends the session).
+    bool ReadUniqueIds(std::string& listing);
+    /// When FetchUniqueIds is set: the listing's id of each message number; empty otherwise
+    /// or when the server gave none.
+    std::vector<std::string> UniqueIdsByNumber();
     /// "STAT": the message count and mailbox size.
     void ReadStatistics();
     /// "NOOP" or "RSET": NotConnected, Refused ("-ERR"), NoReply, else Ok.

@@ -53,10 +53,12 @@ int32_t TolvanPOP3::GetMessages(uint8_t param)
     // Messages handed out earlier stay valid for whoever holds them.
     Ref<tolmail::Messages> messages = LibraryAccess::create<tolmail::Messages>();
     pop.Messages = messages;
+    const std::vector<std::string> ids = pop.UniqueIdsByNumber();
     for (int32_t number = 1; number <= count; ++number) {
         if (TakeCancel(pop.CancelRequested))
             break;
         Ref<Message> message = pop3::AddMessage(*messages, number, weak_from_this());
+        pop3::SetUniqueId(*message, ids, number);
         int32_t result = message->GetMessage(param);
         if (result != pop3_result::Ok)
             return result;  // the message stays, as far as it was filled
@@ -73,13 +75,16 @@ int32_t TolvanPOP3::GetMessageHeader()
     if (!pop.Messages || pop.Messages->Count() != 0)
         pop.Messages = LibraryAccess::create<tolmail::Messages>();
     Ref<tolmail::Messages> messages = pop.Messages;
+    const std::vector<std::string> ids = pop.UniqueIdsByNumber();
     for (int32_t number = 1; number <= GetMessageCount(); ++number) {
         if (TakeCancel(pop.CancelRequested))
             break;
         Ref<Message> message;
         int32_t result = pop.FetchHeader(number, messages, weak_from_this(), message);
-        if (result == pop3_result::Ok)
+        if (result == pop3_result::Ok) {
+            pop3::SetUniqueId(*message, ids, number);
             continue;
+        }
         RemoveItem(*messages, message);
         return result;
     }

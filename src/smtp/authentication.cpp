@@ -6,13 +6,10 @@
 #include <utility>
 
 #include "codec/base64.h"
-#include "platform/net.h"
 
 namespace tolmail::smtp {
 
 namespace {
-
-constexpr uint32_t kNoAddress = 0xFFFFFFFF;
 
 std::string UpperAscii(std::string_view text)
 {
@@ -88,20 +85,6 @@ Mechanism ChooseMechanism(const Extensions& offered, bool haveToken, bool havePa
     if (Offers(offered, "LOGIN"))
         return Mechanism::Login;
     return Mechanism::None;
-}
-
-bool IsLoopbackAddress(std::string_view address)
-{
-    if (address == "::1")
-        return true;
-    const uint32_t parsed = platform::InetAddr(std::string(address));
-    // In network order the first byte is the lowest in memory: 127.0.0.0/8.
-    return parsed != kNoAddress && reinterpret_cast<const unsigned char*>(&parsed)[0] == 127;
-}
-
-bool MaySendSecret(bool encrypted, std::string_view peerAddress, bool allowedInClear)
-{
-    return encrypted || allowedInClear || IsLoopbackAddress(peerAddress);
 }
 
 std::string SaslBase64(std::string_view data)

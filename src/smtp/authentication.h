@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "socket/secret_rule.h"
+
 namespace tolmail::smtp {
 
 /// The service extensions an EHLO reply announces (RFC 5321 4.1.1.1), as far as this
@@ -28,12 +30,9 @@ enum class Mechanism { None, XOAuth2, Plain, Login };
 /// none of these.
 Mechanism ChooseMechanism(const Extensions& offered, bool haveToken, bool havePassword);
 
-/// True when `address` (dotted IPv4 or "::1") is one of this machine's loopback addresses.
-bool IsLoopbackAddress(std::string_view address);
-
-/// A password or token may go to the server only encrypted, to a server on this machine
-/// (nothing crosses a network), or when the caller allowed it in clear.
-bool MaySendSecret(bool encrypted, std::string_view peerAddress, bool allowedInClear);
+// The clear-text rule is the socket layer's, shared with POP3.
+using socket::IsLoopbackAddress;
+using socket::MaySendSecret;
 
 /// Base64 of `data` on one line, as SASL exchanges carry it.
 std::string SaslBase64(std::string_view data);

@@ -31,7 +31,8 @@ struct Outcome {
 };
 
 // Greets, takes USER, refuses PASS: enough to hear both lines, and the command ends at once.
-Script RefusesPassword() { return Replies({"+OK ready\r\n", "+OK\r\n", "-ERR no\r\n"}); }
+// fetch asks for STLS first (--tls auto); declined on loopback, the password still goes.
+Script RefusesPassword() { return Replies({"+OK ready\r\n", "-ERR no STLS\r\n", "+OK\r\n", "-ERR no\r\n"}); }
 
 class Accounts : public ::testing::Test {
 protected:

@@ -71,8 +71,9 @@ protected:
     }
     std::vector<std::string> Pop3(std::vector<std::string> args) const
     {
+        // The test server's certificate comes from the test authority.
         args.insert(args.begin(), {"fetch", "-q", "-s", Env("TOLMAIL_POP3_HOST", "127.0.0.1"), "-p",
-                                   Env("TOLMAIL_POP3_PORT"), "-u", kUser});
+                                   Env("TOLMAIL_POP3_PORT"), "-u", kUser, "--ca-file", Env("TOLMAIL_CA_FILE")});
         return args;
     }
 
@@ -185,6 +186,9 @@ TEST_F(CommandServers, ExitStatusesOnlyARealServerGives)
         {"unknown recipient", Smtp({"-f", "ann" + domain, "--to", "nobody-here" + domain, "-b", body.string()}),
          EX_NOUSER, "550"},
         {"refused password", Pop3({"--password-command", "echo wrong", "--list"}), EX_NOPERM, "log-in"},
+        {"certificate of an unknown authority",
+         {"fetch", "-q", "-s", Env("TOLMAIL_POP3_HOST", "127.0.0.1"), "-p", Env("TOLMAIL_POP3_PORT"), "-u", kUser},
+         EX_UNAVAILABLE, "TLS failed: certificate verification failed"},
         {"nothing listening", Smtp({"-f", "ann" + domain, "--to", kUser + domain, "-b", body.string(), "-p", "1"}),
          EX_NOHOST, "Connection refused"},
         {"test authority not trusted",
@@ -203,6 +207,55 @@ TEST_F(CommandServers, ExitStatusesOnlyARealServerGives)
         EXPECT_EQ(run.exitCode, c.status) << run.err;
         EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
     }
+}
+
+TEST_F(CommandServers, StlsAndImplicitTlsFetchTheMessageIntact)
+{
+    TOLMAIL_NEED_ENV("TOLMAIL_POP3S_PORT");
+    const struct {
+        const char* mode;
+        std::string port;
+    } cases[] = {{"starttls", Env("TOLMAIL_POP3_PORT")}, {"implicit", Env("TOLMAIL_POP3S_PORT")}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        ASSERT_TRUE(tolmail::testing::DeliverToMaildir(kUser, "Subject: sealed\n\nfirst line\n.second\n"));
+        const fs::path saved = root_ / c.mode;
+        fs::create_directory(saved);
+        const Outcome run = Run(Pop3({"--tls", c.mode, "-p", c.port, "--save-dir", saved.string(), "--delete"}));
+        ASSERT_EQ(run.exitCode, EX_OK) << run.err;
+        EXPECT_EQ(command::Contents(saved / "message-1.txt"), "first line\r\n.second\r\n");
+    }
+}
+
+TEST_F(CommandServers, NewFetchesOnlyWhatNoEarlierRunSaved)
+{
+    const auto deliver = [](const char* subject) {
+        return tolmail::testing::DeliverToMaildir(kUser, std::string("Subject: ") + subject + "\n\n" + subject + "\n");
+    };
+    ASSERT_TRUE(deliver("first"));
+    const struct {
+        const char* deliverBefore;  // nullptr: nothing new arrives
+        std::vector<std::string> saved;
+    } runs[] = {{nullptr, {"first\r\n"}}, {nullptr, {}}, {"second", {"second\r\n"}}};
+    int number = 0;
+    for (const auto& run : runs) {
+        SCOPED_TRACE(++number);
+        if (run.deliverBefore) {
+            ASSERT_TRUE(deliver(run.deliverBefore));
+        }
+        const fs::path saved = root_ / ("run" + std::to_string(number));
+        fs::create_directory(saved);
+        const Outcome fetched = Run(Pop3({"--new", "--save-dir", saved.string()}));
+        ASSERT_EQ(fetched.exitCode, EX_OK) << fetched.err;
+        std::vector<std::string> texts;
+        for (const auto& entry : fs::directory_iterator(saved))
+            texts.push_back(command::Contents(entry.path()));
+        EXPECT_EQ(texts, run.saved);
+    }
+    // The ids are kept per user and server, owner-only, under the state directory.
+    const fs::path state = root_ / ".local/state/tolmail";
+    ASSERT_TRUE(fs::is_directory(state));
+    EXPECT_EQ(fs::status(state).permissions() & fs::perms::group_all, fs::perms::none);
 }
 
 } // namespace

@@ -21,6 +21,7 @@
 
 #include "support/command_process.h"
 #include "support/loopback_peer.h"
+#include "support/tls_test_peer.h"
 
 namespace tolmail::cli {
 namespace {
@@ -496,6 +497,50 @@ TEST_F(FetchCommand, DeleGoesOutOnlyForMessagesDeliveredWhole)
         EXPECT_TRUE(FilesIn(maildir / "tmp").empty()) << "a delivery that failed leaves nothing in tmp/";
         EXPECT_EQ(LeftInTmp(), 0u);
     }
+}
+
+TEST_F(FetchCommand, ACertificateThatFailsEndsTheRunBeforeAnyPasswordWithItsReason)
+{
+    const struct {
+        const char* mode;
+        const tls_peer::Credential& credential;
+        std::string says;
+    } cases[] = {
+        {"implicit", tls_peer::Pki().unknownIssuer, "the certificate was not issued by a trusted authority"},
+        {"starttls", tls_peer::Pki().otherHost, "the certificate is for another host name"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.mode);
+        const bool implicit = c.mode == std::string("implicit");
+        std::string heard;
+        loopback::Peer server([&](int fd) {
+            if (!implicit) {
+                loopback::sendAll(fd, "+OK ready\r\n");
+                loopback::readUntil(fd, heard, "\r\n", 0, loopback::after(loopback::kWaitMs));
+                loopback::sendAll(fd, "+OK go ahead\r\n");
+            }
+            tls_peer::SocketTlsServer tls(fd, c.credential);
+            if (tls.handshake("+OK ready\r\n"))
+                heard += tls.readUntil("\r\n");
+        });
+        const Outcome run = Run({"fetch", "--server", "127.0.0.1", "--port", std::to_string(server.port()), "--user",
+                                 "demo", "--timeout", "5", "--quiet", "--tls", c.mode, "--ca-file",
+                                 tls_peer::Pki().caFile});
+        server.join();
+        EXPECT_EQ(run.exitCode, EX_UNAVAILABLE) << run.err;
+        EXPECT_NE(run.err.find("TLS failed: certificate verification failed: " + c.says), std::string::npos) << run.err;
+        EXPECT_EQ(heard, implicit ? "" : "STLS\r\n");
+    }
+}
+
+TEST_F(FetchCommand, NewWithoutUniqueIdsAtTheServerSavesNothing)
+{
+    Pop3Peer peer(Mailbox{{kGood}});
+    const Outcome run = Run(Fetch(peer, {"--new", "--save-dir", save_.string()}));
+    EXPECT_EQ(run.exitCode, EX_UNAVAILABLE) << run.err;
+    EXPECT_NE(run.err.find("no unique ids"), std::string::npos) << run.err;
+    EXPECT_TRUE(fs::is_empty(save_));
+    EXPECT_FALSE(peer.heard("RETR 1"));
 }
 
 } // namespace

@@ -21,7 +21,9 @@
 #include "progress.h"
 #include "private_cache.h"
 #include "save_dir.h"
+#include "seen_ids.h"
 #include "terminal_text.h"
+#include "tls_mode.h"
 #include "verbose.h"
 #include "tolmail/TolvanPOP3.h"
 #include "tolmail/file_codes.h"
@@ -44,7 +46,17 @@ const char* const kFetchUsage =
     "\n"
     "server:\n"
     "  -s, --server HOST[;HOST...]  servers tried in order (default 127.0.0.1)\n"
-    "  -p, --port N              server port, 1 to 65534 (default 110)\n"
+    "  -p, --port N              server port, 1 to 65534 (default 110; 995 with\n"
+    "                            --tls implicit)\n"
+    "  --tls MODE                how the session is protected: auto (default) STLS when\n"
+    "                            the server accepts it, else plain, and then the password\n"
+    "                            goes only to a server on this machine; starttls: STLS\n"
+    "                            or fail; implicit: TLS from the first byte (port 995);\n"
+    "                            off: plain TCP, the password in clear\n"
+    "  --ca-file FILE            also trust the certificate authorities in this PEM file\n"
+    "                            (a server with a private authority's certificate)\n"
+    "  --insecure                accept any certificate (test servers only: the session\n"
+    "                            is then open to whoever sits in between)\n"
     "  --timeout S               seconds to wait for each reply, 5 to 1500 (default 15)\n"
     "  -u, --user LOGIN          mailbox user name (required, here or in the account)\n"
     "  --password-file FILE      the password is the first line of FILE (a regular,\n"
@@ -83,6 +95,11 @@ const char* const kFetchUsage =
     "                            server once it was received whole and every copy asked\n"
     "                            for (text, attachments, .eml file, Maildir) was written\n"
     "                            whole (the server removes them at log-off)\n"
+    "  --new                     only the messages not fetched before: the server's unique\n"
+    "                            ids (UIDL) of the messages saved whole are kept in\n"
+    "                            $XDG_STATE_HOME/tolmail (else ~/.local/state/tolmail),\n"
+    "                            one file per user and server; a server without unique\n"
+    "                            ids ends the run (status 69)\n"
     "  --alternative TYPE        which text of a multipart/alternative message becomes its\n"
     "                            text: PLAIN (default) or HTML (any letter case)\n"
     "  --cache-dir DIR           where parts over 1 MiB wait until they are saved\n"
@@ -103,7 +120,8 @@ const char* const kFetchUsage =
     "      password command's output is empty\n"
     "  66  the password file is missing or unreadable\n"
     "  68  no server could be reached\n"
-    "  69  the server refused the service (a command of the session)\n"
+    "  69  the server refused the service (a command of the session), TLS failed (the\n"
+    "      reason is shown), or there is no safe way to log in\n"
     "  70  internal error\n"
     "  71  the socket layer did not start\n"
     "  73  a file could not be created\n"
@@ -119,12 +137,18 @@ constexpr int32_t kKeepTextOnDisk = 4;
 // GetMessage: also keep the whole message as it arrived in a file of the cache.
 constexpr int32_t kKeepWhole = 8;
 constexpr long kShortestTimeOut = 5;
+constexpr long kPop3Port = 110;
+constexpr long kPop3sPort = 995;
 constexpr const char* kNoError = "No Error";
 
 struct Options {
     std::string server = "127.0.0.1";
     std::optional<long> port, timeout;
     std::string user, passwordFile, passwordCommand, saveDir, alternative, cacheDir, maildir;
+    int32_t security = security_mode::WhenOffered;
+    std::string caFile;
+    bool insecure = false;
+    bool onlyNew = false;
     bool list = false, del = false, keep = false, quiet = false, help = false, version = false;
     bool verbose = false;
 };
@@ -133,6 +157,9 @@ constexpr KnownOption kFetchOptions[] = {
     {"server", 's', KnownOption::Text},
     {"port", 'p', KnownOption::Number, kLowestPort, kHighestPort},
     {"timeout", 0, KnownOption::Number, kShortestTimeOut, kLongestTimeOut},
+    {"tls", 0, KnownOption::Text},
+    {"ca-file", 0, KnownOption::Text},
+    {"insecure", 0, KnownOption::Flag},
     {"user", 'u', KnownOption::Text},
     {"password-file", 0, KnownOption::Text},
     {"password-command", 0, KnownOption::Text},
@@ -141,6 +168,7 @@ constexpr KnownOption kFetchOptions[] = {
     {"list", 'l', KnownOption::Flag},
     {"save-dir", 'd', KnownOption::Text},
     {"delete", 0, KnownOption::Flag},
+    {"new", 0, KnownOption::Flag, 0, 0, true},
     {"keep", 0, KnownOption::Flag},
     {"maildir", 0, KnownOption::Text},
     {"alternative", 0, KnownOption::Text},
@@ -150,6 +178,16 @@ constexpr KnownOption kFetchOptions[] = {
     {"help", 'h', KnownOption::Flag},
     {"version", 'V', KnownOption::Flag},
 };
+
+/// A switch: on when given on the command line (no value); an account file says yes or no.
+bool Switch(const std::string& name, const std::string& value)
+{
+    if (value.empty() || value == "yes" || value == "true" || value == "on" || value == "1")
+        return true;
+    if (value == "no" || value == "false" || value == "off" || value == "0")
+        return false;
+    throw UsageError(name + ": '" + value + "' is neither yes nor no");
+}
 
 /// Fills `o`; throws UsageError.
 void ParseArgs(int argc, char** argv, Options& o)
@@ -162,6 +200,12 @@ void ParseArgs(int argc, char** argv, Options& o)
             o.port = given.number;
         else if (name == "timeout")
             o.timeout = given.number;
+        else if (name == "tls")
+            o.security = SecurityMode(given.text);
+        else if (name == "ca-file")
+            o.caFile = given.text;
+        else if (name == "insecure")
+            o.insecure = Switch(name, given.text);
         else if (name == "user")
             o.user = given.text;
         else if (name == "password-file")
@@ -178,6 +222,8 @@ void ParseArgs(int argc, char** argv, Options& o)
             o.list = true;
         else if (name == "delete")
             o.del = true;
+        else if (name == "new")
+            o.onlyNew = true;
         else if (name == "keep")
             o.keep = true;
         else if (name == "maildir")
@@ -279,6 +325,7 @@ struct Targets {
     const SaveDir* dir = nullptr;
     bool whole = false;
     Maildir* maildir = nullptr;
+    SeenIds* seen = nullptr;  // --new: records each message saved whole
 };
 
 /// Delivers the message into the Maildir; EX_OK or the exit status of the failure.
@@ -340,6 +387,8 @@ int DownloadAll(TolvanPOP3& pop3, const Targets& to, const std::string& cache, P
             ++failed;
             continue;
         }
+        if (to.seen)
+            to.seen->saved(message->UniqueId());
         if (!deleteSaved)
             continue;
         if (int32_t result = message->DeleteAtServer(); result != pop3_result::Ok)
@@ -353,16 +402,38 @@ int DownloadAll(TolvanPOP3& pop3, const Targets& to, const std::string& cache, P
     return firstFailure;
 }
 
+/// --new: drops from the collection every message an earlier run saved, remembering
+/// which of those the server still holds. EX_OK, or EX_UNAVAILABLE when the server gave
+/// no unique ids to tell them by.
+int KeepOnlyNew(TolvanPOP3& pop3, SeenIds& seen)
+{
+    Ref<Messages> messages = pop3.Messages();
+    for (int32_t position = messages->Count(); position >= 1; --position) {
+        const std::string id = messages->Item(Variant(position))->UniqueId();
+        if (id.empty())
+            return Report("--new", "the server gives no unique ids of its messages (UIDL), so new mail cannot be told "
+                                   "from old" + (Words(pop3).empty() ? std::string() : ": " + Printable(Words(pop3))),
+                          EX_UNAVAILABLE);
+        seen.stillAtServer(id);
+        if (seen.seen(id))
+            messages->Remove(Variant(position));
+    }
+    return EX_OK;
+}
+
 /// Logs in, lists or downloads, logs off; the exit status.
 int Fetch(const Options& o, const std::string& password, const std::optional<SaveDir>& dir,
-          std::optional<Maildir>& maildir, const std::string& cache)
+          std::optional<Maildir>& maildir, const std::string& cache, SeenIds* seen)
 {
     // The messages and their temporary files go before the caller's cache does.
     Ref<TolvanPOP3> pop3 = TolvanPOP3::Create();
-    const long port = o.port.value_or(110);
+    const long port = o.port.value_or(DefaultPort(o.security, kPop3Port, kPop3sPort));
     pop3->Host(o.server);
     pop3->Port(static_cast<int16_t>(static_cast<uint16_t>(port)));
     pop3->TimeOut(static_cast<int32_t>(o.timeout.value_or(15)));
+    pop3->Security(o.security);
+    pop3->CAFile(o.caFile);
+    pop3->SkipCertificateCheck(o.insecure);
     pop3->Login(o.user);
     pop3->Password(password);
     pop3->CachedDirectory(cache);
@@ -381,19 +452,29 @@ int Fetch(const Options& o, const std::string& password, const std::optional<Sav
 
     // The header pass makes the message objects that the download then fills.
     int status = EX_OK;
+    pop3->FetchUniqueIds(seen != nullptr);
     const int32_t headers = pop3->GetMessageHeader();
     sink->finish("reading headers");
     if (headers != pop3_result::Ok)
         status = Report("reading the message headers (nothing was downloaded)", Source::Pop3Session, headers,
                         Words(*pop3));
+    if (status == EX_OK && seen)
+        status = KeepOnlyNew(*pop3, *seen);
     const bool download = dir || maildir;
     if (o.list || !download)
         PrintList(*pop3);
     bool sessionLost = false;
     if (status == EX_OK && download) {
-        const Targets to{dir ? &*dir : nullptr, o.keep, maildir ? &*maildir : nullptr};
+        const Targets to{dir ? &*dir : nullptr, o.keep, maildir ? &*maildir : nullptr, seen};
         status = DownloadAll(*pop3, to, cache, *sink, o.del, sessionLost);
         sink->finishRetrieving();
+        if (seen && !seen->store()) {
+            const int failure = Report("cannot record the messages fetched in " + Printable(seen->path()),
+                                       Printable(seen->why()) + " (the next --new run fetches them again)",
+                                       EX_CANTCREAT);
+            if (status == EX_OK)
+                status = failure;
+        }
     }
     if (const int32_t logoff = pop3->Disconnect(); logoff != pop3_result::Ok && !sessionLost) {
         const int failure =
@@ -416,6 +497,8 @@ int RunFetch(int argc, char** argv)
         std::fputs(o.help ? "" : "\n", stdout);
         return EX_OK;
     }
+    if (o.insecure)
+        WarnInsecure();
     const std::string password =
         FindPassword({o.passwordFile, o.passwordCommand, o.server.substr(0, o.server.find(';')), o.user});
     std::optional<SaveDir> dir;
@@ -441,7 +524,13 @@ int RunFetch(int argc, char** argv)
         cache += '/';
     }
     // An exception ends the command in main, after the cache is gone.
-    return Fetch(o, password, dir, maildir, cache);
+    std::optional<SeenIds> seen;
+    if (o.onlyNew) {
+        seen.emplace(o.server, o.port.value_or(DefaultPort(o.security, kPop3Port, kPop3sPort)), o.user);
+        if (!seen->load())
+            return Report("cannot read " + Printable(seen->path()), Printable(seen->why()), EX_NOINPUT);
+    }
+    return Fetch(o, password, dir, maildir, cache, seen ? &*seen : nullptr);
 }
 
 } // namespace tolmail::cli

@@ -52,6 +52,8 @@ constexpr Row kTable[] = {
     {Source::Pop3Connect, pop3_result::LoginRefused, {EX_NOPERM, "log-in refused"}},
     {Source::Pop3Connect, socket_result::NotConnected, {EX_TEMPFAIL, "the connection was lost"}},
     {Source::Pop3Connect, pop3_result::NotPop3Server, {EX_PROTOCOL, "not a POP3 server"}},
+    {Source::Pop3Connect, pop3_result::TlsFailed, {EX_UNAVAILABLE, "no protected session"}},
+    {Source::Pop3Connect, pop3_result::LoginUnavailable, {EX_UNAVAILABLE, "no way to log in safely"}},
     {Source::Pop3Connect, socket_result::LayerFailed, {EX_OSERR, "the socket layer did not start"}},
 
     {Source::Pop3Session, pop3_result::Ok, {EX_OK, "done"}},
