@@ -1,6 +1,5 @@
 // TolvanSMTP's log-in after EHLO (RFC 4954): the mechanism chosen, the secret's checks,
 // and each mechanism's exchange. Every buffer that held the secret is wiped after use.
-#include "platform/net.h"
 #include "smtp/authentication.h"
 #include "smtp/smtp_impl.h"
 #include "socket/dialogue.h"
@@ -13,7 +12,6 @@ using socket::FirstRead;
 using socket::WipeText;
 
 constexpr const char* kMasked = "********";
-constexpr uint32_t kNoAddress = 0xFFFFFFFF;
 
 std::string Listed(const std::vector<std::string>& names)
 {
@@ -24,15 +22,6 @@ std::string Listed(const std::vector<std::string>& names)
 }
 
 } // namespace
-
-std::string TolvanSMTP::Impl::peerAddress() const
-{
-    const std::string host = socket->Host();
-    uint32_t address = platform::InetAddr(host);
-    if (address == kNoAddress && !platform::GetHostByName(host, address))
-        return {};
-    return platform::InetNtoa(address);
-}
 
 int32_t TolvanSMTP::Impl::authenticate(const smtp::Extensions& offered)
 {
@@ -45,7 +34,7 @@ int32_t TolvanSMTP::Impl::authenticate(const smtp::Extensions& offered)
                       ? std::string("The server offers no authentication")
                       : "The server offers no authentication mechanism usable with the credentials given (it offers " +
                             Listed(offered.authMechanisms) + ")";
-    else if (!smtp::MaySendSecret(encrypted, peerAddress(), allowPasswordWithoutTls))
+    else if (!smtp::MaySendSecret(encrypted, socket::PeerAddress(*socket), allowPasswordWithoutTls))
         refusal = "The password was not sent: the connection is not encrypted and the server is on another "
                   "machine (Security or AllowPasswordWithoutTLS allows it)";
     if (!refusal.empty()) {

@@ -82,8 +82,6 @@ private:
     bool authPlain();
     bool authLogin();
     bool authXOAuth2();
-    /// The address the connection goes to, as text ("" when the host name does not resolve).
-    std::string peerAddress() const;
     /// "Host is down.": the socket layer's text for its error 10064.
     static std::string hostDownText();
     /// NoSender with SMTPError set when FromEmail could break out of MAIL FROM; Ok otherwise.
