@@ -82,22 +82,10 @@ int32_t TolvanSMTP::Impl::SendMessageFile(const std::string& filename)
         smtpError = fileFailureText(opened);
         return smtp_result::AttachmentFailed;
     }
-    if (message.FromEmail.empty()) {
-        smtpError = "FromEmail properties cannot be blank";
-        return smtp_result::NoSender;
-    }
-    if (message.recipients.empty()) {
-        smtpError = "No Recepient";
-        return smtp_result::NoRecipient;
-    }
-    if (!socket->Connected()) {
-        if (const int32_t rc = Connect(); rc != smtp_result::Ok)
-            return rc;
-    }
-    if (!socket->Connected()) {
-        smtpError = hostDownText();
-        return smtp_result::HostDown;
-    }
+    if (const int32_t rc = checkEnvelope(); rc != smtp_result::Ok)
+        return rc;
+    if (const int32_t rc = ensureConnected(); rc != smtp_result::Ok)
+        return rc;
     raise(smtp_event::SendingEnvelope);
     // '<' as a character: "<" + std::string&& draws a false -Wrestrict from GCC 12 (bug 105651).
     if (const int32_t rc = sendEnvelope('<' + codec::TrimBlanks(message.FromEmail) + '>'); rc != smtp_result::Ok)

@@ -86,6 +86,11 @@ private:
     static std::string hostDownText();
     /// NoSender with SMTPError set when FromEmail could break out of MAIL FROM; Ok otherwise.
     int32_t checkSenderSyntax();
+    /// Connects unless connected: Ok, Connect's failure, or HostDown with its text when
+    /// the connection is gone all the same.
+    int32_t ensureConnected();
+    /// A sender and at least one recipient: Ok, NoSender or NoRecipient.
+    int32_t checkEnvelope();
     smtp::RaiseEvent progressRaiser();
     int32_t sendMime();
     int32_t sendPlain();

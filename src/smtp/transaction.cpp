@@ -46,6 +46,16 @@ int32_t TolvanSMTP::Impl::Send()
 {
     if (const int32_t rc = checkSenderSyntax(); rc != smtp_result::Ok)
         return rc;
+    if (const int32_t rc = ensureConnected(); rc != smtp_result::Ok)
+        return rc;
+    if (const int32_t rc = checkEnvelope(); rc != smtp_result::Ok)
+        return rc;
+    raise(smtp_event::SendingEnvelope);
+    return message.UseMIME ? sendMime() : sendPlain();
+}
+
+int32_t TolvanSMTP::Impl::ensureConnected()
+{
     if (!socket->Connected()) {
         if (const int32_t rc = Connect(); rc != smtp_result::Ok)
             return rc;
@@ -54,6 +64,11 @@ int32_t TolvanSMTP::Impl::Send()
         smtpError = hostDownText();
         return smtp_result::HostDown;
     }
+    return smtp_result::Ok;
+}
+
+int32_t TolvanSMTP::Impl::checkEnvelope()
+{
     if (message.FromEmail.empty()) {
         smtpError = "FromEmail properties cannot be blank";
         return smtp_result::NoSender;
@@ -62,8 +77,7 @@ int32_t TolvanSMTP::Impl::Send()
         smtpError = "No Recepient";
         return smtp_result::NoRecipient;
     }
-    raise(smtp_event::SendingEnvelope);
-    return message.UseMIME ? sendMime() : sendPlain();
+    return smtp_result::Ok;
 }
 
 int32_t TolvanSMTP::Impl::sendEnvelope(const std::string& mailFrom)

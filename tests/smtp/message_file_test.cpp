@@ -121,9 +121,12 @@ TEST_F(SmtpMessageFile, SendsTheFileAsItStandsWithCrLfAndStuffedDots)
     // A few MiB in lines of every length around the read size, many starting with a dot.
     std::string big, bigWire;
     for (size_t i = 0; big.size() < 3 * 1024 * 1024; ++i) {
-        const std::string line = (i % 3 == 0 ? "." : "") + std::string(i % 997, static_cast<char>('a' + i % 26));
-        big += line + "\n";
-        bigWire += (i % 3 == 0 ? "." : "") + line + "\r\n";
+        // Built by appends: GCC 12 at -O3 takes "literal" + std::string&& for an
+        // overlapping copy (bug 105651).
+        std::string line(i % 3 == 0 ? 1 : 0, '.');
+        line.append(i % 997, static_cast<char>('a' + i % 26));
+        big.append(line).append("\n");
+        bigWire.append(i % 3 == 0 ? "." : "").append(line).append("\r\n");
     }
     const struct {
         const char* name;
