@@ -10,6 +10,8 @@
 #include <cstring>
 #include <fstream>
 
+#include "write_all.h"
+
 namespace tolmail::cli {
 
 namespace {
@@ -44,19 +46,6 @@ bool MakeDirectories(const std::string& path)
         const std::string part = path.substr(0, at);
         if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
             return false;
-    }
-    return true;
-}
-
-bool WriteAll(int fd, const std::string& text)
-{
-    for (size_t at = 0; at < text.size();) {
-        const ssize_t n = ::write(fd, text.data() + at, text.size() - at);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        at += static_cast<size_t>(n);
     }
     return true;
 }
@@ -110,11 +99,12 @@ bool SeenIds::store()
         return false;
     }
     // The file must be on the disk before it replaces the old one.
-    const bool written = WriteAll(fd, text) && ::fsync(fd) == 0;
-    const int error = errno;
+    int failure = WriteAll(fd, text.data(), text.size());
+    if (failure == 0 && ::fsync(fd) != 0)
+        failure = errno;
     const bool closed = ::close(fd) == 0;
-    if (!written || !closed || ::rename(temp.c_str(), path_.c_str()) != 0) {
-        why_ = std::strerror(written && closed ? errno : error);
+    if (failure != 0 || !closed || ::rename(temp.c_str(), path_.c_str()) != 0) {
+        why_ = std::strerror(failure != 0 ? failure : errno);
         ::unlink(temp.c_str());
         return false;
     }
