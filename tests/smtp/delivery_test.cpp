@@ -2,9 +2,6 @@
 // encoding, parsed by Python's email package, decodes to the original bytes.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +9,7 @@
 #include <sstream>
 #include <thread>
 
+#include "smtp/postfix_files.h"
 #include "support/servers.h"
 
 namespace fs = std::filesystem;
@@ -21,35 +19,9 @@ namespace {
 
 const char* const kPython = "/usr/bin/python3";
 
-std::string slurp(const fs::path& p)
-{
-    std::ifstream f(p, std::ios::binary);
-    std::ostringstream s;
-    s << f.rdbuf();
-    return s.str();
-}
-
 void spit(const fs::path& p, const std::string& data)
 {
     std::ofstream(p, std::ios::binary) << data;
-}
-
-/// Runs a program and returns its exit status (-1 when it could not run).
-int run(const std::vector<std::string>& args)
-{
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::string randomBytes(size_t n, std::mt19937& rng)
@@ -127,14 +99,14 @@ TEST(SmtpPostfixDelivery, EveryEncodingArrivesIntact)
     checks.push_back("lines.bin=" + (dir / "lines.bin").string());
     checks.push_back(loose + "=" + (dir / loose).string());
 
-    ASSERT_EQ(run(args), 0);
+    ASSERT_EQ(postfix_files::RunProgram(args), 0);
 
     // Delivery is asynchronous: wait, within bounds, for the file with our subject.
     fs::path delivered;
     for (int i = 0; i < 200 && delivered.empty(); ++i) {
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(newDir, ec)) {
-            if (slurp(entry.path()).find("Subject: " + subject) != std::string::npos)
+            if (postfix_files::Slurp(entry.path()).find("Subject: " + subject) != std::string::npos)
                 delivered = entry.path();
         }
         if (delivered.empty())
@@ -146,7 +118,7 @@ TEST(SmtpPostfixDelivery, EveryEncodingArrivesIntact)
                                       (fs::path(TOLMAIL_TESTS_DIR "/smtp") / "check_delivery.py").string(),
                                       delivered.string()};
     check.insert(check.end(), checks.begin(), checks.end());
-    EXPECT_EQ(run(check), 0);
+    EXPECT_EQ(postfix_files::RunProgram(check), 0);
     fs::remove(delivered);
     fs::remove_all(dir);
 }

@@ -3,9 +3,6 @@
 // authority not trusted here are refused with their own codes.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -13,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "smtp/postfix_files.h"
 #include "support/servers.h"
 #include "tolmail/TolvanSMTP.h"
 #include "tolmail/security_mode.h"
@@ -25,42 +23,17 @@ namespace smtp_result = tolmail::smtp_result;
 
 namespace {
 
-std::string Slurp(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 /// The delivered file whose Subject is `subject`, waited for within bounds; empty when none came.
 fs::path AwaitDelivery(const fs::path& newDir, const std::string& subject)
 {
     for (int i = 0; i < 200; ++i) {
         std::error_code ignored;
         for (const auto& entry : fs::directory_iterator(newDir, ignored))
-            if (Slurp(entry.path()).find("Subject: " + subject + "\n") != std::string::npos)
+            if (postfix_files::Slurp(entry.path()).find("Subject: " + subject + "\n") != std::string::npos)
                 return entry.path();
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
     return {};
-}
-
-int RunProgram(const std::vector<std::string>& args)
-{
-    const pid_t pid = fork();
-    if (pid == 0) {
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    int status = 0;
-    if (pid < 0 || waitpid(pid, &status, 0) != pid)
-        return -1;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 tolmail::Ref<TolvanSMTP> Submitter(const char* portVariable, int32_t security, const std::string& password)
@@ -117,8 +90,8 @@ TEST(SmtpTlsDelivery, SubmissionAndImplicitPortsDeliverTheAttachmentIntact)
 
         const fs::path delivered = AwaitDelivery(newDir, subject);
         ASSERT_FALSE(delivered.empty()) << "no message in " << newDir;
-        EXPECT_EQ(RunProgram({"/usr/bin/python3", TOLMAIL_TESTS_DIR "/smtp/check_delivery.py", delivered.string(),
-                       "random.bin=" + (dir / "random.bin").string()}),
+        EXPECT_EQ(postfix_files::RunProgram({"/usr/bin/python3", TOLMAIL_TESTS_DIR "/smtp/check_delivery.py",
+                                             delivered.string(), "random.bin=" + (dir / "random.bin").string()}),
                   0);
         fs::remove(delivered);
     }
