@@ -17,6 +17,10 @@ namespace tolmail::server::tables {
 /// The flags every dual interface of the library carries.
 inline constexpr uint16_t kDualFlags = TM_TYPEFLAG_DUAL | TM_TYPEFLAG_NONEXTENSIBLE | TM_TYPEFLAG_OLEAUTOMATION;
 
+/// The arguments of both mail components' progress event.
+inline constexpr Param kProgressEventParams[] = {
+    {"paramtext", TM_VT_BSTR}, {"task", TM_VT_I4}, {"param1", TM_VT_I4}, {"param2", TM_VT_I4}};
+
 /// The C++ object an invoker was called on (the dispatch hands the table's own class only).
 template <class T>
 T& Self(void* self)
