@@ -215,6 +215,16 @@ TEST(LibraryTableAbi, RetrievedMailboxIndexesByDefaultAndEnumeratesInOrder)
     each->vtbl->Release(each);
     EXPECT_EQ(subjects, (std::vector<std::string>{"one", "two"}));
 
+    // The collection handed to another component by reference is the same collection there.
+    TmDispatch* other = Create("TolvanPOP3");
+    EXPECT_EQ(Call(other, IdOf(other, "Messages"), TM_DISPATCH_PROPERTYPUTREF, {Object(list)}).hr, TM_S_OK);
+    {
+        Call adopted(other, IdOf(other, "Messages"), kGet);
+        ASSERT_EQ(adopted.value.vt, TM_VT_DISPATCH);
+        EXPECT_EQ(Call(adopted.value.u.object, IdOf(list, "Count"), kGet).value.u.i4, 2);
+    }
+    other->vtbl->Release(other);
+
     EXPECT_EQ(Call(pop3, IdOf(pop3, "Disconnect"), kMethod).value.u.i4, tolmail::pop3_result::Ok);
     EXPECT_EQ(pop3->vtbl->Unadvise(pop3, cookie), TM_S_OK);
     pop3->vtbl->Release(pop3);
