@@ -42,7 +42,7 @@ const Member kCounterMembers[] = {
      [](void*, Arguments& a, Variant& r) { r = a.Long(0) + (a.IsMissing(1) ? 0 : a.Long(1)); }},
     {"Swap", kSwap, Method, TM_VT_EMPTY, kRefParam,
      [](void*, Arguments& a, Variant&) {
-         if (a.Value(0).isString())
+         if (a.Value(0).isString() && a.String(0).rfind("swapped:", 0) != 0)
              a.SetByRef(0, "swapped:" + a.String(0));
      }},
     {"Fail", kFail, Method, TM_VT_EMPTY, kIndexParam,
