@@ -239,7 +239,9 @@ TmResult Invoke(TmDispatch* self, int32_t dispid, uint16_t flags, TmVariant* arg
         if (!invoker)
             return Failure(error, TM_DISP_E_MEMBERNOTFOUND, info.source,
                            std::string("Member not found: ") + member->name + " cannot be " +
-                               (put ? "assigned" : (member->access & Method) ? "read as a property" : "called"));
+                               (put                         ? "assigned"
+                                : (member->access & Method) ? "read as a property"
+                                                            : "read"));
         return CallMember(*o, *member, invoker, put, args, argCount, result, error);
     } catch (const Error& e) {
         if (IsDispatchResult(e.code()))
