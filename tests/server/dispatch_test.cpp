@@ -104,6 +104,14 @@ TEST_F(Dispatch, ArgumentsAreCoercedAsAHostCoercesThem)
         ASSERT_EQ(call.hr, TM_S_OK) << call.error.description;
         EXPECT_EQ(call.value.u.i4, c.sum);
     }
+    // More arguments than a call keeps at hand, one of them written back.
+    TmVariant total{};
+    Call many(object, toy::kSum, kMethod, {I4(1), I4(2), I4(3), I4(4), I4(5), I4(6), I4(7), Str("8"), I4(9), Ref(&total)});
+    ASSERT_EQ(many.hr, TM_S_OK) << many.error.description;
+    EXPECT_EQ(many.value.u.i4, 45);
+    EXPECT_EQ(total.vt, TM_VT_I4);
+    EXPECT_EQ(total.u.i4, 45);
+
     EXPECT_EQ(Call(object, toy::kFlag, kPut, {Str("True")}).hr, TM_S_OK);
     Call flag(object, toy::kFlag, kGet);
     EXPECT_EQ(flag.value.vt, TM_VT_BOOL);
@@ -152,11 +160,11 @@ TEST_F(Dispatch, ByReferenceArgumentsAreWrittenBackOnlyWhenChanged)
     ASSERT_EQ(slot.vt, TM_VT_BSTR);
     EXPECT_EQ(Text(slot), "swapped:abc");
 
-    TmVariantClear(&slot);
-    slot = I4(5);  // the member leaves a number alone
+    // Left alone by the member, the host's variable keeps its very storage.
+    const char* storage = slot.u.str.data;
     EXPECT_EQ(Call(object, toy::kSwap, kMethod, {Ref(&slot)}).hr, TM_S_OK);
-    EXPECT_EQ(slot.vt, TM_VT_I4);
-    EXPECT_EQ(slot.u.i4, 5);
+    EXPECT_EQ(slot.u.str.data, storage);
+    TmVariantClear(&slot);
 }
 
 TEST_F(Dispatch, ObjectsTravelBothWays)

@@ -123,8 +123,8 @@ TEST(Description, APropertyWithGetAndLetTakesTwoSlotsGetFirst)
     EXPECT_EQ(lib.types[2].defaultInterface, &counter);
     EXPECT_EQ(lib.types[2].eventInterface, &lib.types[3]);
 
-    // Item, Value get/let, Name get/let, Add, Swap, Fail, Flag get/let, Small get/let, Adopt, Tick, NewEnum
-    ASSERT_EQ(counter.funcCount, 15u);
+    // Item, Value get/let, Name get/let, Add, Swap, Fail, Flag get/let, Small get/let, Adopt, Tick, Sum, NewEnum
+    ASSERT_EQ(counter.funcCount, 16u);
     const TmFuncDesc& get = counter.funcs[1];
     const TmFuncDesc& let = counter.funcs[2];
     EXPECT_STREQ(get.name, "Value");
@@ -135,8 +135,8 @@ TEST(Description, APropertyWithGetAndLetTakesTwoSlotsGetFirst)
     ASSERT_EQ(let.paramCount, 1u);
     EXPECT_EQ(let.params[0].type, TM_VT_I4);
     EXPECT_EQ(counter.funcs[5].params[1].flags, TM_PARAMFLAG_IN | TM_PARAMFLAG_OPTIONAL);  // Add's b
-    EXPECT_EQ(counter.funcs[14].dispid, TM_DISPID_NEWENUM);
-    EXPECT_EQ(counter.funcs[14].flags, TM_FUNCFLAG_HIDDEN);
+    EXPECT_EQ(counter.funcs[15].dispid, TM_DISPID_NEWENUM);
+    EXPECT_EQ(counter.funcs[15].flags, TM_FUNCFLAG_HIDDEN);
     ASSERT_EQ(lib.types[3].funcCount, 1u);
     EXPECT_EQ(lib.types[3].funcs[0].params[1].flags, TM_PARAMFLAG_IN | TM_PARAMFLAG_BYREF);
 }

@@ -22,6 +22,10 @@ const Param kAddParams[] = {{"a", TM_VT_I4}, {"b", TM_VT_I4, TM_PARAMFLAG_OPTION
 const Param kRefParam[] = {{"x", TM_VT_VARIANT, TM_PARAMFLAG_BYREF}};
 const Param kIndexParam[] = {{"index", TM_VT_VARIANT}};
 const Param kChildParam[] = {{"child", TM_VT_DISPATCH}};
+const Param kManyParams[] = {{"a", TM_VT_I4}, {"b", TM_VT_I4}, {"c", TM_VT_I4},
+                             {"d", TM_VT_I4}, {"e", TM_VT_I4}, {"f", TM_VT_I4},
+                             {"g", TM_VT_I4}, {"h", TM_VT_I4}, {"i", TM_VT_I4, TM_PARAMFLAG_OPTIONAL},
+                             {"j", TM_VT_VARIANT, TM_PARAMFLAG_OPTIONAL | TM_PARAMFLAG_BYREF}};
 
 const Member kCounterMembers[] = {
     {"Item", kItem, Method, TM_VT_DISPATCH, kIndexParam,
@@ -42,7 +46,7 @@ const Member kCounterMembers[] = {
      [](void*, Arguments& a, Variant& r) { r = a.Long(0) + (a.IsMissing(1) ? 0 : a.Long(1)); }},
     {"Swap", kSwap, Method, TM_VT_EMPTY, kRefParam,
      [](void*, Arguments& a, Variant&) {
-         if (a.Value(0).isString())
+         if (a.Value(0).isString() && a.String(0).rfind("swapped:", 0) != 0)
              a.SetByRef(0, "swapped:" + a.String(0));
      }},
     {"Fail", kFail, Method, TM_VT_EMPTY, kIndexParam,
@@ -67,6 +71,14 @@ const Member kCounterMembers[] = {
              forward(kOnTick, args);
              r = args[1];
          }
+     }},
+    {"Sum", kSum, Method, TM_VT_I4, kManyParams,
+     [](void*, Arguments& a, Variant& r) {
+         int32_t sum = 0;
+         for (size_t i = 0; i < 9; ++i)
+             sum += a.IsMissing(i) ? 0 : a.Long(i);
+         a.SetByRef(9, sum);
+         r = sum;
      }},
     {"NewEnum", kNewEnum, Method, TM_VT_UNKNOWN, {},
      [](void* self, Arguments&, Variant& r) {

@@ -39,6 +39,7 @@ enum : int32_t {
     kSmall = 7,
     kAdopt = 8,
     kTick = 9,
+    kSum = 10,
     kNewEnum = -4,
     kChildName = 1,
     kOnTick = 1,
