@@ -47,7 +47,7 @@ def _dispatcher(library, handlers):
                 vt = _variant.TYPE.unpack_from(buffer, index * SIZE)[0]
                 if vt == _abi.VT_BYREF_VARIANT:
                     box = Ref(value)
-                    cells.append((_variant.POINTER.unpack_from(buffer, index * SIZE)[0], box, value))
+                    cells.append((_variant.READ_POINTER.unpack_from(buffer, index * SIZE)[0], box, value))
                     value = box
                 values.append(value)
             answer = handler(*values)

@@ -20,7 +20,20 @@ def _layout(code):
     return struct.Struct("@H6x%s%dx" % (code, pad))
 
 
+def _reader(code):
+    """The payload alone, for reading once the type is known."""
+    pad = SIZE - 8 - struct.calcsize("@" + code)
+    return struct.Struct("@8x%s%dx" % (code, pad))
+
+
 TYPE = struct.Struct("@H")
+READ_I2 = _reader("h")
+READ_I4 = _reader("i")
+READ_UI1 = _reader("B")
+READ_R4 = _reader("f")
+READ_R8 = _reader("d")
+READ_POINTER = _reader("P")
+READ_STRING = _reader("PI")
 EMPTY = _layout("")
 I2 = _layout("h")
 I4 = _layout("i")
@@ -153,19 +166,19 @@ def read(library, address, buffer, offset, owned):
     their own."""
     vt = TYPE.unpack_from(buffer, offset)[0]
     if vt == _abi.VT_I4:
-        value = I4.unpack_from(buffer, offset)[0]
+        value = READ_I4.unpack_from(buffer, offset)[0]
     elif vt == _abi.VT_BSTR or vt == _abi.VT_BYTES:
-        pointer, length = STRING.unpack_from(buffer, offset)
+        pointer, length = READ_STRING.unpack_from(buffer, offset)
         data = ctypes.string_at(pointer, length) if length else b""
         if owned:
             library.dll.TmVariantClear(address + offset)
         return data.decode("utf-8", "surrogateescape") if vt == _abi.VT_BSTR else data
     elif vt == _abi.VT_BOOL:
-        value = I2.unpack_from(buffer, offset)[0] != 0
+        value = READ_I2.unpack_from(buffer, offset)[0] != 0
     elif vt == _abi.VT_EMPTY or vt == _abi.VT_NULL:
         return None
     elif vt == _abi.VT_DISPATCH or vt == _abi.VT_UNKNOWN:
-        pointer = POINTER.unpack_from(buffer, offset)[0]
+        pointer = READ_POINTER.unpack_from(buffer, offset)[0]
         if owned:
             EMPTY.pack_into(buffer, offset, _abi.VT_EMPTY)
         if not pointer:
@@ -173,18 +186,18 @@ def read(library, address, buffer, offset, owned):
         from ._objects import wrap, wrap_unknown
         return (wrap if vt == _abi.VT_DISPATCH else wrap_unknown)(library, pointer, owned)
     elif vt == _abi.VT_I2:
-        value = I2.unpack_from(buffer, offset)[0]
+        value = READ_I2.unpack_from(buffer, offset)[0]
     elif vt == _abi.VT_UI1:
-        value = UI1.unpack_from(buffer, offset)[0]
+        value = READ_UI1.unpack_from(buffer, offset)[0]
     elif vt == _abi.VT_R8:
-        value = R8.unpack_from(buffer, offset)[0]
+        value = READ_R8.unpack_from(buffer, offset)[0]
     elif vt == _abi.VT_R4:
-        value = R4.unpack_from(buffer, offset)[0]
+        value = READ_R4.unpack_from(buffer, offset)[0]
     elif vt == _abi.VT_ERROR:
-        code = I4.unpack_from(buffer, offset)[0]
+        code = READ_I4.unpack_from(buffer, offset)[0]
         value = None if code == _abi.DISP_E_PARAMNOTFOUND else code
     elif vt == _abi.VT_BYREF_VARIANT:
-        inner = POINTER.unpack_from(buffer, offset)[0]
+        inner = READ_POINTER.unpack_from(buffer, offset)[0]
         return read(library, inner, (ctypes.c_char * SIZE).from_address(inner), 0, False)
     else:
         if owned:
