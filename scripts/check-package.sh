@@ -48,10 +48,11 @@ libdir=$(dirname "$(find "$prefix" -name libtolmail.so -print -quit)")
 
 echo "== exported symbols"
 # Allowed: a name in namespace tolmail, or the type information, virtual table or guard of
-# one; never the library's internals (its layers' namespaces, a class's Impl, the accessor).
+# one, and the C names of the automation ABI (Dll*, Tm*, TM_IID_*); never the library's
+# internals (its layers' namespaces, a class's Impl, the accessor).
 exported=$(nm -D --defined-only "$libdir/libtolmail.so" | awk '{print $NF}' | c++filt)
-offenders=$(grep -Ev '^((typeinfo( name)?|vtable|VTT|guard variable|construction vtable|(non-)?virtual thunk) (for|to) )?tolmail::' <<<"$exported" || true)
-internals=$(grep -E 'tolmail::(detail|platform|codec|socket|smtp|model|pop3)::|LibraryAccess|::Impl([^A-Za-z0-9_]|$)' <<<"$exported" || true)
+offenders=$(grep -Ev '^((typeinfo( name)?|vtable|VTT|guard variable|construction vtable|(non-)?virtual thunk) (for|to) )?tolmail::|^(Dll|Tm|TM_IID_)[A-Za-z_]+$' <<<"$exported" || true)
+internals=$(grep -E 'tolmail::(detail|platform|codec|socket|smtp|model|pop3|server)::|LibraryAccess|::Impl([^A-Za-z0-9_]|$)' <<<"$exported" || true)
 for list in "$offenders" "$internals"; do
   if [[ -n $list ]]; then
     fail "libtolmail.so exports names it should keep:"

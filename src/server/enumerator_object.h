@@ -3,6 +3,8 @@
 
 #include <vector>
 
+#include "server/catalog.h"
+#include "tolmail/automation.h"
 #include "tolmail/variant.h"
 
 namespace tolmail::server {
@@ -11,5 +13,13 @@ namespace tolmail::server {
 /// the host's enumerator interface). The items are taken when NewEnum is called: a
 /// collection changed during a for-each loop does not disturb the loop.
 Variant MakeEnumerator(std::vector<Variant> items);
+
+/// True for the Object that MakeEnumerator puts in its Variant.
+bool IsEnumerator(const Object& object) noexcept;
+
+/// A new host reference (count 1) to an enumerator over the items of `enumerator` (an
+/// Object for which IsEnumerator holds), starting at the first; objects among the items
+/// reach the host through `catalog`.
+TmEnumVariant* NewHostEnumerator(const Catalog& catalog, const Object& enumerator);
 
 } // namespace tolmail::server

@@ -46,7 +46,7 @@ struct TOLMAIL_HIDDEN Member {
     int32_t dispid;
     uint16_t access;           // Access bits: Method, or Get with optional Let/Set
     TmVarType type;            // the property's type, or the method's result (TM_VT_EMPTY: none)
-    std::span<const Param> params;  // a method's parameters (properties here take none)
+    std::span<const Param> params = {};  // a method's parameters (properties here take none)
     Invoker get = nullptr;     // the method, or the property get
     Invoker put = nullptr;     // the property let/set
     bool hidden = false;

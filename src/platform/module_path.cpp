@@ -1,0 +1,33 @@
+// The loaded file that holds this function is the library (or the program it is linked into).
+#include "platform/module_path.h"
+
+#include <dlfcn.h>
+#include <limits.h>
+#include <link.h>
+#include <stdlib.h>
+
+namespace tolmail::platform {
+namespace {
+
+std::string Resolved(const char* path)
+{
+    char resolved[PATH_MAX];
+    return path && *path && realpath(path, resolved) ? std::string(resolved) : std::string();
+}
+
+} // namespace
+
+std::string ModulePath()
+{
+    Dl_info info{};
+    link_map* map = nullptr;
+    // The program's own entry has no name in the link map (dladdr would answer with the
+    // name it was started by, relative to a directory it may have left): ask the kernel.
+    if (dladdr1(reinterpret_cast<const void*>(&ModulePath), &info, reinterpret_cast<void**>(&map),
+                RTLD_DL_LINKMAP) &&
+        map && map->l_name && *map->l_name)
+        return Resolved(map->l_name);
+    return Resolved("/proc/self/exe");
+}
+
+} // namespace tolmail::platform
