@@ -10,7 +10,10 @@ root=$(cd .. && pwd)
 export TOLMAIL_LIBRARY=${TOLMAIL_LIBRARY:-${TOLMAIL_BUILD_DIR:-$root/build}/libtolmail.so}
 asan=$(ldd "$TOLMAIL_LIBRARY" 2>/dev/null | awk '/libasan/ { print $3 }')
 if [[ -n $asan ]]; then
-  export LD_PRELOAD=$asan${LD_PRELOAD:+:$LD_PRELOAD}
+  # The C++ runtime too, so that the sanitizer finds the real exception functions it wraps
+  # when it starts (the interpreter itself does not load libstdc++).
+  cxx=$(ldd "$TOLMAIL_LIBRARY" | awk '/libstdc\+\+/ { print $3 }')
+  export LD_PRELOAD=$asan${cxx:+:$cxx}${LD_PRELOAD:+:$LD_PRELOAD}
   export ASAN_OPTIONS=detect_leaks=0:abort_on_error=1
 fi
 exec /usr/bin/python3 -m pytest -q -p no:cacheprovider tests "$@"

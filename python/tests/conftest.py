@@ -96,10 +96,12 @@ def pump_until(condition, seconds=10):
     import tolmail
     descriptor = tolmail.MessageLoopDescriptor()
     deadline = time.monotonic() + seconds
-    while not condition() and time.monotonic() < deadline:
+    while True:
+        met = condition()  # asked once per round: it may consume what it waits for
+        if met or time.monotonic() >= deadline:
+            return met
         select.select([descriptor], [], [], 0.05)
         tolmail.PumpMessages()
-    return condition()
 
 
 def collect():

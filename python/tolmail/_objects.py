@@ -48,10 +48,10 @@ class Scratch:
         info = self.error
         description = info.description.decode("utf-8", "replace")
         source = info.source.decode("utf-8", "replace")
-        self.error.code = 0
-        self.error.description = b""
-        self.error.source = b""
         code = info.code if result == _abi.DISP_E_EXCEPTION and info.code else result
+        info.code = 0  # the next failure of this scratch must not show this one's text
+        info.description = b""
+        info.source = b""
         text = description or "%s failed (0x%08X)" % (member, _abi.unsigned(result))
         # Never an AttributeError here: raised from a property, it would send Python on to
         # __getattr__ and hide the library's text.
