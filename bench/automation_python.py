@@ -44,11 +44,17 @@ def main():
     scratch = _objects.Scratch()
     priority_id = ctypes.c_int32()
     smtp._vtbl.idofname(smtp._ptr, b"Priority", ctypes.addressof(priority_id), None)
-    invoke, pointer, dispid = smtp._invoke, smtp._ptr, priority_id.value
-    result, error = scratch.result_address, scratch.error_address
+    invoke, pointer, dispid = smtp._invoke, smtp._cptr, priority_id.value
+    result, error = scratch.c_result, scratch.c_error
+
+    # ctypes' own cost of seven arguments, on a C function that ignores them (labs).
+    libc = ctypes.CDLL(None)
+    seven = _abi.InvokeFn(ctypes.cast(libc.labs, ctypes.c_void_p).value)
 
     rows = [
         ("plain ctypes call (TmMessageLoopDescriptor)", best("f()", number, f=descriptor)),
+        ("ctypes call with Invoke's seven arguments to labs()",
+         best("f(p, 1, 2, None, 0, r, e)", number, f=seven, p=smtp._cptr, r=result, e=error)),
         ("plain Python object: property get", best("o.Priority", number, o=plain)),
         ("plain Python object: method call", best("o.Clear(0)", number, o=plain)),
         ("bare Invoke through ctypes (property get, int)",

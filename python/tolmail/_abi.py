@@ -127,7 +127,19 @@ AddRefFn = CFUNCTYPE(c_uint32, c_void_p)
 ReleaseFn = CFUNCTYPE(c_uint32, c_void_p)
 GetTypeDescFn = CFUNCTYPE(c_void_p, c_void_p)
 GetIDOfNameFn = CFUNCTYPE(c_int32, c_void_p, c_char_p, c_void_p, c_void_p)
-InvokeFn = CFUNCTYPE(c_int32, c_void_p, c_int32, c_uint16, c_void_p, c_uint32, c_void_p, c_void_p)
+def _unchecked(restype, address):
+    """A function pointer called without declared argument types: ctypes then passes each
+    argument as it is (ints as C int, c_void_p objects as pointers, None as NULL) instead of
+    converting it through the declared type, which costs more than the call itself on the
+    hot path. Callers pass pointers only as c_void_p objects or None, never as ints."""
+    function = CFUNCTYPE(restype)(address)
+    function.argtypes = None
+    return function
+
+
+def InvokeFn(address):
+    """Invoke(self, dispid, flags, args, argCount, result, error), unchecked (see above)."""
+    return _unchecked(c_int32, address)
 EventCallback = CFUNCTYPE(None, c_void_p, c_int32, c_void_p, c_uint32)
 AdviseFn = CFUNCTYPE(c_int32, c_void_p, EventCallback, c_void_p, c_void_p)
 UnadviseFn = CFUNCTYPE(c_int32, c_void_p, c_uint32)
@@ -192,6 +204,8 @@ def declare(dll):
     """Gives the library's exported functions their C signatures."""
     dll.TmVariantClear.argtypes = [c_void_p]
     dll.TmVariantClear.restype = None
+    # The same function for the hot path: called with a c_void_p object, unchecked.
+    dll.clear_unchecked = _unchecked(None, ctypes.cast(dll.TmVariantClear, c_void_p).value)
     dll.TmVariantSetString.argtypes = [c_void_p, c_char_p, c_uint32]
     dll.TmVariantSetString.restype = c_int32
     dll.TmVariantSetBytes.argtypes = [c_void_p, c_char_p, c_uint32]

@@ -26,7 +26,7 @@ class Scratch:
     allocated once and reused (taken from a pool so that a call made from an event handler
     inside another call gets memory of its own)."""
     __slots__ = ("args", "args_address", "args_buffer", "capacity", "result", "result_address",
-                 "result_buffer", "error", "error_address")
+                 "result_buffer", "error", "error_address", "c_args", "c_result", "c_error")
 
     def __init__(self, capacity=8):
         self.capacity = capacity
@@ -38,6 +38,10 @@ class Scratch:
         self.result_buffer = memoryview(self.result).cast("B")
         self.error = _abi.ErrorInfo()
         self.error_address = ctypes.addressof(self.error)
+        # The same addresses as pointer objects, as the unchecked Invoke takes them.
+        self.c_args = ctypes.c_void_p(self.args_address)
+        self.c_result = ctypes.c_void_p(self.result_address)
+        self.c_error = ctypes.c_void_p(self.error_address)
 
     def grow(self, count):
         if count > self.capacity:
@@ -98,7 +102,7 @@ class Object:
     """A library object. Members by name in any letter case; `obj(i)` and `obj[i]` call the
     default member (Item), `len(obj)` reads Count and `for x in obj` walks the collection
     when the interface has them."""
-    __slots__ = ("_ptr", "_invoke", "_release", "_addref", "_vtbl", "_connections", "__weakref__")
+    __slots__ = ("_ptr", "_cptr", "_invoke", "_release", "_addref", "_vtbl", "_connections", "__weakref__")
     _library = None
     _type = None
     _setters = {}
@@ -107,6 +111,7 @@ class Object:
     def __init__(self, library, pointer, vtbl):
         raw_set = object.__setattr__
         raw_set(self, "_ptr", pointer)
+        raw_set(self, "_cptr", ctypes.c_void_p(pointer))
         raw_set(self, "_vtbl", vtbl)
         raw_set(self, "_invoke", vtbl.invoke)
         raw_set(self, "_release", vtbl.release)
@@ -213,8 +218,8 @@ def _call(obj, dispid, flags, args, by_ref, member):
                 boxes.append(_by_reference(obj, buffer, index, value, keep))
             else:
                 _variant.put(buffer, index * SIZE, value, keep)
-        result = obj._invoke(obj._ptr, dispid, flags, scratch.args_address, count,
-                             scratch.result_address, scratch.error_address)
+        result = obj._invoke(obj._cptr, dispid, flags, scratch.c_args, count, scratch.c_result,
+                             scratch.c_error)
         if boxes is not None:
             outs = [_take_by_reference(obj, cell, box) for cell, box in boxes]
         if result < 0:
@@ -252,16 +257,35 @@ def _take_by_reference(obj, cell, box):
 # ---- building the class of an interface ---------------------------------------------------
 
 def _getter(dispid, name):
+    # The hot path of the package: no try/finally (a scratch lost to an exception is simply
+    # replaced), the common result types read inline, everything else through read().
+    vt_of = _variant.TYPE.unpack_from
+    i4_of = _variant.READ_I4.unpack_from
+    i2_of = _variant.READ_I2.unpack_from
+    string_of = _variant.READ_STRING.unpack_from
+    text_at = _variant.text_at
+    read = _variant.read
+    VT_I4, VT_BOOL, VT_BSTR = _abi.VT_I4, _abi.VT_BOOL, _abi.VT_BSTR
+
     def get(self):
         scratch = _pool.pop() if _pool else Scratch()
-        try:
-            result = self._invoke(self._ptr, dispid, GET, None, 0, scratch.result_address,
-                                  scratch.error_address)
-            if result < 0:
-                raise scratch.failure(result, name)
-            return _variant.read(self._library, scratch.result_address, scratch.result_buffer, 0, True)
-        finally:
+        result = self._invoke(self._cptr, dispid, GET, None, 0, scratch.c_result, scratch.c_error)
+        if result < 0:
             _pool.append(scratch)
+            raise scratch.failure(result, name)
+        buffer = scratch.result_buffer
+        vt = vt_of(buffer)[0]
+        if vt == VT_I4:  # a scalar needs no clearing: Invoke clears the result it writes
+            value = i4_of(buffer)[0]
+        elif vt == VT_BSTR:
+            value = text_at(*string_of(buffer))
+            self._library.dll.clear_unchecked(scratch.c_result)
+        elif vt == VT_BOOL:
+            value = i2_of(buffer)[0] != 0
+        else:
+            value = read(self._library, scratch.result_address, buffer, 0, True)
+        _pool.append(scratch)
+        return value
     return get
 
 

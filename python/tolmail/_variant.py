@@ -159,6 +159,37 @@ def put_owned(library, address, value):
         raise AutomationError(result, "the library could not store a value")
 
 
+def _memory_window():
+    """A byte view of the whole address space: slicing it copies library memory into Python
+    objects in one step (a ctypes array per string costs twice as much). Nothing is read
+    until a slice is taken, and only where the library said its text is."""
+    try:
+        return memoryview((ctypes.c_char * sys.maxsize).from_address(0)).cast("B")
+    except (TypeError, ValueError, OverflowError, MemoryError):
+        return None
+
+
+_MEMORY = _memory_window()
+
+
+def bytes_at(pointer, length):
+    """A copy of library memory."""
+    if not length:
+        return b""
+    if _MEMORY is not None:
+        return _MEMORY[pointer:pointer + length].tobytes()
+    return ctypes.string_at(pointer, length)
+
+
+def text_at(pointer, length):
+    """Library text as str (UTF-8; other bytes kept as surrogate escapes)."""
+    if not length:
+        return ""
+    if _MEMORY is not None:
+        return str(_MEMORY[pointer:pointer + length], "utf-8", "surrogateescape")
+    return ctypes.string_at(pointer, length).decode("utf-8", "surrogateescape")
+
+
 def read(library, address, buffer, offset, owned):
     """The Python value of the variant at `offset` of `buffer` (whose memory is at `address`).
     owned: the value is ours to release (a result, a by-reference variable written back) and
@@ -169,10 +200,10 @@ def read(library, address, buffer, offset, owned):
         value = READ_I4.unpack_from(buffer, offset)[0]
     elif vt == _abi.VT_BSTR or vt == _abi.VT_BYTES:
         pointer, length = READ_STRING.unpack_from(buffer, offset)
-        data = ctypes.string_at(pointer, length) if length else b""
+        value = text_at(pointer, length) if vt == _abi.VT_BSTR else bytes_at(pointer, length)
         if owned:
             library.dll.TmVariantClear(address + offset)
-        return data.decode("utf-8", "surrogateescape") if vt == _abi.VT_BSTR else data
+        return value
     elif vt == _abi.VT_BOOL:
         value = READ_I2.unpack_from(buffer, offset)[0] != 0
     elif vt == _abi.VT_EMPTY or vt == _abi.VT_NULL:
@@ -203,6 +234,4 @@ def read(library, address, buffer, offset, owned):
         if owned:
             library.dll.TmVariantClear(address + offset)
         raise AutomationError(_abi.DISP_E_TYPEMISMATCH, "a variant of type 0x%04X is not supported" % vt)
-    if owned:
-        EMPTY.pack_into(buffer, offset, _abi.VT_EMPTY)
-    return value
+    return value  # a scalar holds nothing to release
