@@ -12,7 +12,7 @@ import sys
 
 import tolmail
 
-KEEP_ON_SERVER = 1
+RETRIEVE_ONLY = 0  # no bits: the message stays at the server
 
 
 def main():
@@ -32,7 +32,7 @@ def main():
     if pop3.Connect() != 0:
         sys.exit("cannot log in: %s" % pop3.POP3Error)
     try:
-        if pop3.GetMessages(KEEP_ON_SERVER) != 0:
+        if pop3.GetMessages(RETRIEVE_ONLY) != 0:
             sys.exit("cannot fetch: %s" % pop3.POP3Error)
     finally:
         pop3.Disconnect()

@@ -10,6 +10,7 @@ import sys
 import tolmail
 
 BASE64 = 2
+TO = 1
 
 
 class Progress:
@@ -37,7 +38,8 @@ def main():
     smtp.Subject = options.subject
     smtp.MailBody = "Hello from Python.\r\n"
     for address in options.to:
-        smtp.AddRecipients("", address, 1)
+        if smtp.AddRecipients(address.partition("@")[0], address, TO) != 0:  # a name is required
+            sys.exit("not a usable address: %s" % address)
     for path in options.files:
         if smtp.AddAttachment(path, BASE64) != 0:
             sys.exit("no such file: %s" % path)

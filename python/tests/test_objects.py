@@ -39,7 +39,7 @@ def test_members_are_class_attributes_not_lookups(smtp):
 
 
 def test_methods_take_positional_arguments_and_leave_optional_ones_out(smtp):
-    assert smtp.AddRecipients("Ann", "ann@example.org", 1) in (0, (0, 1))
+    assert smtp.AddRecipients("Ann", "ann@example.org", 1) == 0
     assert smtp.CountRecipients == 1
     smtp.Clear()  # Clearflag left out: 0, which empties everything
     assert smtp.CountRecipients == 0

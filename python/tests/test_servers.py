@@ -57,7 +57,7 @@ def test_attachments_in_all_four_encodings_come_back_byte_identical(servers, reg
     smtp.FromEmail = "python@" + servers.domain
     smtp.Subject = "from Python"
     smtp.MailBody = "The files.\r\n"
-    assert smtp.AddRecipients("Py Host", "%s@%s" % (USER, servers.domain), 1) in (0, (0, 1))
+    assert smtp.AddRecipients("Py Host", "%s@%s" % (USER, servers.domain), 1) == 0
     for name, (path, _) in originals.items():
         assert smtp.AddAttachment(path, ENCODINGS[name.lower()]) == 0, name
     assert smtp.Connect() == 0, smtp.SMTPError
