@@ -195,41 +195,53 @@ def _raise_pending():
     raise error
 
 
+_vt_of = _variant.TYPE.unpack_from
+_i4_of = _variant.READ_I4.unpack_from
+_put = _variant.put
+
+
 def _call(obj, dispid, flags, args, by_ref, member):
     """Invoke with positional arguments. by_ref: for each declared parameter whether it is
     by reference (then the result is a tuple: the member's value, then each by-reference
     parameter's value after the call) or None when the member has none."""
-    scratch = _pool.pop() if _pool else Scratch()
     count = len(args)
-    if by_ref and count < len(by_ref):
+    if by_ref is not None and count < len(by_ref):
         args = tuple(args) + (Missing,) * (len(by_ref) - count)
         count = len(args)
+    scratch = _pool.pop() if _pool else Scratch()
     if count > scratch.capacity:
         scratch.grow(count)
     buffer = scratch.args_buffer
     keep = []
     boxes = None
     try:
-        for index in range(count):
-            value = args[index]
-            if value.__class__ is Ref or (by_ref and index < len(by_ref) and by_ref[index]):
+        offset = 0
+        for index, value in enumerate(args):
+            if value.__class__ is Ref or (by_ref is not None and index < len(by_ref) and by_ref[index]):
                 if boxes is None:
                     boxes = []
                 boxes.append(_by_reference(obj, buffer, index, value, keep))
             else:
-                _variant.put(buffer, index * SIZE, value, keep)
+                _put(buffer, offset, value, keep)
+            offset += SIZE
         result = obj._invoke(obj._cptr, dispid, flags, scratch.c_args, count, scratch.c_result,
                              scratch.c_error)
         if boxes is not None:
             outs = [_take_by_reference(obj, cell, box) for cell, box in boxes]
         if result < 0:
             raise scratch.failure(result, member)
-        value = _variant.read(obj._library, scratch.result_address, scratch.result_buffer, 0, True)
+        vt = _vt_of(scratch.result_buffer)[0]
+        if vt == _abi.VT_I4:  # the usual result code, read inline
+            value = _i4_of(scratch.result_buffer)[0]
+        elif vt == _abi.VT_EMPTY:
+            value = None
+        else:
+            value = _variant.read(obj._library, scratch.result_address, scratch.result_buffer, 0, True)
     finally:
         _pool.append(scratch)
     if pending_errors:
         _raise_pending()
-    if by_ref:
+    if by_ref is not None:
         return (value, *outs)
     return value
 
