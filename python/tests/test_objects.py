@@ -215,3 +215,22 @@ def test_constants_come_from_the_description(library):
 
 def test_loop_descriptor_is_pollable(library):
     assert os.fstat(tolmail.MessageLoopDescriptor())
+
+
+def test_call_from_another_thread_is_refused_and_leaves_the_object_usable(smtp):
+    import threading
+    smtp.Subject = "owner's"
+    raised = []
+    worker = threading.Thread(target=lambda: raised.append(_failure(lambda: smtp.Subject)))
+    worker.start()
+    worker.join(10)
+    assert raised and raised[0].code == 0x8001010E
+    assert smtp.Subject == "owner's"
+
+
+def _failure(action):
+    try:
+        action()
+    except tolmail.AutomationError as error:
+        return error
+    return None
