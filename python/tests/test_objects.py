@@ -234,3 +234,28 @@ def _failure(action):
     except tolmail.AutomationError as error:
         return error
     return None
+
+
+def test_a_handler_may_disconnect_itself_while_its_event_is_delivered(library):
+    listener, client = tolmail.Dispatch("TolvanSocket"), tolmail.Dispatch("TolvanSocket")
+    calls = []
+
+    class Once:
+        def OnAcceptConnection(self, socketID):
+            calls.append(socketID.value)
+            tolmail.Disconnect(listener)
+
+    tolmail.WithEvents(listener, Once)
+    port = _free_port()
+    listener.LocalPort = port
+    listener.Listen()
+    client.Host, client.Port = "127.0.0.1", port
+    client.Connect()
+    assert pump_until(lambda: calls)
+    other = tolmail.Dispatch("TolvanSocket")
+    other.Host, other.Port = "127.0.0.1", port
+    other.Connect()
+    pump_until(lambda: False, seconds=0.5)
+    assert len(calls) == 1, "no event after the handler disconnected"
+    for s in (client, other, listener):
+        s.CloseSocket()

@@ -32,12 +32,19 @@ def _handlers(obj, sink):
     return handlers
 
 
+# Connections ended while an event was being delivered: their callbacks may be the ones
+# running, so they live until no event is in progress.
+_retired = []
+_delivering = [0]
+
+
 def _dispatcher(library, handlers):
     def on_event(context, dispid, args, count):
         entry = handlers.get(dispid)
         if entry is None:
             return
         handler, by_ref = entry
+        _delivering[0] += 1
         try:
             buffer = (ctypes.c_char * (SIZE * count)).from_address(args) if count else b""
             values = []
@@ -59,6 +66,8 @@ def _dispatcher(library, handlers):
         except BaseException as error:  # never unwind through the library's frames
             traceback.print_exc(file=sys.stderr)
             _objects.pending_errors.append(error)
+        finally:
+            _delivering[0] -= 1
     return _abi.EventCallback(on_event)
 
 
@@ -89,9 +98,12 @@ def disconnect(obj, sink=None):
     for connection in obj._connections or ():
         if sink is None or connection.sink is sink:
             obj._vtbl.unadvise(obj._ptr, connection.cookie)
+            _retired.append(connection)
         else:
             kept.append(connection)
     object.__setattr__(obj, "_connections", kept or None)
+    if not _delivering[0]:
+        del _retired[:]
 
 
 def disconnect_all(obj):
