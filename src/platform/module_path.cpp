@@ -6,6 +6,9 @@
 #include <link.h>
 #include <stdlib.h>
 
+#include <filesystem>
+#include <system_error>
+
 namespace tolmail::platform {
 namespace {
 
@@ -13,6 +16,15 @@ std::string Resolved(const char* path)
 {
     char resolved[PATH_MAX];
     return path && *path && realpath(path, resolved) ? std::string(resolved) : std::string();
+}
+
+/// The name the library was loaded by, made absolute but with its links kept: loaded by
+/// its versioned link name, the registration survives an update behind that link.
+std::string Absolute(const char* path)
+{
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    return error ? Resolved(path) : absolute.lexically_normal().string();
 }
 
 } // namespace
@@ -26,7 +38,7 @@ std::string ModulePath()
     if (dladdr1(reinterpret_cast<const void*>(&ModulePath), &info, reinterpret_cast<void**>(&map),
                 RTLD_DL_LINKMAP) &&
         map && map->l_name && *map->l_name)
-        return Resolved(map->l_name);
+        return Absolute(map->l_name);
     return Resolved("/proc/self/exe");
 }
 

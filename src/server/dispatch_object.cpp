@@ -4,7 +4,7 @@
 #include "server/dispatch_object.h"
 
 #include <algorithm>
-#include <array>
+#include <new>
 #include <exception>
 #include <string>
 #include <thread>
@@ -150,6 +150,60 @@ Invoker Accessor(const Member& member, uint16_t flags, bool& put)
     return nullptr;
 }
 
+/// The arguments of one call as Variants, built in place: most calls take a few, and these
+/// stay on the stack (a late-bound call should cost a hash look-up and conversions only).
+class ArgumentValues {
+public:
+    explicit ArgumentValues(size_t count)
+    {
+        if (count > kInline) {
+            heapValues_.reserve(count);
+            heapSlots_.reserve(count);
+        }
+    }
+    ~ArgumentValues()
+    {
+        if (heapValues_.capacity() == 0)
+            for (size_t i = 0; i < built_; ++i)
+                inline_.values[i].~Variant();
+    }
+    ArgumentValues(const ArgumentValues&) = delete;
+    ArgumentValues& operator=(const ArgumentValues&) = delete;
+
+    Variant& add(Variant value, bool byRef)
+    {
+        Variant* slot;
+        if (heapValues_.capacity() == 0) {
+            slot = new (&inline_.values[built_]) Variant(std::move(value));
+            inlineSlots_[built_] = Arguments::Slot{slot, byRef};
+        } else {
+            slot = &heapValues_.emplace_back(std::move(value));
+            heapSlots_.push_back(Arguments::Slot{slot, byRef});
+        }
+        ++built_;
+        return *slot;
+    }
+    Variant& operator[](size_t i) { return *slots()[i].value; }
+    std::span<const Arguments::Slot> slots() const
+    {
+        return heapValues_.capacity() == 0 ? std::span<const Arguments::Slot>(inlineSlots_, built_)
+                                           : std::span<const Arguments::Slot>(heapSlots_);
+    }
+
+private:
+    static constexpr size_t kInline = 8;
+    union Inline {  // constructed one by one by add()
+        Inline() {}
+        ~Inline() {}
+        Variant values[kInline];
+    };
+    Inline inline_;
+    Arguments::Slot inlineSlots_[kInline];
+    size_t built_ = 0;
+    std::vector<Variant> heapValues_;  // reserved once: the slots point into it
+    std::vector<Arguments::Slot> heapSlots_;
+};
+
 TmResult CallMember(DispatchObject& o, const Member& member, Invoker invoker, bool put, TmVariant* args,
                     uint32_t argCount, TmVariant* result, TmErrorInfo* error)
 {
@@ -171,29 +225,16 @@ TmResult CallMember(DispatchObject& o, const Member& member, Invoker invoker, bo
             return Failure(error, TM_DISP_E_PARAMNOTOPTIONAL, info.source,
                            "Argument not optional: argument " + std::to_string(i + 1) + " of " + member.name);
 
-    constexpr size_t kInline = 8;
-    std::array<Variant, kInline> inlineValues;
-    std::array<Arguments::Slot, kInline> inlineSlots;
-    std::vector<Variant> heapValues;
-    std::vector<Arguments::Slot> heapSlots;
-    Variant* values = inlineValues.data();
-    Arguments::Slot* slots = inlineSlots.data();
-    if (count > kInline) {
-        heapValues.resize(count);
-        heapSlots.resize(count);
-        values = heapValues.data();
-        slots = heapSlots.data();
-    }
+    ArgumentValues values(count);
     std::vector<std::pair<size_t, Variant>> byRefBefore;
     for (size_t i = 0; i < count; ++i) {
         const bool byRef = args[i].vt == (TM_VT_BYREF | TM_VT_VARIANT);
-        values[i] = FromHost(args[i]);
-        slots[i] = Arguments::Slot{&values[i], byRef};
+        Variant& value = values.add(FromHost(args[i]), byRef);
         if (byRef)
-            byRefBefore.emplace_back(i, values[i]);
+            byRefBefore.emplace_back(i, value);
     }
 
-    Arguments arguments(std::span<const Arguments::Slot>(slots, count), member.name);
+    Arguments arguments(values.slots(), member.name);
     Variant value;
     invoker(o.object.get(), arguments, value);
 
@@ -239,7 +280,9 @@ TmResult Invoke(TmDispatch* self, int32_t dispid, uint16_t flags, TmVariant* arg
         if (!invoker)
             return Failure(error, TM_DISP_E_MEMBERNOTFOUND, info.source,
                            std::string("Member not found: ") + member->name + " cannot be " +
-                               (put ? "assigned" : (member->access & Method) ? "read as a property" : "called"));
+                               (put                         ? "assigned"
+                                : (member->access & Method) ? "read as a property"
+                                                            : "read"));
         return CallMember(*o, *member, invoker, put, args, argCount, result, error);
     } catch (const Error& e) {
         if (IsDispatchResult(e.code()))

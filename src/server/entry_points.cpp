@@ -1,6 +1,6 @@
-// The library's exported C functions: the server's four entry points, its description,
-// the message loop for hosts, and the standard interface ids. Each runs the core over the
-// library's own tables and lets no exception cross into the host.
+// The library's exported C functions: the server's four entry points, its description and
+// the message loop for hosts. Each runs the core over the library's own tables and lets no
+// exception cross into the host.
 #include "platform/module_path.h"
 #include "server/catalog.h"
 #include "server/class_object.h"
@@ -23,11 +23,6 @@ const Catalog& TheCatalog()
 using namespace tolmail::server;
 
 extern "C" {
-
-const TmGuid TM_IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-const TmGuid TM_IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-const TmGuid TM_IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
-const TmGuid TM_IID_IEnumVARIANT = {0x00020404, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
 
 TOLMAIL_C_API TmResult DllGetClassObject(const TmGuid* clsid, const TmGuid* iid, void** object)
 {

@@ -13,3 +13,13 @@ std::string GuidText(const TmGuid& g)
 }
 
 } // namespace tolmail::server
+
+extern "C" {
+
+// The standard interface ids, fixed by the automation model.
+const TmGuid TM_IID_IUnknown = {0x00000000, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const TmGuid TM_IID_IDispatch = {0x00020400, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const TmGuid TM_IID_IClassFactory = {0x00000001, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+const TmGuid TM_IID_IEnumVARIANT = {0x00020404, 0x0000, 0x0000, {0xC0, 0, 0, 0, 0, 0, 0, 0x46}};
+
+} // extern "C"

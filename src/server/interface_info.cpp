@@ -1,13 +1,21 @@
 // Name and id maps per interface, so that GetIDOfName and Invoke cost a hash look-up.
 #include "server/interface_info.h"
 
+#include <algorithm>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 
 #include "server/library_desc.h"
 
 namespace tolmail::server {
+namespace {
+
+// A table's ids are chosen by hand, in the low hundreds; a wider spread is a slip in a table.
+constexpr int64_t kMaxIdRange = 1 << 16;
+
+} // namespace
 
 std::string LowerCase(std::string_view text)
 {
@@ -25,16 +33,25 @@ InterfaceInfo::InterfaceInfo(const Catalog& catalog_, const TypeEntry& interface
       desc(DescriptionOf(catalog_.library()).typeOf(interface)),
       source(std::string(catalog_.library().name) + "." + (classEntry ? classEntry->name : interface.name))
 {
+    int32_t highestId = 0;
     for (const Member& member : interface.members) {
         byName_.emplace(LowerCase(member.name), member.dispid);
-        byId_.emplace(member.dispid, &member);
+        lowestId_ = std::min(lowestId_, member.dispid);
+        highestId = std::max(highestId, member.dispid);
     }
+    if (!interface.members.empty()) {
+        if (int64_t(highestId) - lowestId_ >= kMaxIdRange)
+            throw std::length_error(std::string("dispatch ids of ") + interface.name + " too far apart");
+        byId_.assign(size_t(int64_t(highestId) - lowestId_ + 1), nullptr);
+    }
+    for (const Member& member : interface.members)
+        byId_[size_t(member.dispid - lowestId_)] = &member;
 }
 
 const Member* InterfaceInfo::member(int32_t dispid) const
 {
-    const auto found = byId_.find(dispid);
-    return found == byId_.end() ? nullptr : found->second;
+    const int64_t index = int64_t(dispid) - lowestId_;
+    return index >= 0 && index < int64_t(byId_.size()) ? byId_[size_t(index)] : nullptr;
 }
 
 bool InterfaceInfo::dispidOf(std::string_view name, int32_t& dispid) const

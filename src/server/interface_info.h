@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 #include "platform/hidden.h"
 #include "server/catalog.h"
@@ -31,7 +32,9 @@ struct TOLMAIL_HIDDEN InterfaceInfo {
 
 private:
     std::unordered_map<std::string, int32_t> byName_;  // keys in lower case
-    std::unordered_map<int32_t, const Member*> byId_;
+    // Dispatch ids are small numbers (and -4): a table indexed from the lowest one.
+    int32_t lowestId_ = 0;
+    std::vector<const Member*> byId_;
 };
 
 /// The information of `interface`, built on first use and kept for the life of the process.

@@ -442,7 +442,8 @@ TEST(TableEvents, ClassesCreateAndForwardEventsUntilUnadvised)
         const TypeEntry& type = TypeNamed(name);
         const std::shared_ptr<void> object = type.create();
         ASSERT_NE(object, nullptr) << name;
-        EXPECT_EQ(Target{type.defaultInterface->name, object}.call("Version"), Variant("1.10b")) << name;
+        const Target created{type.defaultInterface->name, object};
+        EXPECT_EQ(created.call("Version"), Variant("1.10b")) << name;
     }
 }
 
@@ -469,7 +470,7 @@ TEST(TableEvents, SocketAcceptReachesTheHandlerWithTheListeningHandle)
     }
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events[0].dispid, 2);
-    EXPECT_EQ(events[0].args, std::vector<Variant>{Variant(listener->SocketHandle())});
+    EXPECT_EQ(events[0].args, std::vector<Variant>(1, Variant(listener->SocketHandle())));
     client->CloseSocket();
     listener->CloseSocket();
 }
