@@ -19,7 +19,7 @@ def _library_path():
                       os.path.join(os.environ.get("TOLMAIL_BUILD_DIR", ""), "libtolmail.so"),
                       os.path.join(ROOT, "build", "libtolmail.so")):
         if candidate and os.path.isfile(candidate):
-            return os.path.realpath(candidate)
+            return os.path.abspath(candidate)
     return None
 
 

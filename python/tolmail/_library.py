@@ -59,14 +59,17 @@ class Library:
 
 
 def load(path):
-    """The library at `path`, loaded once per process (by its real path)."""
-    real = os.path.realpath(path)
+    """The library at `path`, loaded once per process. Loaded by the path as given (made
+    absolute), not the file a version link points to: the library registers itself under the
+    name it was loaded by, so that an update behind the link stays registered."""
+    absolute = os.path.abspath(path)
+    real = os.path.realpath(absolute)
     with _lock:
         library = _loaded.get(real)
         if library is None:
             if not os.path.exists(real):
                 raise AutomationError(_abi.E_FAIL, "no library at %s" % path)
-            library = _loaded[real] = Library(real)
+            library = _loaded[real] = Library(absolute)
         return library
 
 
