@@ -68,9 +68,15 @@ def test_bad_index_is_the_collections_automation_error(library):
         assert raised.value.text
 
 
-def test_wrong_argument_type_is_reported_not_crashed(smtp):
-    with pytest.raises(tolmail.AutomationError):
-        smtp.Priority = "high"
+@pytest.mark.parametrize("action", [
+    lambda s: setattr(s, "Priority", "high"),  # not a number
+    lambda s: setattr(s, "Version", "2.0"),    # read-only
+    lambda s: s.Host,                          # write-only
+])
+def test_misuse_of_a_member_is_the_librarys_automation_error(smtp, action):
+    with pytest.raises(tolmail.AutomationError) as raised:
+        action(smtp)
+    assert raised.value.text and not isinstance(raised.value, AttributeError)
 
 
 def test_objects_come_back_as_python_objects_of_their_interface(library):

@@ -371,11 +371,11 @@ def build_class(library, desc):
     for name, accessors in properties.items():
         getter = accessors.get(GET)
         fget = _getter(getter.dispid if getter else next(iter(accessors.values())).dispid, name)
-        fset = None
-        if PUT in accessors or PUTREF in accessors:
-            put_func = accessors.get(PUT) or accessors.get(PUTREF)
-            fset = _setter(put_func.dispid, name, PUT in accessors, PUTREF in accessors)
-            setters[name] = setters[name.lower()] = fset
+        # A read-only property gets a setter too, so that assigning it brings the library's
+        # own error rather than a Python one that names no member.
+        put_func = accessors.get(PUT) or accessors.get(PUTREF) or getter
+        fset = _setter(put_func.dispid, name, PUT in accessors, PUTREF in accessors)
+        setters[name] = setters[name.lower()] = fset
         members[name.lower()] = (name, property(fget, fset, doc=getter.help if getter else None))
     for lower, (name, member) in members.items():
         namespace[name] = member
