@@ -219,7 +219,6 @@ def test_constants_come_from_the_description(library):
     assert tolmail.constants()["IPPROTO_UDP"] == 17
 
 
-
 def test_call_from_another_thread_is_refused_and_leaves_the_object_usable(smtp):
     import threading
     smtp.Subject = "owner's"
