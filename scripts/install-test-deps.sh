@@ -13,6 +13,8 @@ test_packages=(
   # servers the tests talk to on loopback (Postfix's TLS and SASL are built in), the
   # command that makes their test CA, and the capturing SMTP peer
   dovecot-pop3d postfix openssl python3 python3-aiosmtpd
+  # the Python package's tests
+  python3-pytest
   # peers for cross-checks and benchmarks
   sharutils mpop curl perl time procps coreutils
   # the API reference and the man page check

@@ -35,6 +35,8 @@ python3 tests/integration/tls_servers_check.py
 
 # Serially: the server tests share the loopback servers' mailboxes.
 ctest --test-dir "$build" --output-on-failure -j 1
+# The Python package over the automation ABI, against the same library and servers.
+python/run-tests.sh
 
 # The library as a user installs it: Release build, exports, headers, an outside project.
 scripts/check-package.sh
