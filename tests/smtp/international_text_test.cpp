@@ -193,6 +193,41 @@ TEST(InternationalHeaders, RecipientNamesAndCharset)
     EXPECT_EQ(CharsetName(m), "windows-1252");
 }
 
+TEST(InternationalHeaders, PlainModeDeclaresItsTextInEachMessage)
+{
+    const fs::path dir = fs::path(::testing::TempDir()) / ("intl-plain-" + std::to_string(getpid()));
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    spit(dir / "отчёт.txt", "x");
+    const auto count = [](const std::string& text, const std::string& piece) {
+        size_t n = 0;
+        for (size_t at = text.find(piece); at != std::string::npos; at = text.find(piece, at + 1))
+            ++n;
+        return n;
+    };
+    const std::string declared = "MIME-Version: 1.0\r\nContent-Type: text/plain; charset=UTF-8\r\n"
+                                 "Content-Transfer-Encoding: 8bit\r\n\r\n";
+    for (const bool international : {false, true}) {
+        SCOPED_TRACE(international ? "international" : "plain");
+        auto smtp = TolvanSMTP::Create();
+        smtp->InternationalText(international);
+        smtp->UseMIME(false);
+        smtp->FromEmail("zoe@example.test");
+        smtp->Subject("Привет");
+        smtp->MailBody("Grüße");
+        ASSERT_EQ(smtp->AddAttachment((dir / "отчёт.txt").string(), 2), tolmail::smtp_result::Ok);
+        const fs::path saved = dir / (international ? "international.eml" : "plain.eml");
+        ASSERT_EQ(smtp->SaveMessage(saved.string()), tolmail::file_result::Ok);
+        const std::string text = postfix_files::Slurp(saved);
+        // The text and the uuencoded file are two messages; both declare their text.
+        EXPECT_EQ(count(text, declared + "Grüße\r\n"), international ? 1u : 0u) << text;
+        EXPECT_EQ(count(text, declared + "begin 777 отчёт.txt\r\n"), international ? 1u : 0u) << text;
+        EXPECT_EQ(count(text, "Subject: =?UTF-8?B?0J/RgNC40LLQtdGC?=\r\n"), international ? 2u : 0u) << text;
+        EXPECT_EQ(count(text, "MIME-Version"), international ? 2u : 0u) << text;
+    }
+    fs::remove_all(dir);
+}
+
 namespace {
 
 struct Attached {
