@@ -109,7 +109,8 @@ public:
     void Host(const std::string& value);
     /// Server port, 25 by default (write-only).
     void Port(int16_t value);
-    /// 1 gives US-ASCII, other values ISO-8859-1; a value above 2 is stored as 1.
+    /// 1 gives US-ASCII, other values ISO-8859-1; a value above 2 is stored as 1. Not
+    /// used with InternationalText.
     void CharSet(int32_t value);
     /// The stored charset choice (see the setter).
     int32_t CharSet() const;

@@ -39,10 +39,11 @@ std::string internationalRecipients(const MessageFields& m, uint8_t type)
             line += MailboxText(r.Name, r.Email, line.size());
             continue;
         }
-        std::string entry = MailboxText(r.Name, r.Email, ColumnAfter(line) + 1);
-        const size_t end = entry.find('\n') == std::string::npos ? ColumnAfter(line) + 1 + entry.size() : 0;
-        if ((end > codec::kFoldedLineLength || entry.find('\n') != std::string::npos) &&
-            (holdsEncodedWords(line) || holdsEncodedWords(entry))) {
+        const size_t start = ColumnAfter(line) + 1;  // after the comma
+        std::string entry = MailboxText(r.Name, r.Email, start);
+        const bool overflows = entry.find('\n') != std::string::npos || start + entry.size() > codec::kFoldedLineLength;
+        // The plain composition never folds here; lines of printable ASCII stay as it writes them.
+        if (overflows && (holdsEncodedWords(line) || holdsEncodedWords(entry))) {
             line += ",\r\n ";
             entry = MailboxText(r.Name, r.Email, 1);
         } else {
@@ -93,28 +94,28 @@ std::string CharsetName(const MessageFields& m)
 
 std::string ComposeHeaders(const MessageFields& m, const platform::LocalTime& now)
 {
-    const bool intl = m.InternationalText;
+    const bool international = m.InternationalText;
     std::string block;
     block.reserve(512 + m.CustomHeaders.size());
     block += "From: ";
-    block += intl ? MailboxText(m.FromName, m.FromEmail, 6) : FoldHeaderValue(m.FromName) + " <" + m.FromEmail + ">";
+    block += international ? MailboxText(m.FromName, m.FromEmail, 6) : FoldHeaderValue(m.FromName) + " <" + m.FromEmail + ">";
     block += kCrLf;
     // Bcc recipients travel in the envelope alone: a header line would show them to
     // every recipient of the message.
     for (uint8_t type = 1; type <= 2; ++type)
         block += BuildRecipientLine(m, type);
-    block += "Subject: " + (intl ? UnstructuredText(m.Subject, 9) : FoldHeaderValue(m.Subject)) + kCrLf;
+    block += "Subject: " + (international ? UnstructuredText(m.Subject, 9) : FoldHeaderValue(m.Subject)) + kCrLf;
     block += "Date: " + FoldHeaderValue(BuildDateValue(m.DateTime, now)) + kCrLf;
     if (m.ReturnReceipt)
         block += "Return-Receipt-To: " + m.FromEmail + kCrLf;
     if (!m.ReplyTo.empty())
-        block += "Reply-To: " + (intl ? AddressText(m.ReplyTo, 10) : FoldHeaderValue(m.ReplyTo)) + kCrLf;
+        block += "Reply-To: " + (international ? AddressText(m.ReplyTo, 10) : FoldHeaderValue(m.ReplyTo)) + kCrLf;
     // A positive number is written with a blank where its sign would stand.
     block += "X-Priority: " + std::string(m.priority >= 0 ? " " : "") + std::to_string(m.priority) + kCrLf;
     const bool hasMSMail = m.priority >= 1 && m.priority <= 5 && kMSMailPriorities[m.priority] != nullptr;
     if (m.UseMSMail && hasMSMail)
         block += std::string("X-MSMail-Priority: ") + kMSMailPriorities[m.priority] + kCrLf;
-    if (!intl) {
+    if (!international) {
         block += m.CustomHeaders;
         return block;
     }

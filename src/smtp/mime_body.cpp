@@ -146,7 +146,8 @@ int32_t SendBodyAndAttachments(const MessageFields& m, DataWriter& out, const Ra
             else
                 encoding = EncodingBase64;
         }
-        if (out.sendText(attachmentHeaders(boundary, a, EncodingRuleOf(encoding).token, m.InternationalText)) != socket_result::Ok)
+        const std::string headers = attachmentHeaders(boundary, a, EncodingRuleOf(encoding).token, m.InternationalText);
+        if (out.sendText(headers) != socket_result::Ok)
             return kMissingOrNotSent;
         if (const int32_t rc = SendAttachmentData(out, a.Filename, encoding, raise, check.get()); rc != file_result::Ok)
             return rc;

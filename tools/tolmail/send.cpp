@@ -504,8 +504,9 @@ int AddEach(TolvanSMTP& smtp, const std::vector<Recipient>& recipients)
 {
     for (const auto& r : recipients) {
         if (const int32_t rc = smtp.AddRecipients(r.name, r.address, r.type); rc != smtp_result::Ok)
-            return Report("recipient " + Printable(r.address),
-                          Source::SmtpAdd, rc, "too long, or holding a blank, angle bracket or control character");
+            return Report("recipient " + Printable(r.address), Source::SmtpAdd, rc,
+                          "too long, holding a blank, angle bracket or control character, or named in bytes "
+                          "that are not UTF-8");
     }
     return EX_OK;
 }
