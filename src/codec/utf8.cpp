@@ -91,12 +91,4 @@ size_t Utf8CharacterCount(std::string_view text)
     return count;
 }
 
-std::string_view Utf8Prefix(std::string_view text, size_t count)
-{
-    size_t end = 0;
-    for (; count > 0 && end < text.size(); --count)
-        end += characterLength(text.substr(end));
-    return text.substr(0, end);
-}
-
 } // namespace tolmail::codec

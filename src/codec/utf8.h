@@ -22,8 +22,4 @@ std::string WellFormedUtf8(std::string_view text);
 /// The number of characters; a byte that starts no well-formed sequence counts as one.
 size_t Utf8CharacterCount(std::string_view text);
 
-/// The first `count` characters of `text` (all of it when it has fewer), counted as
-/// Utf8CharacterCount does.
-std::string_view Utf8Prefix(std::string_view text, size_t count);
-
 } // namespace tolmail::codec
