@@ -84,6 +84,23 @@ public:
     bool UseMIME() const;
     /// Sets UseMIME.
     void UseMIME(bool value);
+    /// International text, false by default. When true, every string given to the
+    /// component is UTF-8 and keeps every character: a Subject, display names (FromName,
+    /// recipients' names, the name in a Reply-To of the form "name <address>") and custom
+    /// header values beyond ASCII go out as encoded words (RFC 2047), addresses outside
+    /// them; names with commas or other specials are quoted; attachment names beyond
+    /// ASCII go out as filename*=UTF-8''... (RFC 2231) and as encoded words in name=.
+    /// The text is declared UTF-8 (in plain mode too, with MIME-Version), unless
+    /// CustomCharset names a charset: the caller then knows its body's bytes better, and
+    /// they go out under that name unchanged; CharSet is not used. Header text stays
+    /// UTF-8 either way, the charset its encoded words name. A recipient name may then
+    /// hold any character but a control character, up to 64 characters; ill-formed UTF-8
+    /// is refused there and written as U+FFFD elsewhere. Text of printable ASCII is
+    /// written as when false, but for the charset and the quoting of names with
+    /// specials.
+    bool InternationalText() const;
+    /// Sets InternationalText.
+    void InternationalText(bool value);
     /// Always "1.10b".
     std::string Version() const;
     /// Text of the last failure, "No Error" after a passed reply check.
@@ -92,7 +109,8 @@ public:
     void Host(const std::string& value);
     /// Server port, 25 by default (write-only).
     void Port(int16_t value);
-    /// 1 gives US-ASCII, other values ISO-8859-1; a value above 2 is stored as 1.
+    /// 1 gives US-ASCII, other values ISO-8859-1; a value above 2 is stored as 1. Not
+    /// used with InternationalText.
     void CharSet(int32_t value);
     /// The stored charset choice (see the setter).
     int32_t CharSet() const;
@@ -114,9 +132,9 @@ public:
     void Clear(int32_t Clearflag = 0);
     /// The number of recipients AddRecipients added.
     int32_t CountRecipients() const;
-    /// 0 when added, 5 when refused (a name outside the allowed characters, more than 64
-    /// characters, or an address holding a line break, a blank inside, "<", ">" or a
-    /// control character). RecipientType: 1 To, 2 Cc, 3 Bcc (offered to the server, never
+    /// 0 when added, 5 when refused (a name outside the allowed characters, wider with
+    /// InternationalText; more than 64 characters; or an address holding a line break, a
+    /// blank inside, "<", ">" or a control character). RecipientType: 1 To, 2 Cc, 3 Bcc (offered to the server, never
     /// written into the message), others no header line; outside 0..255 throws
     /// Error(errc::Overflow).
     int32_t AddRecipients(const std::string& Name, const std::string& Email, const int32_t& RecipientType);

@@ -30,6 +30,14 @@ std::string FoldHeaderValue(std::string_view value)
     return out;
 }
 
+std::string UnfoldedValue(std::string_view value)
+{
+    std::string out = FoldHeaderValue(value);
+    for (size_t fold = out.find("\r\n"); fold != std::string::npos; fold = out.find("\r\n", fold))
+        out.erase(fold, 2);
+    return out;
+}
+
 std::string QuotedStringContent(std::string_view value)
 {
     std::string out;

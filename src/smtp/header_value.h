@@ -13,6 +13,10 @@ namespace tolmail::smtp {
 /// of its own nor end the header block.
 std::string FoldHeaderValue(std::string_view value);
 
+/// What FoldHeaderValue's result reads as once unfolded: each run of CR and LF becomes
+/// one blank (none when a blank or tab follows), a run at the end is dropped.
+std::string UnfoldedValue(std::string_view value);
+
 /// The inside of a quoted string (RFC 5322 3.2.4), such as a file name in name= or
 /// filename=: a quotation mark or a backslash gets a backslash in front, so that it
 /// does not end the string early; CR and LF are dropped, since a quoted string cannot

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tolmail::smtp {
@@ -42,6 +43,12 @@ struct MessageFields {
     int32_t charset = 1;
     int32_t priority = 3;
     std::string CustomHeaders;  // complete lines, each ended by CR LF
+    /// The same custom headers as given (name, value), for the international mode,
+    /// which writes each value at sending time.
+    std::vector<std::pair<std::string, std::string>> CustomFields;
+    /// Host strings are UTF-8; text beyond ASCII goes out as encoded words and
+    /// RFC 2231 file names, the text declared UTF-8 unless CustomCharset says otherwise.
+    bool InternationalText = false;
     std::vector<PendingRecipient> recipients;
     std::vector<PendingAttachment> attachments;
 };

@@ -2,6 +2,7 @@
 // parts (RFC 2045, RFC 2046 5.1, RFC 2183 Content-Disposition).
 #include "smtp/mime_body.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -9,6 +10,7 @@
 #include <random>
 
 #include "platform/files.h"
+#include "smtp/attachment_headers.h"
 #include "smtp/binary_lines.h"
 #include "smtp/chunk_encoders.h"
 #include "smtp/data_writer.h"
@@ -22,15 +24,20 @@ namespace {
 
 constexpr const char* kCrLf = "\r\n";
 
-std::string attachmentHeaders(const std::string& boundary, const PendingAttachment& a, const char* token)
+std::string attachmentHeaders(const std::string& boundary, const PendingAttachment& a, const char* token,
+                              bool international)
 {
-    const std::string name = QuotedStringContent(a.ShortName);
-    std::string piece = "--" + boundary + kCrLf;
-    piece += "Content-Type: application/octet-stream; name=\"" + name + "\"" + kCrLf;
-    piece += std::string("Content-Transfer-Encoding: ") + token + kCrLf;
-    piece += "Content-Disposition: attachment; filename=\"" + name + "\"" + kCrLf;
-    piece += kCrLf;
-    return piece;
+    return "--" + boundary + kCrLf + AttachmentHeaderLines(a.ShortName, token, international) + kCrLf;
+}
+
+/// In the international mode, text beyond ASCII is declared as such: a reader must not
+/// take it for the 7-bit text that a part without the line is.
+std::string eightBitLine(const MessageFields& m, std::string_view text)
+{
+    if (!m.InternationalText)
+        return {};
+    const bool eightBit = std::any_of(text.begin(), text.end(), [](char c) { return (c & 0x80) != 0; });
+    return eightBit ? std::string("Content-Transfer-Encoding: 8bit") + kCrLf : std::string();
 }
 
 /// True when any text of the message that is sent as it is holds `boundary`.
@@ -52,6 +59,14 @@ bool textHolds(const MessageFields& m, const std::string& boundary)
 }
 
 } // namespace
+
+std::string PlainPassHeaders(const MessageFields& m, std::string_view content)
+{
+    if (!m.InternationalText)
+        return {};
+    return std::string("MIME-Version: 1.0") + kCrLf + "Content-Type: text/plain; charset=" +
+           FoldHeaderValue(CharsetName(m)) + kCrLf + eightBitLine(m, content);
+}
 
 std::string MakeBoundary()
 {
@@ -88,6 +103,7 @@ int32_t SendBodyAndAttachments(const MessageFields& m, DataWriter& out, const Ra
             piece += std::string("MIME-Version: 1.0") + kCrLf;
             piece += "Content-Type: " + FoldHeaderValue(m.ContentType) + "; charset=" + FoldHeaderValue(CharsetName(m)) +
                      kCrLf;
+            piece += eightBitLine(m, m.MailBody);
         }
         piece += kCrLf + m.MailBody + kCrLf;
         return out.sendText(piece) == socket_result::Ok ? file_result::Ok : kMissingOrNotSent;
@@ -105,7 +121,10 @@ int32_t SendBodyAndAttachments(const MessageFields& m, DataWriter& out, const Ra
     first += std::string("this format, some or all of this message may not be legible") + kCrLf;
     first += kCrLf;
     first += "--" + boundary + kCrLf;
-    first += std::string("Content-Type: text/plain; charset=\"ISO-8859-1\"") + kCrLf;
+    // The plain composition declares its text ISO-8859-1 whatever the settings say.
+    const std::string textCharset = m.InternationalText ? FoldHeaderValue(CharsetName(m)) : "ISO-8859-1";
+    first += "Content-Type: text/plain; charset=\"" + textCharset + "\"" + kCrLf;
+    first += eightBitLine(m, m.MailBody);
     first += kCrLf;
     first += m.MailBody + kCrLf + kCrLf;
     if (out.sendText(first) != socket_result::Ok)
@@ -127,7 +146,8 @@ int32_t SendBodyAndAttachments(const MessageFields& m, DataWriter& out, const Ra
             else
                 encoding = EncodingBase64;
         }
-        if (out.sendText(attachmentHeaders(boundary, a, EncodingRuleOf(encoding).token)) != socket_result::Ok)
+        const std::string headers = attachmentHeaders(boundary, a, EncodingRuleOf(encoding).token, m.InternationalText);
+        if (out.sendText(headers) != socket_result::Ok)
             return kMissingOrNotSent;
         if (const int32_t rc = SendAttachmentData(out, a.Filename, encoding, raise, check.get()); rc != file_result::Ok)
             return rc;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "smtp/attachment_sender.h"
 #include "smtp/message.h"
@@ -11,6 +12,11 @@
 namespace tolmail::smtp {
 
 class DataWriter;
+
+/// Plain mode has no MIME structure; in the international mode each of its messages
+/// still declares its text (`content`: the body, or the uuencoded file's name), so that
+/// a reader knows the encoded words and the UTF-8 for what they are. "" otherwise.
+std::string PlainPassHeaders(const MessageFields& m, std::string_view content);
 
 /// "----= _NextPart_" + 32 random hexadecimal digits + "." + a count of the boundaries
 /// made in this process: unique, and unknown until the message is sent.

@@ -1,6 +1,9 @@
 // TolvanSMTP's public surface: properties with their setter rules, the recipient,
 // custom-header and attachment lists, and the body import (RFC 5322 material).
+#include <algorithm>
 #include <string_view>
+
+#include "codec/utf8.h"
 
 #include "platform/files.h"
 #include "smtp/header_value.h"
@@ -18,9 +21,19 @@ constexpr std::string_view kNameCharacters =
     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-!@#%*+=., ";
 constexpr size_t kMaxNameOrAddress = 64;
 
-bool isAcceptableName(const std::string& name)
+bool isAcceptableName(const std::string& name, bool international)
 {
-    return !name.empty() && name.find_first_not_of(kNameCharacters) == std::string::npos;
+    if (!international)
+        return !name.empty() && name.size() <= kMaxNameOrAddress &&
+               name.find_first_not_of(kNameCharacters) == std::string::npos;
+    // Every letter of every script, written as encoded words; no control character,
+    // which no header can carry, and no bytes that are not UTF-8, whose text is unknown.
+    const bool control = std::any_of(name.begin(), name.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u < 0x20 || u == 0x7F;
+    });
+    return !name.empty() && !control && codec::IsUtf8(name) &&
+           codec::Utf8CharacterCount(name) <= kMaxNameOrAddress;
 }
 
 } // namespace
@@ -60,6 +73,8 @@ bool TolvanSMTP::UseMSMail() const { return impl_->message.UseMSMail; }
 void TolvanSMTP::UseMSMail(bool value) { impl_->message.UseMSMail = value; }
 bool TolvanSMTP::UseMIME() const { return impl_->message.UseMIME; }
 void TolvanSMTP::UseMIME(bool value) { impl_->message.UseMIME = value; }
+bool TolvanSMTP::InternationalText() const { return impl_->message.InternationalText; }
+void TolvanSMTP::InternationalText(bool value) { impl_->message.InternationalText = value; }
 std::string TolvanSMTP::Version() const { return "1.10b"; }
 std::string TolvanSMTP::SMTPError() const { return impl_->smtpError; }
 void TolvanSMTP::Host(const std::string& value) { impl_->hostList = value; }
@@ -105,8 +120,10 @@ void TolvanSMTP::Clear(int32_t Clearflag)
         impl_->message.attachments.clear();
     if (flags & 2)
         impl_->message.recipients.clear();
-    if (flags & 4)
+    if (flags & 4) {
         impl_->message.CustomHeaders.clear();
+        impl_->message.CustomFields.clear();
+    }
 }
 
 int32_t TolvanSMTP::CountRecipients() const
@@ -116,7 +133,7 @@ int32_t TolvanSMTP::CountRecipients() const
 
 int32_t TolvanSMTP::AddRecipients(const std::string& Name, const std::string& Email, const int32_t& RecipientType)
 {
-    if (!isAcceptableName(Name) || Name.size() > kMaxNameOrAddress || Email.size() > kMaxNameOrAddress)
+    if (!isAcceptableName(Name, impl_->message.InternationalText) || Email.size() > kMaxNameOrAddress)
         return smtp_result::ArgumentRefused;
     // An address with a line break could end the RCPT TO command and smuggle another;
     // one with a blank or ">" could close the address and add ESMTP parameters.
@@ -167,6 +184,7 @@ int32_t TolvanSMTP::AddCustomHeader(const std::string& NameOfHeader, const std::
     if (smtp::HasLineBreak(NameOfHeader))
         return smtp_result::ArgumentRefused;
     impl_->message.CustomHeaders += NameOfHeader + ": " + smtp::FoldHeaderValue(Value) + "\r\n";
+    impl_->message.CustomFields.emplace_back(NameOfHeader, Value);
     return smtp_result::Ok;
 }
 

@@ -159,6 +159,7 @@ int32_t TolvanSMTP::Impl::writePlainPass(smtp::DataWriter& out, size_t pass)
 {
     out.sendText(smtp::ComposeHeaders(message));
     if (pass == 0) {
+        out.sendText(smtp::PlainPassHeaders(message, message.MailBody));
         out.sendText(kCrLf + message.MailBody + kCrLf);
         return file_result::Ok;
     }
@@ -166,6 +167,7 @@ int32_t TolvanSMTP::Impl::writePlainPass(smtp::DataWriter& out, size_t pass)
     // A line break in the name would start lines of its own inside the data.
     std::string name = a.ShortName;
     std::erase_if(name, [](char c) { return c == '\r' || c == '\n'; });
+    out.sendText(smtp::PlainPassHeaders(message, name));
     out.sendText(kCrLf + ("begin 777 " + name) + kCrLf);
     int32_t rc = file_result::Ok;
     if (out.failure() == socket_result::Ok)

@@ -258,6 +258,49 @@ TEST(SendCommand, DryRunPrintsTheMessageAndConnectsNowhere)
     }
 }
 
+TEST(SendCommand, NamesSubjectAndTextKeepEveryCharacter)
+{
+    if (::access("/usr/bin/python3", X_OK) != 0)
+        GTEST_SKIP() << "python3 is needed to read the message back";
+    Scratch scratch;
+    const std::string attachment = scratch.file("Résumé – 2026.txt", "résumé\n").string();
+    const std::string latin1 = scratch.file("latin1.txt", "Gr\xFC\xDF" "e\n").string();
+    const std::string utf8 = scratch.file("utf8.txt", "Grüße – 你好\n").string();
+    const std::string port = std::to_string(freePort());
+    const std::vector<std::string> people = {"-f", "zoe@example.net", "--from-name", "Zoë Ångström", "--to",
+                                             "王小明 <wang@example.test>", "--cc", "\"Smith, Bob\" <bob@example.test>",
+                                             "--to", "ivan.petrov@example.test", "-j", "Привет 😀"};
+    const std::string heard = "subject=Привет 😀\nfrom=Zoë Ångström|zoe@example.net\nto=王小明|wang@example.test\n"
+                              "to=ivan.petrov|ivan.petrov@example.test\ncc=Smith, Bob|bob@example.test\n";
+    const struct {
+        const char* name;
+        std::vector<std::string> args;
+        std::string seen;
+        std::string declared;
+    } cases[] = {
+        {"UTF-8 by default", {"-b", utf8, "-a", attachment},
+         heard + "attachment=Résumé – 2026.txt|" + "72c3a973756dc3a90a" + "\ntext=Grüße – 你好\n",
+         "charset=\"UTF-8\""},
+        // The bytes go under the charset named, unchanged; the header text stays UTF-8.
+        {"--charset names what the bytes are", {"-b", latin1, "--charset", "ISO-8859-1"},
+         heard + "text=Grüße\n", "charset=ISO-8859-1\r\nContent-Transfer-Encoding: 8bit\r\n\r\nGr\xFC\xDF" "e"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<std::string> args{"send", "--server", "127.0.0.1", "--port", port, "--dry-run", "-q"};
+        args.insert(args.end(), people.begin(), people.end());
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const Outcome run = RunCommand(scratch, args);
+        ASSERT_EQ(run.exitCode, EX_OK) << run.err;
+        EXPECT_NE(run.out.find(c.declared), std::string::npos) << run.out;
+        const fs::path printed = scratch.file("printed.eml", run.out);
+        const std::string command = "/usr/bin/python3 " TOLMAIL_TESTS_DIR "/smtp/read_message.py " +
+                                    printed.string() + " > " + (scratch.root / "seen").string() + " 2>&1";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command::Contents(scratch.root / "seen");
+        EXPECT_EQ(command::Contents(scratch.root / "seen"), c.seen);
+    }
+}
+
 TEST(SendCommand, AReadyMessageRefusesWhatWouldBeIgnoredAndNeedsSomeoneToSendTo)
 {
     Scratch scratch;

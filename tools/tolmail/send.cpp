@@ -83,9 +83,12 @@ const char* const kSendUsage =
     "  --cc RECIPIENT            a Cc recipient (repeatable)\n"
     "  --bcc RECIPIENT           a Bcc recipient (repeatable)\n"
     "                            RECIPIENT is 'Name <address>' or a bare address. Names\n"
-    "                            keep letters, digits, blanks and - ! @ # % * + = . , only\n"
-    "                            (at most 64); a bare address gets its local part as name.\n"
+    "                            keep every character but control characters (at most\n"
+    "                            64); a bare address gets its local part as name\n"
     "  -j, --subject TEXT        subject line\n"
+    "                            Names, subject and --header values are UTF-8; beyond\n"
+    "                            ASCII they are sent as encoded words (RFC 2047), the\n"
+    "                            attachments' names as RFC 2231 file names\n"
     "  --reply-to ADDRESS        Reply-To header\n"
     "  --return-receipt          ask for a return receipt (Return-Receipt-To header)\n"
     "  --priority N              0 none, 1 highest .. 3 normal .. 5 lowest (default 3)\n"
@@ -108,8 +111,9 @@ const char* const kSendUsage =
     "                            a terminal\n"
     "  --content-type TYPE       type of a message without attachments (default text/plain;\n"
     "                            an empty TYPE sends no MIME header lines)\n"
-    "  --charset N|NAME          1 US-ASCII (default), 0 or 2 ISO-8859-1, or a name such\n"
-    "                            as UTF-8\n"
+    "  --charset N|NAME          the charset the text is declared in: UTF-8 (default),\n"
+    "                            1 US-ASCII, 0 or 2 ISO-8859-1, or a name such as\n"
+    "                            windows-1252; the text's bytes are sent unchanged\n"
     "\n"
     "attachments:\n"
     "  -a, --attach PATH         attach a file (repeatable)\n"
@@ -154,8 +158,7 @@ struct Recipient {
 struct Options {
     std::string server = "127.0.0.1";
     std::optional<long> port, timeout, priority;
-    std::string charset;
-    std::optional<int32_t> charsetNumber;
+    std::string charset;  // a name; empty: UTF-8
     std::string from, fromName, subject, body, contentType = "text/plain", replyTo;
     bool bodyGiven = false, contentTypeGiven = false, returnReceipt = false, plain = false, quiet = false;
     bool verbose = false;
@@ -183,9 +186,6 @@ constexpr EncodingName kEncodings[] = {
     {"binary", 0},
 };
 
-constexpr std::string_view kNameCharacters =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-!@#%*+=., ";
-
 std::string trim(const std::string& s)
 {
     const size_t a = s.find_first_not_of(" \t\r\n");
@@ -194,18 +194,30 @@ std::string trim(const std::string& s)
     return s.substr(a, s.find_last_not_of(" \t\r\n") - a + 1);
 }
 
-/// A display name the component accepts: other characters become blanks, at most 64.
+/// The first 64 characters of `text` (a UTF-8 sequence is never cut).
+std::string firstCharacters(const std::string& text)
+{
+    size_t count = 0, end = 0;
+    for (; end < text.size(); ++end) {
+        const bool starts = (static_cast<unsigned char>(text[end]) & 0xC0) != 0x80;
+        if (starts && ++count > 64)
+            break;
+    }
+    return text.substr(0, end);
+}
+
+/// A display name the component accepts: control characters become blanks, at most 64
+/// characters; every letter of every script is kept.
 std::string acceptableName(const std::string& wanted, const std::string& address)
 {
-    std::string name;
-    for (char c : wanted)
-        name += kNameCharacters.find(c) == std::string_view::npos ? ' ' : c;
-    name = trim(name).substr(0, 64);
-    if (!name.empty())
+    const auto printable = [](std::string text) {
+        for (char& c : text)
+            c = (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? ' ' : c;
+        return trim(firstCharacters(trim(text)));
+    };
+    if (std::string name = printable(wanted); !name.empty())
         return name;
-    for (char c : address.substr(0, address.find('@')))
-        name += kNameCharacters.find(c) == std::string_view::npos ? ' ' : c;
-    name = trim(name).substr(0, 64);
+    const std::string name = printable(address.substr(0, address.find('@')));
     return name.empty() ? "Recipient" : name;
 }
 
@@ -290,14 +302,15 @@ void RefuseComposingOptions(const std::vector<GivenOption>& given)
                          ": that message is sent as it stands");
 }
 
-/// A numeric --charset: the component stores any value above 2 as 1 without a word.
-std::optional<int32_t> CharsetNumber(const std::string& text)
+/// The charset a --charset names; a number as the component's CharSet reads it (which
+/// would store any value above 2 as 1 without a word).
+std::string CharsetName(const std::string& text)
 {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
-        return std::nullopt;
+        return text;
     if (text.size() > 1 || text[0] > '2')
         throw UsageError("--charset: " + text + " is out of range 0..2 (or give a name such as UTF-8)");
-    return text[0] - '0';
+    return text[0] == '1' ? "US-ASCII" : "ISO-8859-1";
 }
 
 /// --insecure: given on the command line it has no value; an account writes one, and
@@ -414,8 +427,7 @@ void parse(int argc, char** argv, Options& o)
     // With -t the message itself may name them.
     if (!o.readRecipients && (o.from.empty() || o.recipients.empty()))
         throw UsageError("--from and at least one of --to, --cc, --bcc are required");
-    if (!o.charset.empty())
-        o.charsetNumber = CharsetNumber(o.charset);
+    o.charset = CharsetName(o.charset);
 }
 
 /// Shows the encoding of each attachment as its progress. The component encodes the
@@ -492,8 +504,9 @@ int AddEach(TolvanSMTP& smtp, const std::vector<Recipient>& recipients)
 {
     for (const auto& r : recipients) {
         if (const int32_t rc = smtp.AddRecipients(r.name, r.address, r.type); rc != smtp_result::Ok)
-            return Report("recipient " + Printable(r.address),
-                          Source::SmtpAdd, rc, "too long, or holding a blank, angle bracket or control character");
+            return Report("recipient " + Printable(r.address), Source::SmtpAdd, rc,
+                          "too long, holding a blank, angle bracket or control character, or named in bytes "
+                          "that are not UTF-8");
     }
     return EX_OK;
 }
@@ -649,14 +662,14 @@ int RunSend(int argc, char** argv)
         else
             smtp->Password(FindPassword({o.passwordFile, o.passwordCommand, host, o.user}));
     }
+    // Names, subject and headers keep every character; the text is declared UTF-8
+    // unless --charset names what its bytes are. Recipient names are judged by it too.
+    smtp->InternationalText(true);
     if (o.messageGiven)
         return SendReady(*smtp, o);
     if (o.priority)
         smtp->Priority(static_cast<int32_t>(*o.priority));
-    if (o.charsetNumber)
-        smtp->CharSet(*o.charsetNumber);
-    else if (!o.charset.empty())
-        smtp->CustomCharset(o.charset);
+    smtp->CustomCharset(o.charset);
     smtp->FromEmail(o.from);
     smtp->FromName(o.fromName);
     smtp->Subject(o.subject);
