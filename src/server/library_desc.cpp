@@ -97,7 +97,8 @@ void LibraryDescription::describeMembers(const TypeEntry& entry, TmTypeDesc& typ
             funcs.push_back(Slot(member, TM_DISPATCH_METHOD, member.type, params(declared), declared.size()));
             continue;
         }
-        if (member.access & Get)
+        const bool getFirst = !member.putFirst;
+        if ((member.access & Get) && getFirst)
             funcs.push_back(Slot(member, TM_DISPATCH_PROPERTYGET, member.type, params(declared), declared.size()));
         for (const uint16_t put : {uint16_t(Let), uint16_t(Set)}) {
             if (!(member.access & put))
@@ -107,6 +108,8 @@ void LibraryDescription::describeMembers(const TypeEntry& entry, TmTypeDesc& typ
             const size_t count = withValue.size();
             funcs.push_back(Slot(member, put, TM_VT_EMPTY, params(std::move(withValue)), count));
         }
+        if ((member.access & Get) && !getFirst)
+            funcs.push_back(Slot(member, TM_DISPATCH_PROPERTYGET, member.type, params(declared), declared.size()));
     }
     type.funcCount = static_cast<uint32_t>(funcs.size());
     type.funcs = funcs.data();

@@ -19,7 +19,7 @@ namespace tolmail::server {
 class Arguments;
 
 /// Which accessors a member has (the automation invoke flags; a property with Get and Let
-/// takes two consecutive slots, get first).
+/// takes two consecutive slots, get first unless the member says putFirst).
 enum Access : uint16_t {
     Method = TM_DISPATCH_METHOD,
     Get = TM_DISPATCH_PROPERTYGET,
@@ -50,6 +50,8 @@ struct TOLMAIL_HIDDEN Member {
     Invoker get = nullptr;     // the method, or the property get
     Invoker put = nullptr;     // the property let/set
     bool hidden = false;
+    /// The put's slot comes before the get's (as some properties were declared).
+    bool putFirst = false;
     const char* help = "";
 };
 

@@ -27,7 +27,7 @@ constinit const Member kAttachmentMembers[] = {
      .get = [](void* s, Arguments& a, Variant& r) { r = Self<A>(s).Save(a.String(0)); },
      .help = "param = filename to save"},
     {.name = "Size", .dispid = 6, .access = Get, .type = TM_VT_BSTR,
-     .get = [](void* s, Arguments&, Variant& r) { r = Self<A>(s).Size(); }},
+     .get = [](void* s, Arguments&, Variant& r) { r = Self<A>(s).Size(); }, .putFirst = true},
     {.name = "Name", .dispid = 7, .access = Get | Let, .type = TM_VT_BSTR,
      .get = [](void* s, Arguments&, Variant& r) { r = Self<A>(s).Name(); },
      .put = [](void* s, Arguments& a, Variant&) { Self<A>(s).Name(a.String(0)); },

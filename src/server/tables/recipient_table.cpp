@@ -15,13 +15,13 @@ using C = Recipients;
 constinit const Member kRecipientMembers[] = {
     {.name = "Types", .dispid = 1, .access = Get | Let, .type = TM_VT_I2,
      .get = [](void* s, Arguments&, Variant& r) { r = Self<R>(s).Types(); },
-     .put = [](void* s, Arguments& a, Variant&) { Self<R>(s).Types(a.Integer(0)); }},
+     .put = [](void* s, Arguments& a, Variant&) { Self<R>(s).Types(a.Integer(0)); }, .putFirst = true},
     {.name = "Name", .dispid = 2, .access = Get | Let, .type = TM_VT_BSTR,
      .get = [](void* s, Arguments&, Variant& r) { r = Self<R>(s).Name(); },
-     .put = [](void* s, Arguments& a, Variant&) { Self<R>(s).Name(a.String(0)); }},
+     .put = [](void* s, Arguments& a, Variant&) { Self<R>(s).Name(a.String(0)); }, .putFirst = true},
     {.name = "Address", .dispid = 3, .access = Get | Let, .type = TM_VT_BSTR,
      .get = [](void* s, Arguments&, Variant& r) { r = Self<R>(s).Address(); },
-     .put = [](void* s, Arguments& a, Variant&) { Self<R>(s).Address(a.String(0)); }},
+     .put = [](void* s, Arguments& a, Variant&) { Self<R>(s).Address(a.String(0)); }, .putFirst = true},
 };
 
 constexpr Param kAddParams[] = {{"Address", TM_VT_BSTR},

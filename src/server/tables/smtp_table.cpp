@@ -62,7 +62,7 @@ constinit const Member kMembers[] = {
      .put = [](void* s, Arguments& a, Variant&) { Self<M>(s).Port(a.Integer(0)); }},
     {.name = "CharSet", .dispid = 16, .access = Get | Let, .type = TM_VT_I4,
      .get = [](void* s, Arguments&, Variant& r) { r = Self<M>(s).CharSet(); },
-     .put = [](void* s, Arguments& a, Variant&) { Self<M>(s).CharSet(a.Long(0)); }},
+     .put = [](void* s, Arguments& a, Variant&) { Self<M>(s).CharSet(a.Long(0)); }, .putFirst = true},
     {.name = "Priority", .dispid = 17, .access = Get | Let, .type = TM_VT_I4,
      .get = [](void* s, Arguments&, Variant& r) { r = Self<M>(s).Priority(); },
      .put = [](void* s, Arguments& a, Variant&) { Self<M>(s).Priority(a.Long(0)); }},
