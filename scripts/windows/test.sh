@@ -18,6 +18,7 @@ done
 read -r port closed_port <"$peer_out"
 
 status=0
+timeout 120 wine "$build/tests/windows/platform_checks.exe" || status=$?
 timeout 120 wine "$build/tests/windows/socket_smoke.exe" "$port" "$closed_port" || status=$?
 wait "$peer" || true
 exit "$status"
