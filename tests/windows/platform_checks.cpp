@@ -120,7 +120,7 @@ void fileAndTimeServices()
     check(now.biasMinutes == platform::TimeZoneBiasMinutes(), "the date's zone is the zone in effect");
     check(platform::MailDateText(platform::LocalAt(0)).size() == 25, "mail date text has its fixed width");
 
-    const std::string path = temp + "tolmail-smoke-" + std::to_string(GetCurrentProcessId());
+    const std::string path = temp + "tolmail-checks-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(GetTickCount());
     platform::FileResult result = -1;
     {
         platform::File first = platform::File::CreateNew(path, result);

@@ -4,8 +4,12 @@
 #include "platform/files.h"
 
 #include <algorithm>
+#include <string>
+#include <vector>
 
 #include "platform/win32/windows_api.h"
+
+#include <sddl.h>
 
 namespace tolmail::platform {
 
@@ -42,6 +46,65 @@ constexpr SystemErrorResult kSystemErrorResults[] = {
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 // ReadFile and WriteFile take 32-bit counts.
 constexpr size_t kLargestTransfer = size_t{1} << 30;
+
+// The SDDL text of a descriptor that gives full access to this process's user (and the
+// system) and nobody else, and takes nothing from the directory, so that a shared folder's
+// looser rules do not reach the file. Named by the user's own SID: the generic "owner
+// rights" entry is not honoured everywhere.
+std::string ownerOnlyDescriptorText()
+{
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return {};
+    std::string text;
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> buffer(size);
+    char* sid = nullptr;
+    if (size > 0 && GetTokenInformation(token, TokenUser, buffer.data(), size, &size) &&
+        ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &sid)) {
+        text = std::string("D:P(A;;FA;;;") + sid + ")(A;;FA;;;SY)";
+        LocalFree(sid);
+    }
+    CloseHandle(token);
+    return text;
+}
+
+// The security attributes of the files the library creates, built once per process.
+class OwnerOnly {
+public:
+    OwnerOnly()
+    {
+        const std::string text = ownerOnlyDescriptorText();
+        if (!text.empty() &&
+            ConvertStringSecurityDescriptorToSecurityDescriptorA(text.c_str(), SDDL_REVISION_1, &descriptor_, nullptr)) {
+            attributes_.nLength = sizeof attributes_;
+            attributes_.lpSecurityDescriptor = descriptor_;
+            attributes_.bInheritHandle = FALSE;
+        }
+    }
+    ~OwnerOnly()
+    {
+        if (descriptor_)
+            LocalFree(descriptor_);
+    }
+    OwnerOnly(const OwnerOnly&) = delete;
+    OwnerOnly& operator=(const OwnerOnly&) = delete;
+
+    // Null when the descriptor could not be built: the directory's default then applies.
+    // CreateFile only reads it, so one instance serves every thread.
+    SECURITY_ATTRIBUTES* get() { return descriptor_ ? &attributes_ : nullptr; }
+
+private:
+    PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+    SECURITY_ATTRIBUTES attributes_{};
+};
+
+SECURITY_ATTRIBUTES* ownerOnly()
+{
+    static OwnerOnly security;
+    return security.get();
+}
 
 FileResult mapSystemError(DWORD error)
 {
@@ -103,11 +166,9 @@ File File::OpenRead(const std::string& path, FileResult& result)
 
 File File::CreateNew(const std::string& path, FileResult& result)
 {
-    // CREATE_NEW never opens an existing name, a link included. The new file takes the
-    // directory's default protection, which in the user's own folders admits the owner
-    // (and the system) only.
-    const HANDLE h =
-        CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // CREATE_NEW never opens an existing name, a link included.
+    const HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, kShareAll, ownerOnly(), CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         result = (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) ? file_result::Exists
@@ -122,7 +183,7 @@ File File::OpenAppend(const std::string& path, FileResult& result)
 {
     // Opens a link itself rather than its target, and then refuses it like a file we may
     // not write.
-    const HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA, kShareAll, nullptr, OPEN_ALWAYS,
+    const HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA, kShareAll, ownerOnly(), OPEN_ALWAYS,
                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         result = mapSystemError(GetLastError());

@@ -55,7 +55,7 @@ public:
     WindowProc windowProc = nullptr;
 
 private:
-    bool isSocketNotification(UINT message, WPARAM wParam) const;
+    bool isSocketNotification(UINT message) const;
     bool isHeld(const Deferred& item) const;
     bool hasDueDeferred() const;
     void deliverDeferred();

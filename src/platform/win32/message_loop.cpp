@@ -113,9 +113,8 @@ Loop::~Loop()
     }
 }
 
-bool Loop::isSocketNotification(UINT message, WPARAM wParam) const
+bool Loop::isSocketNotification(UINT message) const
 {
-    (void)wParam;
     return socketMessages_.count(message) != 0;
 }
 
@@ -126,7 +125,7 @@ bool Loop::isHeld(int32_t socket) const
 
 bool Loop::isHeld(const Deferred& item) const
 {
-    if (held_.empty() || !isSocketNotification(item.message, item.wParam))
+    if (held_.empty() || !isSocketNotification(item.message))
         return false;
     const int32_t event = WSAGETSELECTEVENT(item.lParam);
     return (event == FdRead || event == FdClose) && isHeld(ToInt(static_cast<SOCKET>(item.wParam)));
@@ -158,7 +157,7 @@ LRESULT Loop::handle(UINT message, WPARAM wParam, LPARAM lParam)
     default:
         break;
     }
-    if (isSocketNotification(message, wParam)) {
+    if (isSocketNotification(message)) {
         const int32_t socket = ToInt(static_cast<SOCKET>(wParam));
         auto it = sockets_.find(socket);
         // A notification that outlived its socket (closed after the system queued it).

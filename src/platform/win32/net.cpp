@@ -18,6 +18,8 @@ using win32::ToSocket;
 // Start-up refuses versions below 1.1, as the system does.
 constexpr int32_t kVersionNotSupported = WSAVERNOTSUPPORTED;
 
+thread_local int tStartups = 0;
+
 int32_t failWith(int32_t winsock)
 {
     WSASetLastError(winsock);
@@ -75,11 +77,16 @@ int32_t Startup(uint16_t version, StartupData& data)
     data.systemStatus = wsa.szSystemStatus;
     data.maxSockets = wsa.iMaxSockets;
     data.maxDatagramSize = wsa.iMaxUdpDg;
+    ++tStartups;
     return 0;
 }
 
 int32_t Cleanup()
 {
+    // Only what this thread started: the process's own start-up must outlive it.
+    if (tStartups == 0)
+        return failWith(WSANOTINITIALISED);
+    --tStartups;
     return WSACleanup() == 0 ? 0 : kSocketError;
 }
 
