@@ -18,11 +18,11 @@ constexpr size_t kPage = 4096;
 
 void ChunkReader::Free::operator()(char* p) const
 {
-    std::free(p);
+    ::operator delete[](p, std::align_val_t{kPage});
 }
 
 ChunkReader::ChunkReader(platform::File& file)
-    : file_(file), buffer_(static_cast<char*>(std::aligned_alloc(kPage, kBufferSize)))
+    : file_(file), buffer_(static_cast<char*>(::operator new[](kBufferSize, std::align_val_t{kPage})))
 {
     if (!buffer_)
         throw std::bad_alloc();

@@ -1,0 +1,389 @@
+// The thread's message loop on the system's own: a message-only window receives the
+// sockets' notifications and the library's posted messages, and a pass dispatches the
+// thread's whole queue, so a host's windows keep working while a component waits.
+#include "platform/win32/loop.h"
+
+#include "platform/net.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <memory>
+#include <mutex>
+
+namespace tolmail::platform {
+namespace win32 {
+namespace {
+
+// The loop's own messages, kept clear of the socket layer's and of a host's WM_USER range.
+constexpr UINT kRunTask = WM_APP + 0x2F0;
+constexpr UINT kPassEnd = WM_APP + 0x2F1;
+constexpr UINT kDeferredDue = WM_APP + 0x2F2;
+
+constexpr char kWindowClass[] = "TolmailNotificationWindow";
+
+// Yield points look at the clock once in this many calls, and dispatch at most once
+// per interval: codec loops call them per line and must keep running at memory speed.
+constexpr unsigned kYieldCallsPerClockLook = 64;
+constexpr int64_t kYieldIntervalNs = 2'000'000;
+
+struct FastState {
+    Loop* loop = nullptr;
+    unsigned countdown = 1;
+    int64_t lastLookNs = 0;
+};
+thread_local FastState tFast;
+thread_local bool tOwnerGone = false;
+
+struct Owner {
+    std::unique_ptr<Loop> loop;
+    ~Owner()
+    {
+        tFast.loop = nullptr;
+        tOwnerGone = true;
+    }
+};
+thread_local Owner tOwner;
+
+int64_t monotonicNs()
+{
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// The module the window class belongs to: this code's own, whether it is linked into a
+// program or into a DLL that a host loads.
+HINSTANCE thisModule()
+{
+    HMODULE module = nullptr;
+    GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCSTR>(&thisModule), &module);
+    return module;
+}
+
+LRESULT CALLBACK notificationWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    auto* loop = reinterpret_cast<Loop*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (!loop || message < WM_USER)
+        return DefWindowProcA(window, message, wParam, lParam);
+    // Reached from a host's own DispatchMessage: an exception cannot cross the system's
+    // frames back to it, so a failing handler ends here.
+    try {
+        return loop->handle(message, wParam, lParam);
+    } catch (...) {
+        return 0;
+    }
+}
+
+void registerWindowClass()
+{
+    static std::once_flag once;
+    std::call_once(once, [] {
+        WNDCLASSA wc{};
+        wc.lpfnWndProc = notificationWindowProc;
+        wc.hInstance = thisModule();
+        wc.lpszClassName = kWindowClass;
+        RegisterClassA(&wc);
+    });
+}
+
+// Ends a dispatch on every way out, a handler or task that throws included.
+struct DispatchScope {
+    int& depth;
+    explicit DispatchScope(int& d) : depth(d) { ++depth; }
+    ~DispatchScope() { --depth; }
+};
+
+} // namespace
+
+Loop::Loop()
+{
+    registerWindowClass();
+    window_ = CreateWindowExA(0, kWindowClass, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, thisModule(), nullptr);
+    if (window_)
+        SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+}
+
+Loop::~Loop()
+{
+    if (window_) {
+        SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
+        DestroyWindow(window_);
+    }
+}
+
+bool Loop::isSocketNotification(UINT message) const
+{
+    return socketMessages_.count(message) != 0;
+}
+
+bool Loop::isHeld(int32_t socket) const
+{
+    return socket != -1 && std::find(held_.begin(), held_.end(), socket) != held_.end();
+}
+
+bool Loop::isHeld(const Deferred& item) const
+{
+    if (held_.empty() || !isSocketNotification(item.message))
+        return false;
+    const int32_t event = WSAGETSELECTEVENT(item.lParam);
+    return (event == FdRead || event == FdClose) && isHeld(ToInt(static_cast<SOCKET>(item.wParam)));
+}
+
+bool Loop::hasDueDeferred() const
+{
+    return std::any_of(deferred_.begin(), deferred_.end(), [this](const Deferred& d) { return !isHeld(d); });
+}
+
+LRESULT Loop::handle(UINT message, WPARAM wParam, LPARAM lParam)
+{
+    switch (message) {
+    case kRunTask: {
+        if (tasks_.empty())
+            return 0;
+        std::function<void()> task = std::move(tasks_.front());
+        tasks_.pop_front();
+        task();
+        return 0;
+    }
+    case kPassEnd:
+        passesEnded_ = std::max(passesEnded_, static_cast<uint64_t>(lParam));
+        return 0;
+    case kDeferredDue:
+        wakePosted_ = false;
+        deliverDeferred();
+        return 0;
+    default:
+        break;
+    }
+    if (isSocketNotification(message)) {
+        const int32_t socket = ToInt(static_cast<SOCKET>(wParam));
+        auto it = sockets_.find(socket);
+        // A notification that outlived its socket (closed after the system queued it).
+        if (it == sockets_.end() || it->second != message)
+            return 0;
+        Deferred item{message, wParam, lParam};
+        if (isHeld(item)) {
+            deferred_.push_back(item);
+            return 0;
+        }
+    }
+    if (!windowProc)
+        return 0;
+    return windowProc(message, static_cast<int32_t>(wParam), static_cast<int32_t>(lParam));
+}
+
+// Delivers what was deferred when delivery began and is no longer held; what is still
+// held keeps its place in front, in its order.
+void Loop::deliverDeferred()
+{
+    std::deque<Deferred> stillHeld;
+    for (size_t n = deferred_.size(); n > 0 && !deferred_.empty(); --n) {
+        Deferred item = deferred_.front();
+        deferred_.pop_front();
+        if (isHeld(item)) {
+            stillHeld.push_back(item);
+            continue;
+        }
+        if (windowProc)
+            windowProc(item.message, static_cast<int32_t>(item.wParam), static_cast<int32_t>(item.lParam));
+    }
+    deferred_.insert(deferred_.begin(), stillHeld.begin(), stillHeld.end());
+}
+
+void Loop::wakeForDeferred()
+{
+    if (depth_ == 0 && !wakePosted_ && hasDueDeferred() && PostMessageA(window_, kDeferredDue, 0, 0))
+        wakePosted_ = true;
+}
+
+void Loop::dispatch()
+{
+    DispatchScope scope(depth_);
+    deliverDeferred();
+    if (HIWORD(GetQueueStatus(QS_ALLINPUT)) == 0)
+        return;
+    // Messages posted while this pass runs (a task that posts itself again) wait for the
+    // next one: the pass ends at its own marker. A nested pass ends at a later marker,
+    // which it reaches only after this one, so both end.
+    const uint64_t marker = ++passesBegun_;
+    const bool marked = PostMessageA(window_, kPassEnd, 0, static_cast<LPARAM>(marker)) != 0;
+    MSG m;
+    while ((!marked || passesEnded_ < marker) && PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+        if (m.message == WM_QUIT) {
+            // The host's loop must still see it.
+            PostQuitMessage(static_cast<int>(m.wParam));
+            break;
+        }
+        if (m.hwnd == window_ && m.message >= WM_USER) {
+            handle(m.message, m.wParam, m.lParam);  // directly, so exceptions reach the caller
+            continue;
+        }
+        TranslateMessage(&m);
+        DispatchMessageA(&m);
+    }
+}
+
+void Loop::wait(double seconds)
+{
+    if (seconds <= 0 || hasDueDeferred())
+        return;
+    const double ms = std::ceil(seconds * 1000.0);
+    const DWORD timeout = ms > 2'000'000'000.0 ? 2'000'000'000u : static_cast<DWORD>(ms);
+    // MWMO_INPUTAVAILABLE: messages a pass left in the queue (posted during it) end the
+    // wait too, not only those that arrive from now on.
+    MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
+void Loop::postTask(std::function<void()> task)
+{
+    tasks_.push_back(std::move(task));
+    if (!PostMessageA(window_, kRunTask, 0, 0))
+        tasks_.pop_back();
+}
+
+size_t Loop::hold(int32_t socket)
+{
+    held_.push_back(socket);
+    return held_.size() - 1;
+}
+
+void Loop::release(size_t slot)
+{
+    if (slot < held_.size())
+        held_[slot] = -1;
+    while (!held_.empty() && held_.back() == -1)
+        held_.pop_back();
+    wakeForDeferred();
+}
+
+void Loop::watch(int32_t socket, UINT message)
+{
+    sockets_[socket] = message;
+    socketMessages_.insert(message);
+}
+
+UINT Loop::messageOf(int32_t socket) const
+{
+    auto it = sockets_.find(socket);
+    return it == sockets_.end() ? 0 : it->second;
+}
+
+void Loop::forget(int32_t socket)
+{
+    std::erase_if(deferred_, [socket](const Deferred& d) { return ToInt(static_cast<SOCKET>(d.wParam)) == socket; });
+    std::replace(held_.begin(), held_.end(), socket, -1);
+    if (sockets_.erase(socket) == 0)
+        return;
+    // Closing does not take back what the system already queued, and the next socket may
+    // get the same number: this socket's notifications leave the queue now. Other
+    // sockets' notifications met on the way keep their order, ahead of the queue.
+    for (UINT message : socketMessages_) {
+        MSG m;
+        while (PeekMessageA(&m, window_, message, message, PM_REMOVE)) {
+            if (ToInt(static_cast<SOCKET>(m.wParam)) != socket)
+                deferred_.push_back(Deferred{m.message, m.wParam, m.lParam});
+        }
+    }
+    wakeForDeferred();
+}
+
+Loop& loop()
+{
+    if (tFast.loop)
+        return *tFast.loop;
+    if (tOwnerGone) {
+        // Thread exit: a socket closed by a thread_local destructor after the loop went.
+        tFast.loop = new Loop;
+        return *tFast.loop;
+    }
+    tOwner.loop = std::make_unique<Loop>();
+    tFast.loop = tOwner.loop.get();
+    return *tFast.loop;
+}
+
+Loop* loopIfAny() noexcept
+{
+    return tFast.loop;
+}
+
+} // namespace win32
+
+void dispatchPending()
+{
+    win32::loop().dispatch();
+}
+
+void dispatchPendingExcept(int32_t socketHandle)
+{
+    SocketHold hold(socketHandle);
+    win32::loop().dispatch();
+}
+
+SocketHold::SocketHold(int32_t socketHandle) : slot_(win32::loop().hold(socketHandle)) {}
+
+SocketHold::~SocketHold()
+{
+    if (win32::Loop* loop = win32::loopIfAny())
+        loop->release(slot_);
+}
+
+bool SocketHeld(int32_t socketHandle)
+{
+    win32::Loop* loop = win32::loopIfAny();
+    return loop && loop->isHeld(socketHandle);
+}
+
+void yieldPoint()
+{
+    win32::FastState& fast = win32::tFast;
+    if (!fast.loop || --fast.countdown != 0)
+        return;
+    fast.countdown = win32::kYieldCallsPerClockLook;
+    const int64_t now = win32::monotonicNs();
+    if (now - fast.lastLookNs < win32::kYieldIntervalNs)
+        return;
+    fast.lastLookNs = now;
+    fast.loop->dispatch();
+}
+
+void waitForActivity(double seconds)
+{
+    win32::loop().wait(seconds);
+}
+
+WindowProc SetWindowProc(WindowProc proc)
+{
+    win32::Loop& l = win32::loop();
+    WindowProc previous = l.windowProc;
+    l.windowProc = proc;
+    return previous;
+}
+
+int32_t CallWindowProc(WindowProc proc, uint32_t message, int32_t wParam, int32_t lParam)
+{
+    return proc ? proc(message, wParam, lParam) : 0;
+}
+
+void PostWindowMessage(uint32_t message, int32_t wParam, int32_t lParam)
+{
+    PostMessageA(win32::loop().window(), message, static_cast<WPARAM>(static_cast<uint32_t>(wParam)),
+                 static_cast<LPARAM>(lParam));
+}
+
+void PostSocketNotification(uint32_t message, int32_t socketHandle, int32_t event)
+{
+    win32::Loop& l = win32::loop();
+    if (l.messageOf(socketHandle) == 0)
+        l.watch(socketHandle, message);
+    PostMessageA(l.window(), message, static_cast<WPARAM>(win32::ToSocket(socketHandle)), static_cast<LPARAM>(event));
+}
+
+void PostTask(std::function<void()> task)
+{
+    if (task)
+        win32::loop().postTask(std::move(task));
+}
+
+} // namespace tolmail::platform
