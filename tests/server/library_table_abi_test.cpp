@@ -78,6 +78,10 @@ TEST(LibraryTableAbi, DescriptionIsTheTables)
     EXPECT_EQ(std::vector(slots.begin(), slots.begin() + 3), opening);
     EXPECT_EQ(std::count(slots.begin(), slots.end(), std::pair<std::string, uint16_t>{"Host", kLet}), 1);
     EXPECT_EQ(std::count(slots.begin(), slots.end(), std::pair<std::string, uint16_t>{"Host", kGet}), 0);
+    // CharSet was declared put-first.
+    const auto charSet = std::find(slots.begin(), slots.end(), std::pair<std::string, uint16_t>{"CharSet", kLet});
+    ASSERT_NE(charSet, slots.end());
+    EXPECT_EQ(*(charSet + 1), (std::pair<std::string, uint16_t>{"CharSet", kGet}));
 }
 
 TEST(LibraryTableAbi, OnlyTheThreeComponentsAreCreatable)
@@ -109,20 +113,24 @@ TEST(LibraryTableAbi, EveryComponentPropertyKeepsWhatAHostAssigns)
         const TmTypeDesc& type = *component->vtbl->GetTypeDesc(component);
         EXPECT_EQ(&type, Described(className).defaultInterface);
         for (uint32_t i = 0; i < type.funcCount; ++i) {
+            // The get's slot is next to the let's, on either side (some were declared put-first).
             const TmFuncDesc& let = type.funcs[i];
-            if (let.invokeKind != kLet || i == 0 || type.funcs[i - 1].invokeKind != kGet ||
-                type.funcs[i - 1].dispid != let.dispid)
+            const TmFuncDesc* get = nullptr;
+            for (const uint32_t j : {i - 1, i + 1})
+                if (j < type.funcCount && type.funcs[j].invokeKind == kGet && type.funcs[j].dispid == let.dispid)
+                    get = &type.funcs[j];
+            if (let.invokeKind != kLet || !get)
                 continue;
             SCOPED_TRACE(std::string(className) + "." + let.name);
             const std::string text = std::string("value of ") + let.name;
             const auto number = numbers.count(let.name) ? numbers.at(let.name) : 2;
             TmVariant value{};
-            switch (type.funcs[i - 1].resultType) {
+            switch (get->resultType) {
             case TM_VT_BSTR: value = Str(text.c_str()); break;
             case TM_VT_I4: value = I4(number); break;
             case TM_VT_I2: value = I2(static_cast<int16_t>(number)); break;
             case TM_VT_BOOL: value = Bool(true); break;
-            default: ADD_FAILURE() << "no value for type " << type.funcs[i - 1].resultType; continue;
+            default: ADD_FAILURE() << "no value for type " << get->resultType; continue;
             }
             ASSERT_EQ(Call(component, IdOf(component, let.name), kLet, {value}).hr, TM_S_OK);
             Call got(component, let.dispid, kGet);
