@@ -17,15 +17,21 @@ std::string PhraseText(const std::string& name, size_t column)
         return unfolded;
     // Printable ASCII with specials such as "," or "." is a quoted string; an "=?" would
     // be read as an encoded word even there by some readers.
-    if (!codec::NeedsEncodedWords(unfolded, WordPlace::Text))
-        return "\"" + QuotedStringContent(unfolded) + "\"";
+    if (!codec::NeedsEncodedWords(unfolded, WordPlace::Text)) {
+        std::string quoted(1, '"');
+        quoted += QuotedStringContent(unfolded);
+        quoted += '"';
+        return quoted;
+    }
     return codec::EncodeHeaderText(unfolded, WordPlace::Phrase, column);
 }
 
 std::string MailboxText(const std::string& name, const std::string& address, size_t column)
 {
     const std::string text = PhraseText(name, column);
-    const std::string angle = "<" + address + ">";
+    std::string angle(1, '<');
+    angle += address;
+    angle += '>';
     const size_t end = text.find('\n') == std::string::npos ? column + text.size() : ColumnAfter(text);
     // Only a name written as encoded words may fold: the plain composition never does.
     if (end + 1 + angle.size() > codec::kFoldedLineLength && text.find("=?") != std::string::npos)
