@@ -1,5 +1,6 @@
 """The retrieval job in Python, for comparison: poplib downloads every message, the
-email package parses it, and every attachment is decoded into OUTDIR.
+email package parses it, its text goes to OUTDIR/message-N.txt and every attachment is
+decoded into OUTDIR: the files `tolmail fetch --save-dir` writes.
 
 usage: pop3_python_fetch.py HOST PORT USER PASSWORD OUTDIR
 With TOLMAIL_BENCH_CA set (a PEM file), the session is POP3 over implicit TLS verified
@@ -26,11 +27,16 @@ def main():
     for n in range(1, count + 1):
         _, lines, _ = pop.retr(n)
         msg = email.message_from_bytes(b"\r\n".join(lines) + b"\r\n")
+        text = None
         for part in msg.walk():
             name = part.get_filename()
             if name and not part.is_multipart():
                 with open(os.path.join(outdir, os.path.basename(name)), "wb") as f:
                     f.write(part.get_payload(decode=True))
+            elif text is None and part.get_content_type() == "text/plain":
+                text = part.get_payload(decode=True)
+        with open(os.path.join(outdir, "message-%d.txt" % n), "wb") as f:
+            f.write(text or b"")
     pop.quit()
 
 

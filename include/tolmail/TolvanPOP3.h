@@ -119,8 +119,9 @@ public:
     std::string POP3Error() const;
 
     /// How the session is protected, a security_mode value: None (the default) plain
-    /// TCP; WhenOffered "STLS" when the server accepts it, else plain; Required "STLS"
-    /// or Connect fails with TlsFailed; Implicit TLS from the first byte (port 995).
+    /// TCP; WhenOffered "STLS" when the server's "CAPA" list names it and the server
+    /// accepts it, else plain; Required "STLS" or Connect fails with TlsFailed; Implicit
+    /// TLS from the first byte (port 995).
     int32_t Security() const;
     /// Sets Security.
     void Security(int32_t value);

@@ -17,7 +17,9 @@ public:
     /// One line of the dialogue without its line end: `sent` for a command this component
     /// sent, else a reply line it read. Passwords and authentication data arrive masked.
     /// A message's contents come as one bracketed summary line, such as
-    /// "[message data: 1234 bytes]" (sent) or "[message: 1234 bytes]" (read).
+    /// "[message data: 1234 bytes]" (sent) or "[message: 1234 bytes]" (read). When TLS
+    /// starts, a read line such as "[TLS started: TLSv1.3 TLS_AES_256_GCM_SHA384]" names
+    /// its version and cipher.
     virtual void OnDialogueLine(bool sent, const std::string& line) = 0;
 };
 

@@ -51,8 +51,9 @@ inline constexpr int32_t QuitRefused = 32;
 /// socket_limit::LongestLine, or a message beyond the parser's limits.
 inline constexpr int32_t ProtocolError = 64;
 /// Connect: TLS could not protect the session (the handshake or the certificate check
-/// failed, or Security required STLS and the server refused it); the connection is
-/// closed and nothing was sent in clear after it. POP3Error begins "TLS failed: ".
+/// failed, Security required STLS and the server did not list or refused it, or its
+/// answer to CAPA was cut short); the connection is closed and nothing was sent in
+/// clear after it. POP3Error begins "TLS failed: ".
 inline constexpr int32_t TlsFailed = 128;
 /// Connect: no safe way to log in: UseAPOP was set and the greeting carries no
 /// timestamp, or the password would have crossed the network unencrypted. The

@@ -90,6 +90,10 @@ public:
     /// The server sent close_notify.
     bool peerClosed() const;
 
+    /// The protocol version and cipher the handshake agreed on, for people to read, e.g.
+    /// "TLSv1.3 TLS_AES_256_GCM_SHA384"; empty until the handshake is done.
+    std::string sessionSummary() const;
+
     /// Why the connection failed; None while it has not.
     TlsFailure failure() const;
     /// The reason in plain words, e.g. "certificate verification failed: the certificate is

@@ -12,6 +12,14 @@
 #include <array>
 #include <climits>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <utility>
 
 namespace tolmail::platform {
 
@@ -59,6 +67,7 @@ private:
 struct SslCtxFree {
     void operator()(SSL_CTX* ctx) const { SSL_CTX_free(ctx); }
 };
+using ContextPtr = std::unique_ptr<SSL_CTX, SslCtxFree>;
 struct SslFree {
     void operator()(SSL* ssl) const { SSL_free(ssl); }
 };
@@ -166,11 +175,112 @@ bool IsAddressLiteral(const std::string& host)
     return parsed;
 }
 
+// True when `dir` holds certificates under their subject hashes ("1a2b3c4d.0"), the
+// layout in which OpenSSL can look up one issuer without reading the others.
+bool HasHashedCertificates(const std::string& dir)
+{
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(dir, error)) {
+        const std::string name = entry.path().filename().string();
+        if (name.size() == 10 && name.ends_with(".0") &&
+            name.find_first_not_of("0123456789abcdef") == 8)
+            return true;
+    }
+    return false;
+}
+
+// The system's trusted authorities. OpenSSL's usual call reads the whole bundle file, a
+// few hundred certificates and a fifth of a second on a busy machine, before the first
+// handshake; the hashed directory beside it holds the same certificates one to a file,
+// read only for the issuers a chain names. The bundle is read where there is no such
+// directory, or where the environment names its own locations.
+bool LoadSystemAuthorities(SSL_CTX* ctx)
+{
+    const std::string dir = X509_get_default_cert_dir();
+    if (std::getenv(X509_get_default_cert_dir_env()) || std::getenv(X509_get_default_cert_file_env()) ||
+        !HasHashedCertificates(dir))
+        return SSL_CTX_set_default_verify_paths(ctx) == 1;
+    X509_LOOKUP* lookup = X509_STORE_add_lookup(SSL_CTX_get_cert_store(ctx), X509_LOOKUP_hash_dir());
+    return lookup && X509_LOOKUP_add_dir(lookup, dir.c_str(), X509_FILETYPE_PEM) == 1;
+}
+
+// A context for `settings`, or null with the reason in `failure`.
+ContextPtr MakeContext(const TlsSettings& settings, std::string& failure)
+{
+    ContextPtr ctx(SSL_CTX_new(TLS_client_method()));
+    if (!ctx) {
+        failure = "the TLS library cannot create a context";
+        return nullptr;
+    }
+    SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
+    // Renegotiation would let a write wait on a read, which a buffer-driven engine
+    // cannot express; nothing in mail needs it.
+    uint64_t options = SSL_OP_NO_RENEGOTIATION;
+#ifdef SSL_OP_CLEANSE_PLAINTEXT
+    options |= SSL_OP_CLEANSE_PLAINTEXT;
+#endif
+    SSL_CTX_set_options(ctx.get(), options);
+    if (settings.insecureSkipVerify) {
+        SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_NONE, nullptr);
+        return ctx;
+    }
+    SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER, nullptr);
+    if (!LoadSystemAuthorities(ctx.get())) {
+        failure = "the system's trusted authorities cannot be read";
+        return nullptr;
+    }
+    if (!settings.extraCaFile.empty() &&
+        SSL_CTX_load_verify_locations(ctx.get(), settings.extraCaFile.c_str(), nullptr) != 1) {
+        failure = "the authority file " + settings.extraCaFile + " cannot be read as PEM certificates";
+        return nullptr;
+    }
+    return ctx;
+}
+
+// What the authority file holds now; nullopt when it cannot be read.
+std::optional<std::string> FileContents(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream contents;
+    if (!(in && contents << in.rdbuf()))
+        return std::nullopt;
+    return std::move(contents).str();
+}
+
+// Reading the authorities (the whole system bundle where there is no hashed directory)
+// can cost more than a handshake on loopback, and a host that fetches often or from many
+// accounts would pay it per connection; so a context, which nothing changes once it is
+// set up, serves every later connection with the same settings, from any thread
+// (OpenSSL counts its users, so one replaced here lives on in the connections that use
+// it). The authority file is compared by its contents, a cheap read beside parsing it:
+// a file rewritten in place within the same tick of the clock is still read again.
+SSL_CTX* SharedContext(const TlsSettings& settings, std::string& failure)
+{
+    struct Entry {
+        std::optional<std::string> caContents;
+        ContextPtr ctx;
+    };
+    static std::mutex guard;
+    // Never destroyed: connections may still close while the process exits, after the
+    // TLS library's own clean-up ran, and must not find their context freed under them.
+    static auto* contexts = new std::map<std::pair<std::string, bool>, Entry>;
+    std::optional<std::string> caContents;
+    if (!settings.extraCaFile.empty())
+        caContents = FileContents(settings.extraCaFile);
+    std::lock_guard lock(guard);
+    Entry& entry = (*contexts)[{settings.extraCaFile, settings.insecureSkipVerify}];
+    if (entry.ctx && entry.caContents == caContents)
+        return entry.ctx.get();
+    // A failure is not kept: the file may be readable at the next attempt.
+    entry.ctx = MakeContext(settings, failure);
+    entry.caContents = std::move(caContents);
+    return entry.ctx.get();
+}
+
 } // namespace
 
 struct TlsClient::Impl {
     TlsSettings settings;
-    std::unique_ptr<SSL_CTX, SslCtxFree> ctx;
     std::unique_ptr<SSL, SslFree> ssl;
     BIO* received = nullptr; // owned by ssl
     BIO* outgoing = nullptr; // owned by ssl
@@ -203,35 +313,16 @@ struct TlsClient::Impl {
 
     void setUp()
     {
-        ctx.reset(SSL_CTX_new(TLS_client_method()));
+        std::string why;
+        SSL_CTX* ctx = SharedContext(settings, why);
         if (!ctx)
-            return fail(TlsFailure::Setup, "the TLS library cannot create a context");
-        SSL_CTX_set_min_proto_version(ctx.get(), TLS1_2_VERSION);
-        // Renegotiation would let a write wait on a read, which a buffer-driven engine
-        // cannot express; nothing in mail needs it.
-        uint64_t options = SSL_OP_NO_RENEGOTIATION;
-#ifdef SSL_OP_CLEANSE_PLAINTEXT
-        options |= SSL_OP_CLEANSE_PLAINTEXT;
-#endif
-        SSL_CTX_set_options(ctx.get(), options);
-
+            return fail(TlsFailure::Setup, why);
         std::string host = BareHost(settings.hostName);
-        if (settings.insecureSkipVerify) {
-            SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_NONE, nullptr);
-        } else {
-            SSL_CTX_set_verify(ctx.get(), SSL_VERIFY_PEER, nullptr);
-            if (SSL_CTX_set_default_verify_paths(ctx.get()) != 1)
-                return fail(TlsFailure::Setup, "the system's trusted authorities cannot be read");
-            if (!settings.extraCaFile.empty() &&
-                SSL_CTX_load_verify_locations(ctx.get(), settings.extraCaFile.c_str(), nullptr) != 1)
-                return fail(TlsFailure::Setup, "the authority file " + settings.extraCaFile +
-                                                   " cannot be read as PEM certificates");
-            // A chain check alone would accept any server holding any trusted certificate.
-            if (host.empty())
-                return fail(TlsFailure::Setup, "no host name to check the certificate against");
-        }
+        // A chain check alone would accept any server holding any trusted certificate.
+        if (!settings.insecureSkipVerify && host.empty())
+            return fail(TlsFailure::Setup, "no host name to check the certificate against");
 
-        ssl.reset(SSL_new(ctx.get()));
+        ssl.reset(SSL_new(ctx));
         received = BIO_new(BIO_s_mem());
         outgoing = BIO_new(BIO_s_mem());
         if (!ssl || !received || !outgoing) {
@@ -418,6 +509,15 @@ void TlsClient::closeNotify()
 bool TlsClient::peerClosed() const
 {
     return impl_->peerClosed;
+}
+
+std::string TlsClient::sessionSummary() const
+{
+    const Impl& d = *impl_;
+    if (!d.established)
+        return {};
+    const SSL_CIPHER* cipher = SSL_get_current_cipher(d.ssl.get());
+    return std::string(SSL_get_version(d.ssl.get())) + " " + (cipher ? SSL_CIPHER_get_name(cipher) : "(no cipher)");
 }
 
 TlsFailure TlsClient::failure() const

@@ -2,6 +2,8 @@
 // nothing else here relies on it.
 #include "pop3/apop_digest.h"
 
+#include "socket/dialogue.h"
+
 #include <algorithm>
 #include <array>
 #include <cstdint>
@@ -71,7 +73,10 @@ std::string ApopTimestamp(std::string_view greeting)
 std::string Md5Hex(std::string_view data)
 {
     std::array<uint32_t, 4> state = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
-    std::string padded(data);
+    // Sized once, so that no copy of the secret is freed on the way unwiped.
+    std::string padded;
+    padded.reserve((data.size() + 8) / 64 * 64 + 64);
+    padded.append(data);
     const uint64_t bits = uint64_t(data.size()) * 8;
     padded += static_cast<char>(0x80);
     while (padded.size() % 64 != 56)
@@ -80,7 +85,7 @@ std::string Md5Hex(std::string_view data)
         padded += static_cast<char>((bits >> (8 * i)) & 0xff);
     for (size_t at = 0; at < padded.size(); at += 64)
         Block(state, reinterpret_cast<const unsigned char*>(padded.data() + at));
-    std::fill(padded.begin(), padded.end(), '\0');  // it held the secret
+    socket::WipeText(padded);
 
     constexpr char kHex[] = "0123456789abcdef";
     std::string hex;
@@ -96,10 +101,11 @@ std::string Md5Hex(std::string_view data)
 
 std::string ApopDigest(std::string_view timestamp, std::string_view secret)
 {
-    std::string joined(timestamp);
-    joined += secret;
+    std::string joined;
+    joined.reserve(timestamp.size() + secret.size());
+    joined.append(timestamp).append(secret);
     std::string digest = Md5Hex(joined);
-    std::fill(joined.begin(), joined.end(), '\0');
+    socket::WipeText(joined);
     return digest;
 }
 

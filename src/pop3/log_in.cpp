@@ -1,5 +1,6 @@
-// The POP3 log-in (RFC 1939, RFC 2595, RFC 5034): STLS, then APOP, AUTH PLAIN or USER
-// and PASS, and the rule that keeps a password off an unencrypted network.
+// The POP3 log-in (RFC 1939, RFC 2449, RFC 2595, RFC 5034): CAPA and STLS, then APOP,
+// AUTH PLAIN or USER and PASS, and the rule that keeps a password off an unencrypted
+// network.
 #include <algorithm>
 
 #include "codec/base64.h"
@@ -27,6 +28,25 @@ std::string Quoted(const std::string& reply)
     return line;
 }
 
+/// CAPA's reply: a refusal is one line, a capability list ends with a line of a dot.
+bool CapabilityReplyComplete(std::string_view text)
+{
+    return !pop3::StartsWith(text, "+OK") || (text.ends_with("\n.\r\n") && text.find('\n') + 1 < text.size());
+}
+
+/// True when a whole capability list names `capability`.
+bool Lists(std::string_view listing, std::string_view capability)
+{
+    for (size_t start = listing.find('\n') + 1; start < listing.size();) {
+        const size_t end = listing.find('\n', start);
+        const std::string_view line = listing.substr(start, end - start);
+        if (pop3::UpperAscii(codec::GetWord(line, 1)) == capability)
+            return true;
+        start = end == std::string_view::npos ? listing.size() : end + 1;
+    }
+    return false;
+}
+
 } // namespace
 
 int32_t TolvanPOP3::Impl::TlsFailure(const std::string& why)
@@ -38,6 +58,28 @@ int32_t TolvanPOP3::Impl::TlsFailure(const std::string& why)
 
 int32_t TolvanPOP3::Impl::StartTls(socket::Dialogue& talk)
 {
+    // A server that does not list STLS would refuse it, and one that cannot say what it
+    // offers is taken to offer nothing; asking first keeps the failure's reason plain.
+    socket::Dialogue capabilities(*Socket, CapabilityReplyComplete);
+    capabilities.command("CAPA");
+    capabilities.readReply();
+    const std::string& listing = capabilities.reply();
+    const bool refused = codec::GetWord(listing, 1) == "-ERR";
+    if (!refused && !(pop3::StartsWith(listing, "+OK") && CapabilityReplyComplete(listing))) {
+        // Silence, a strange answer or a list cut short: what comes next could be the
+        // rest of it, and the session cannot go on.
+        Socket->CloseSocket();
+        return TlsFailure(listing.empty() ? std::string("no reply to CAPA")
+                                          : "the server's answer to CAPA is no whole capability list (" +
+                                                Quoted(listing) + ")");
+    }
+    if (refused || !Lists(listing, "STLS")) {
+        if (Security == security_mode::WhenOffered)
+            return pop3_result::Ok;
+        Socket->CloseSocket();
+        return TlsFailure(refused ? "the server lists no capabilities, so no STLS (" + Quoted(listing) + ")"
+                                  : std::string("the server does not offer STLS"));
+    }
     talk.command("STLS");
     talk.readReply();
     const std::string& reply = talk.reply();
@@ -81,7 +123,9 @@ int32_t TolvanPOP3::Impl::LogIn(socket::Dialogue& talk, const std::string& greet
         std::string credentials = std::string(1, '\0') + Login + '\0' + Password;
         std::string encoded = codec::Base64Encode(credentials);
         std::erase_if(encoded, [](char c) { return c == '\r' || c == '\n'; });
-        std::string line = "AUTH PLAIN " + encoded;
+        std::string line;
+        line.reserve(encoded.size() + 11);
+        line.append("AUTH PLAIN ").append(encoded);
         talk.command(line, std::string("AUTH PLAIN ") + kMasked);
         socket::WipeText(credentials);
         socket::WipeText(encoded);
@@ -91,7 +135,9 @@ int32_t TolvanPOP3::Impl::LogIn(socket::Dialogue& talk, const std::string& greet
     talk.command("USER " + Login);
     int32_t result = talk.readReply();
     if (result == socket_result::Ok) {
-        std::string pass = "PASS " + Password;
+        std::string pass;
+        pass.reserve(Password.size() + 5);
+        pass.append("PASS ").append(Password);
         talk.command(pass, std::string("PASS ") + kMasked);
         socket::WipeText(pass);
         result = talk.readReply();

@@ -2,6 +2,7 @@
 // event sinks and the services its messages and attachments reach it through.
 #include "platform/library_access.h"
 #include "pop3/pop3_impl.h"
+#include "socket/dialogue.h"
 #include "socket/dialogue_trace.h"
 
 namespace tolmail {
@@ -42,6 +43,7 @@ TolvanPOP3::~TolvanPOP3()
     if (impl_->Socket && impl_->Socket->Connected())
         impl_->Socket->CloseSocket();
     impl_->Socket.reset();
+    socket::WipeText(impl_->Password);
 }
 
 std::string TolvanPOP3::Login() const { return impl_->Login; }
@@ -63,7 +65,11 @@ int32_t TolvanPOP3::MaxMemAttachment() const { return impl_->MaxMemAttachment; }
 std::string TolvanPOP3::Version() const { return kVersion; }
 void TolvanPOP3::TimeOut(int32_t value) { impl_->TimeOut = value < kMinTimeOut ? kMinTimeOut : value; }
 int32_t TolvanPOP3::TimeOut() const { return impl_->TimeOut; }
-void TolvanPOP3::Password(const std::string& value) { impl_->Password = value; }
+void TolvanPOP3::Password(const std::string& value)
+{
+    socket::WipeText(impl_->Password);
+    impl_->Password = value;
+}
 std::string TolvanPOP3::Password() const { return impl_->Password; }
 std::string TolvanPOP3::POP3Error() const { return impl_->POP3Error; }
 int32_t TolvanPOP3::Security() const { return impl_->Security; }

@@ -21,6 +21,19 @@ std::string Listed(const std::vector<std::string>& names)
     return text;
 }
 
+// `head` and the credentials in base64, the credentials wiped: the line is sized before
+// it is filled, as a string that grows frees its earlier copy unwiped.
+std::string SecretLine(std::string_view head, std::string& credentials)
+{
+    std::string encoded = smtp::SaslBase64(credentials);
+    WipeText(credentials);
+    std::string line;
+    line.reserve(head.size() + encoded.size());
+    line.append(head).append(encoded);
+    WipeText(encoded);
+    return line;
+}
+
 } // namespace
 
 int32_t TolvanSMTP::Impl::authenticate(const smtp::Extensions& offered)
@@ -63,8 +76,7 @@ bool TolvanSMTP::Impl::authPlain()
 {
     // RFC 4616: no authorization identity, then the user and the password, NUL before each.
     std::string credentials = '\0' + userName + '\0' + password;
-    std::string line = "AUTH PLAIN " + smtp::SaslBase64(credentials);
-    WipeText(credentials);
+    std::string line = SecretLine("AUTH PLAIN ", credentials);
     dialogue.command(line, std::string("AUTH PLAIN ") + kMasked);
     WipeText(line);
     dialogue.readReply(FirstRead::Line);
@@ -90,9 +102,10 @@ bool TolvanSMTP::Impl::authLogin()
 
 bool TolvanSMTP::Impl::authXOAuth2()
 {
-    std::string credentials = "user=" + userName + "\x01" + "auth=Bearer " + oauth2Token + "\x01\x01";
-    std::string line = "AUTH XOAUTH2 " + smtp::SaslBase64(credentials);
-    WipeText(credentials);
+    std::string credentials;
+    credentials.reserve(userName.size() + oauth2Token.size() + 20);
+    credentials.append("user=").append(userName).append("\x01" "auth=Bearer ").append(oauth2Token).append("\x01\x01");
+    std::string line = SecretLine("AUTH XOAUTH2 ", credentials);
     dialogue.command(line, std::string("AUTH XOAUTH2 ") + kMasked);
     WipeText(line);
     dialogue.readReply(FirstRead::Line);

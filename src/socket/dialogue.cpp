@@ -2,8 +2,7 @@
 #include "socket/dialogue.h"
 
 #include "socket/dialogue_trace.h"
-#include "tolmail/TolvanSocket.h"
-#include "tolmail/variant.h"
+#include "socket/socket_impl.h"
 
 namespace tolmail::socket {
 
@@ -23,15 +22,14 @@ bool OneLine(std::string_view)
 int32_t Dialogue::command(std::string_view line, std::string_view shown)
 {
     TraceCommand(socket_, line, shown);
-    std::string text(line);
-    text += "\r\n";
-    if (shown.empty())
-        return static_cast<int32_t>(socket_.senddta(Variant(std::move(text))).toNumber());
-    Variant secret(text);
-    const auto code = static_cast<int32_t>(socket_.senddta(secret).toNumber());
-    WipeText(text);
-    // The variant is ours and not const: its copy of the line may be wiped as well.
-    WipeText(const_cast<std::string&>(secret.get<std::string>()));
+    // Sized up front: growing it would free a copy of a secret unwiped. The socket keeps
+    // no copy of its own.
+    std::string text;
+    text.reserve(line.size() + 2);
+    text.append(line).append("\r\n");
+    const int32_t code = LibraryAccess::impl(socket_).sendBytes(text);
+    if (!shown.empty())
+        WipeText(text);
     return code;
 }
 

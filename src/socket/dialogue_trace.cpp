@@ -30,15 +30,19 @@ std::string_view withoutLineEnd(std::string_view line)
     return line;
 }
 
-void endMessage(SocketImpl& s)
+void endMessage(TraceState& trace, uint64_t bytesSent, uint64_t bytesTaken)
 {
-    TraceState& trace = s.Trace;
     if (!trace.inMessage)
         return;
     trace.inMessage = false;
-    const uint64_t now = trace.messageSent ? s.BytesSent : s.BytesTaken;
+    const uint64_t now = trace.messageSent ? bytesSent : bytesTaken;
     const std::string size = std::to_string(now - trace.messageStart) + " bytes]";
     emit(trace, trace.messageSent, (trace.messageSent ? "[message data: " : "[message: ") + size);
+}
+
+void endMessage(SocketImpl& s)
+{
+    endMessage(s.Trace, s.BytesSent, s.BytesTaken);
 }
 
 } // namespace
@@ -71,6 +75,14 @@ void TraceReply(TolvanSocket& socket, std::string_view text)
         emit(s.Trace, false, withoutLineEnd(text.substr(0, length)));
         text.remove_prefix(length);
     }
+}
+
+void TraceTlsStarted(TraceState& trace, uint64_t bytesSent, uint64_t bytesTaken, std::string_view summary)
+{
+    if (!trace.sink)
+        return;
+    endMessage(trace, bytesSent, bytesTaken);
+    emit(trace, false, "[TLS started: " + std::string(summary) + "]");
 }
 
 void BeginMessage(TolvanSocket& socket, bool sent)

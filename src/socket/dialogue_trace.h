@@ -31,6 +31,9 @@ void TraceCommand(TolvanSocket& socket, std::string_view line, std::string_view 
 /// Traces received reply text, each line on its own (line ends dropped). Ends message
 /// contents first; empty text traces nothing.
 void TraceReply(TolvanSocket& socket, std::string_view text);
+/// TLS now protects the connection: one line naming its version and cipher (`summary`),
+/// shown as the server's side of the exchange. Ends message contents first.
+void TraceTlsStarted(TraceState& trace, uint64_t bytesSent, uint64_t bytesTaken, std::string_view summary);
 /// Message contents follow, sent or read: instead of their lines, the next command or
 /// reply traced is preceded by one line with their size in bytes.
 void BeginMessage(TolvanSocket& socket, bool sent);

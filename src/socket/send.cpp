@@ -29,15 +29,19 @@ Variant Result(int32_t code)
     return Variant(static_cast<int16_t>(code));
 }
 
-std::string toBytes(const Variant& value)
+// The bytes a value sends, read in place where it holds bytes already: no copy of a
+// line outlives the send, which matters for lines with a password in them. Other
+// values are converted into `converted`.
+std::string_view sentBytes(const Variant& value, std::string& converted)
 {
     if (value.isString())
         return value.get<std::string>();
     if (value.isBytes()) {
         const Bytes& bytes = value.get<Bytes>();
-        return std::string(bytes.begin(), bytes.end());
+        return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
     }
-    return value.toString();
+    converted = value.toString();
+    return converted;
 }
 
 enum class Outcome { Done, Progress, Blocked, Failed };
@@ -49,7 +53,7 @@ bool transient(int32_t error)
 
 // Hands as much of the rest as the socket takes now. A send that would block arms
 // the next write notification.
-Outcome sendStream(int32_t handle, const std::string& bytes, size_t& sent)
+Outcome sendStream(int32_t handle, std::string_view bytes, size_t& sent)
 {
     size_t before = sent;
     while (sent < bytes.size()) {
@@ -67,7 +71,7 @@ Outcome sendStream(int32_t handle, const std::string& bytes, size_t& sent)
     return sent > before ? Outcome::Progress : Outcome::Blocked;
 }
 
-Outcome sendDatagram(const SocketImpl& s, const std::string& bytes)
+Outcome sendDatagram(const SocketImpl& s, std::string_view bytes)
 {
     if (bytes.empty())
         return Outcome::Done;
@@ -88,15 +92,7 @@ Outcome sendDatagram(const SocketImpl& s, const std::string& bytes)
 Variant TolvanSocket::senddta(const Variant& DataBuff)
 {
     Impl& s = *impl_;
-    bool datagram = s.SocketType == IpProto::IPPROTO_UDP;
-    if (!s.Connected && !datagram)
-        return Result(socket_result::NotConnected);
-    std::string bytes = toBytes(DataBuff);
-    size_t plainSize = bytes.size();
-    // Under TLS what goes out is the ciphertext; the send's rules stay those of its bytes.
-    if (!datagram && s.Tls && !s.encryptForSend(bytes))
-        return Result(socket_result::NotSent);
-    if (datagram) {
+    if (s.SocketType == IpProto::IPPROTO_UDP) {
         if (!s.isOpen()) {
             if (!socket::EnsureWinsock())
                 return Result(socket_result::LayerFailed);
@@ -110,13 +106,31 @@ Variant TolvanSocket::senddta(const Variant& DataBuff)
         }
         platform::SetBroadcast(s.SocketHandle, s.Broadcast);  // a refusal shows in the send
     }
+    std::string converted;
+    return Result(s.sendBytes(sentBytes(DataBuff, converted)));
+}
+
+int32_t TolvanSocket::Impl::sendBytes(std::string_view bytes)
+{
+    Impl& s = *this;
+    bool datagram = s.SocketType == IpProto::IPPROTO_UDP;
+    if (!s.Connected)
+        return socket_result::NotConnected;
+    size_t plainSize = bytes.size();
+    // Under TLS what goes out is the ciphertext; the send's rules stay those of its bytes.
+    std::string ciphertext;
+    if (!datagram && s.Tls) {
+        if (!s.encryptForSend(bytes, ciphertext))
+            return socket_result::NotSent;
+        bytes = ciphertext;
+    }
     int32_t result = s.transmit(bytes, datagram);
     if (result == socket_result::Ok)
         s.BytesSent += plainSize;
-    return Result(result);
+    return result;
 }
 
-int32_t TolvanSocket::Impl::transmit(const std::string& bytes, bool datagram)
+int32_t TolvanSocket::Impl::transmit(std::string_view bytes, bool datagram)
 {
     Impl& s = *this;
     Ref<socket::SocketInfo> info = s.ReceiveInfo;

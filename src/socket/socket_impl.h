@@ -76,11 +76,14 @@ public:
     void receiveTls();
     /// Turns a send's plaintext into the ciphertext to send; false when TLS cannot take
     /// it (the handshake has not ended, or the session failed).
-    bool encryptForSend(std::string& bytes);
+    bool encryptForSend(std::string_view plain, std::string& wire);
     /// Best effort close_notify, then forgets the session; the socket stays as it is.
     void endTls();
+    /// senddta's work: every byte of a stream send (encrypted under TLS), or one datagram.
+    /// It copies no plaintext, so a caller whose bytes hold a secret wipes its own.
+    int32_t sendBytes(std::string_view bytes);
     /// The send loop of senddta: every byte of `bytes`, under its time-out rules.
-    int32_t transmit(const std::string& bytes, bool datagram);
+    int32_t transmit(std::string_view bytes, bool datagram);
 
     /// True while the component holds an open socket.
     bool isOpen() const noexcept { return SocketHandle != 0 && SocketHandle != -1 && Connected; }

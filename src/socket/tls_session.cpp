@@ -136,6 +136,7 @@ int32_t TolvanSocket::Impl::startTls()
     std::string failure = Handshake(*this, info);
     if (failure.empty()) {
         TlsActive = true;
+        socket::TraceTlsStarted(Trace, BytesSent, BytesTaken, Tls->sessionSummary());
         ReportHeldPlaintext(*this);
         return socket_result::Ok;
     }
@@ -190,11 +191,11 @@ void TolvanSocket::Impl::receiveTls()
     WaitStart = platform::SecondsNow();
 }
 
-bool TolvanSocket::Impl::encryptForSend(std::string& bytes)
+bool TolvanSocket::Impl::encryptForSend(std::string_view plain, std::string& wire)
 {
-    if (!tlsOn() || !Tls->writePlain(bytes))
+    if (!tlsOn() || !Tls->writePlain(plain))
         return false;
-    bytes = std::move(TlsBacklog) + Tls->takeCiphertext();
+    wire = std::move(TlsBacklog) + Tls->takeCiphertext();
     TlsBacklog.clear();
     return true;
 }

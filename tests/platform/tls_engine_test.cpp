@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <functional>
 #include <random>
 #include <string>
@@ -113,9 +114,14 @@ TEST(TlsEngine, HandshakeAndPlaintextBothWays)
         SCOPED_TRACE(c.host + " " + std::to_string(c.serverMaxVersion));
         MemoryServer server(Pki().good, c.serverMaxVersion);
         TlsClient client(Trusting(c.host));
+        EXPECT_EQ(client.sessionSummary(), "");
         ASSERT_EQ(Connect(client, server), TlsStep::Done) << client.failureText();
         EXPECT_EQ(client.failure(), TlsFailure::None);
         EXPECT_EQ(server.serverName(), c.sentName);
+        // The version agreed on, then the cipher's name.
+        EXPECT_EQ(client.sessionSummary().rfind(c.serverMaxVersion == TLS1_3_VERSION ? "TLSv1.3 TLS_" : "TLSv1.2 ECDHE-", 0),
+                  0u)
+            << client.sessionSummary();
         ExpectConversation(client, server);
     }
 }
@@ -196,6 +202,39 @@ TEST(TlsEngine, UnusableSettingsFailTheFirstStep)
         EXPECT_NE(client.failureText().find(c.text), std::string::npos) << client.failureText();
         EXPECT_EQ(client.takeCiphertext(), "");
     }
+}
+
+TEST(TlsEngine, AnAuthorityFileIsReadAgainOnceItChanges)
+{
+    // Connections share a context per authority file: each of them must still see the
+    // file as it is now, rewritten in place, missing, or back again.
+    const std::string path =
+        (std::filesystem::temp_directory_path() / ("tolmail-changing-ca-" + std::to_string(getpid()) + ".pem"))
+            .string();
+    const struct {
+        const char* what;
+        const Credential* authority;  // written to the file; null: the file is removed
+        TlsStep expected;
+    } steps[] = {
+        {"the server's authority", &Pki().authority, TlsStep::Done},
+        {"another authority", &Pki().stranger, TlsStep::Failed},
+        {"no file", nullptr, TlsStep::Failed},
+        {"the server's authority again", &Pki().authority, TlsStep::Done},
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.what);
+        std::filesystem::remove(path);
+        if (step.authority) {
+            FILE* file = std::fopen(path.c_str(), "w");
+            ASSERT_NE(file, nullptr);
+            PEM_write_X509(file, step.authority->cert.get());
+            std::fclose(file);
+        }
+        MemoryServer server(Pki().good, TLS1_3_VERSION);
+        TlsClient client({"localhost", path, false});
+        EXPECT_EQ(Connect(client, server), step.expected) << client.failureText();
+    }
+    std::filesystem::remove(path);
 }
 
 TEST(TlsEngine, ServerBelowTls12IsRefused)

@@ -18,6 +18,7 @@ using tls_peer::Pki;
 using tls_peer::SocketTlsServer;
 
 constexpr const char* kRfcGreeting = "+OK POP3 server ready <1896.697170952@dbc.mtview.ca.us>\r\n";
+constexpr const char* kOffersStls = "+OK capabilities\r\nTOP\r\nSTLS\r\nUSER\r\n.\r\n";
 
 Ref<TolvanPOP3> Component(uint16_t port, int32_t security)
 {
@@ -73,6 +74,8 @@ TEST(Pop3Tls, StlsThenThePasswordOnlyUnderTls)
     loopback::Peer server([&](int fd) {
         loopback::sendAll(fd, "+OK ready\r\n");
         clear = HearLine(fd);
+        loopback::sendAll(fd, kOffersStls);
+        clear += HearLine(fd);
         loopback::sendAll(fd, "+OK begin TLS\r\n");
         SocketTlsServer tls(fd, Pki().good);
         if (!tls.handshake())
@@ -87,7 +90,7 @@ TEST(Pop3Tls, StlsThenThePasswordOnlyUnderTls)
     EXPECT_EQ(pop->GetMessageCount(), 1);
     EXPECT_EQ(pop->Disconnect(), pop3_result::Ok);
     server.join();
-    EXPECT_EQ(clear, "STLS\r\n");
+    EXPECT_EQ(clear, "CAPA\r\nSTLS\r\n");
     EXPECT_EQ(encrypted, "USER user\r\nPASS secret\r\nSTAT\r\nQUIT\r\n");
 }
 
@@ -177,6 +180,8 @@ TEST(Pop3Tls, StlsRefusedBrokenOrStalledNeverFallsBackToClearText)
         loopback::Peer server([&](int fd) {
             loopback::sendAll(fd, "+OK ready\r\n");
             heard = HearLine(fd);
+            loopback::sendAll(fd, kOffersStls);
+            heard += HearLine(fd);
             loopback::sendAll(fd, c.stlsReply);
             if (c.then == After::Close)
                 return;
@@ -190,8 +195,50 @@ TEST(Pop3Tls, StlsRefusedBrokenOrStalledNeverFallsBackToClearText)
         EXPECT_EQ(pop->POP3Error().substr(0, c.error.size()), c.error) << pop->POP3Error();
         pop = nullptr;
         server.join();
-        EXPECT_EQ(heard.substr(0, 6), "STLS\r\n");
+        EXPECT_EQ(heard.substr(0, 12), "CAPA\r\nSTLS\r\n");
         EXPECT_EQ(heard.find("PASS"), std::string::npos);
+    }
+}
+
+TEST(Pop3Tls, StlsIsSentOnlyWhenCapaListsIt)
+{
+    const std::vector<std::string> plainLogIn = {"+OK\r\n", "+OK\r\n", "+OK 0 0\r\n"};
+    struct Case {
+        const char* what;
+        int32_t security;
+        std::string capa;
+        int32_t expected;
+        std::vector<std::string> sent;
+        std::string error;
+    } cases[] = {
+        {"not listed, when offered", security_mode::WhenOffered, "+OK\r\nUSER\r\nUIDL\r\n.\r\n", pop3_result::Ok,
+         {"CAPA", "USER user", "PASS secret", "STAT"}, "No Error"},
+        {"CAPA refused, when offered", security_mode::WhenOffered, "-ERR unknown command\r\n", pop3_result::Ok,
+         {"CAPA", "USER user", "PASS secret", "STAT"}, "No Error"},
+        {"not listed, required", security_mode::Required, "+OK\r\nUSER\r\n.\r\n", pop3_result::TlsFailed, {"CAPA"},
+         "TLS failed: the server does not offer STLS"},
+        {"CAPA refused, required", security_mode::Required, "-ERR unknown command\r\n", pop3_result::TlsFailed,
+         {"CAPA"}, "TLS failed: the server lists no capabilities, so no STLS (-ERR unknown command)"},
+        {"list cut short", security_mode::WhenOffered, "+OK\r\nUSER\r\nSTLS\r\n", pop3_result::TlsFailed, {"CAPA"},
+         "TLS failed: the server's answer to CAPA is no whole capability list (+OK)"},
+        // Listed in lower case, then refused: a plain refusal still keeps Required from going on.
+        {"listed as stls, refused", security_mode::Required, "+OK\r\nstls\r\n.\r\n", pop3_result::TlsFailed,
+         {"CAPA", "STLS"}, "TLS failed: the server did not start TLS (-ERR)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::vector<std::string> replies = {"+OK ready\r\n", c.capa};
+        if (c.sent.size() > 1 && c.sent[1] == "STLS")
+            replies.push_back("-ERR\r\n");
+        else
+            replies.insert(replies.end(), plainLogIn.begin(), plainLogIn.end());
+        ScriptedPeer peer({Replies(replies)});
+        auto pop = Component(peer.port(), c.security);
+        EXPECT_EQ(pop->Connect(), c.expected) << pop->POP3Error();
+        EXPECT_EQ(pop->POP3Error(), c.error);
+        pop = nullptr;
+        peer.finish();
+        EXPECT_EQ(peer.lines(), c.sent);
     }
 }
 
@@ -214,8 +261,8 @@ TEST(Pop3Login, MechanismsAndWhatTheyPutOnTheWire)
          pop3_result::LoginRefused, {"AUTH PLAIN AHVzZXIAc2VjcmV0"}},
         // STLS declined: this machine is no network, so the password may still go.
         {"STLS declined, loopback", security_mode::WhenOffered, false, false,
-         {"+OK ready\r\n", "-ERR no TLS\r\n", "+OK\r\n", "+OK\r\n", "+OK 0 0\r\n"}, pop3_result::Ok,
-         {"STLS", "USER user", "PASS secret", "STAT"}},
+         {"+OK ready\r\n", kOffersStls, "-ERR no TLS\r\n", "+OK\r\n", "+OK\r\n", "+OK 0 0\r\n"}, pop3_result::Ok,
+         {"CAPA", "STLS", "USER user", "PASS secret", "STAT"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);

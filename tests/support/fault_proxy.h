@@ -39,6 +39,7 @@ enum class Action {
     kCut,    // after `offset` bytes close both connections
     kReset,  // after `offset` bytes abort both connections (RST)
     kStall,  // after `offset` bytes stop forwarding this direction, connections kept open
+    kCorrupt,  // flip one bit of the byte at `offset`, forward everything
 };
 
 /// What happens to one direction of every session the proxy carries (built with
@@ -246,6 +247,8 @@ private:
     {
         f.fired = true;
         ++fired_;
+        if (f.plan.action == Action::kCorrupt)
+            return;
         if (f.plan.action == Action::kStall) {
             f.stalled = true;
             if (f.plan.stallFor.count() > 0)
@@ -274,6 +277,11 @@ private:
         f.blocked = false;
         while (!s.dead && !f.stalled) {
             if (f.Armed() && f.sent == static_cast<uint64_t>(f.armAt) + f.plan.offset) {
+                if (f.plan.action == Action::kCorrupt) {
+                    if (f.queue.empty())
+                        break;  // the byte has not arrived yet
+                    f.queue.front().bytes[0] ^= 0x01;
+                }
                 Fire(s, f);
                 continue;
             }

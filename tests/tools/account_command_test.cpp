@@ -31,8 +31,9 @@ struct Outcome {
 };
 
 // Greets, takes USER, refuses PASS: enough to hear both lines, and the command ends at once.
-// fetch asks for STLS first (--tls auto); declined on loopback, the password still goes.
-Script RefusesPassword() { return Replies({"+OK ready\r\n", "-ERR no STLS\r\n", "+OK\r\n", "-ERR no\r\n"}); }
+// fetch asks what the server offers first (--tls auto); with no STLS, on loopback the
+// password still goes.
+Script RefusesPassword() { return Replies({"+OK ready\r\n", "-ERR no CAPA\r\n", "+OK\r\n", "-ERR no\r\n"}); }
 
 class Accounts : public ::testing::Test {
 protected:
@@ -145,6 +146,10 @@ TEST_F(Accounts, AFaultyConfigurationIsRefusedWithOneLine)
         {"key without value", "account a\nuser\n", 0600, {}, EX_CONFIG, "config:2: 'user' needs a value"},
         {"port out of range", "timeout 5\nport 65535\n", 0600, {}, EX_CONFIG, "config:2: --port: 65535 is out of range"},
         {"timeout not a number", "timeout soon\n", 0600, {}, EX_CONFIG, "config:1: --timeout: 'soon' is not a number"},
+        {"tls mode unknown", "timeout 5\ntls sometimes\n", 0600, {}, EX_CONFIG, "config:2: --tls: 'sometimes' is none of"},
+        {"insecure neither yes nor no", "account a\ninsecure maybe\ndefault a\n", 0600, {}, EX_CONFIG,
+         "config:2: insecure: 'maybe' is neither yes nor no"},
+        {"alternative unknown", "alternative rtf\n", 0600, {}, EX_CONFIG, "config:1: --alternative: 'rtf' is neither"},
         {"unknown account", "account a\nuser ann\n", 0600, {"--account", "zed"}, EX_CONFIG, "no account 'zed'"},
         {"unknown default", "default zed\n", 0600, {}, EX_CONFIG, "no account 'zed'"},
         {"circular accounts", "account a : b\naccount b : a\n", 0600, {"--account", "a"}, EX_CONFIG, "its own base"},

@@ -213,7 +213,7 @@ TEST_F(CommandLine, EachKindOfFailureHasItsExitStatusAndOneLine)
         {"send, refused address", "send", {}, {"--cc", "c d@example.net"}, EX_DATAERR, "recipient c d@example.net"},
         {"fetch, refused connection", "fetch", {}, {}, EX_NOHOST, refused + " (TolvanPOP3 code 4)"},
         {"fetch, silent server", "fetch", Script{Hold()}, {}, EX_TEMPFAIL, "within 5 s (TolvanPOP3 code 1)"},
-        {"fetch, -ERR log-in", "fetch", Replies({"+OK ready\r\n", "-ERR no STLS\r\n", "+OK\r\n", "-ERR wrong password\r\n"}, true),
+        {"fetch, -ERR log-in", "fetch", Replies({"+OK ready\r\n", "-ERR no CAPA\r\n", "+OK\r\n", "-ERR wrong password\r\n"}, true),
          {}, EX_NOPERM, "wrong password (TolvanPOP3 code 5)"},
         {"fetch, not POP3", "fetch", Replies({"220 smtp here\r\n"}, true), {}, EX_PROTOCOL, "not a POP3 server"},
         {"fetch, save dir missing", "fetch", {}, {"-d", "/nonexistent/dir"}, EX_CANTCREAT,

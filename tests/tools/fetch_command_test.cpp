@@ -517,6 +517,8 @@ TEST_F(FetchCommand, ACertificateThatFailsEndsTheRunBeforeAnyPasswordWithItsReas
             if (!implicit) {
                 loopback::sendAll(fd, "+OK ready\r\n");
                 loopback::readUntil(fd, heard, "\r\n", 0, loopback::after(loopback::kWaitMs));
+                loopback::sendAll(fd, "+OK\r\nSTLS\r\n.\r\n");
+                loopback::readUntil(fd, heard, "\r\n", heard.size(), loopback::after(loopback::kWaitMs));
                 loopback::sendAll(fd, "+OK go ahead\r\n");
             }
             tls_peer::SocketTlsServer tls(fd, c.credential);
@@ -529,7 +531,7 @@ TEST_F(FetchCommand, ACertificateThatFailsEndsTheRunBeforeAnyPasswordWithItsReas
         server.join();
         EXPECT_EQ(run.exitCode, EX_UNAVAILABLE) << run.err;
         EXPECT_NE(run.err.find("TLS failed: certificate verification failed: " + c.says), std::string::npos) << run.err;
-        EXPECT_EQ(heard, implicit ? "" : "STLS\r\n");
+        EXPECT_EQ(heard, implicit ? "" : "CAPA\r\nSTLS\r\n");
     }
 }
 

@@ -357,6 +357,8 @@ TEST(SendCommand, TlsModesAndTheCertificateOptions)
         {"implicit", &tls_peer::Pki().good, true, {"--tls", "implicit", "--ca-file", tls_peer::Pki().caFile}, EX_OK,
          Sent::Encrypted, nullptr},
         {"off stays in clear", &tls_peer::Pki().good, false, {"--tls", "off"}, EX_OK, Sent::Clear, nullptr},
+        {"-v tells when TLS starts", &tls_peer::Pki().good, false, {"-v", "--ca-file", tls_peer::Pki().caFile}, EX_OK,
+         Sent::Encrypted, "< 220 go ahead\n< [TLS started: TLSv1."},
         {"an authority not trusted", &tls_peer::Pki().unknownIssuer, false,
          {"--tls", "starttls", "--ca-file", tls_peer::Pki().caFile}, EX_UNAVAILABLE, Sent::Nothing,
          "TLS failed: certificate verification failed: the certificate was not issued by a trusted authority"},
@@ -406,7 +408,8 @@ TEST(SendCommand, TlsSettingsFromAnAccount)
         {"the account's authority", "ca-file " + tls_peer::Pki().caFile + "\n", EX_OK, true, nullptr},
         {"insecure yes", "insecure yes\n", EX_OK, true, "warning: --insecure"},
         {"insecure no keeps the check", "insecure no\n", EX_UNAVAILABLE, false, "not issued by a trusted authority"},
-        {"insecure, some other word", "insecure maybe\n", EX_USAGE, false, "--insecure: 'maybe' is none of yes, no"},
+        {"insecure, some other word", "insecure maybe\n", EX_CONFIG, false, "config:2: --insecure: 'maybe' is none of yes, no"},
+        {"charset out of range", "charset 7\n", EX_CONFIG, false, "config:2: --charset: 7 is out of range"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

@@ -153,13 +153,16 @@ struct Options {
     bool verbose = false;
 };
 
+bool Switch(const std::string& name, const std::string& value);
+std::string AlternativeType(const std::string& given);
+
 constexpr KnownOption kFetchOptions[] = {
     {"server", 's', KnownOption::Text},
     {"port", 'p', KnownOption::Number, kLowestPort, kHighestPort},
     {"timeout", 0, KnownOption::Number, kShortestTimeOut, kLongestTimeOut},
-    {"tls", 0, KnownOption::Text},
+    {"tls", 0, KnownOption::Text, 0, 0, false, [](const std::string& value) { SecurityMode(value); }},
     {"ca-file", 0, KnownOption::Text},
-    {"insecure", 0, KnownOption::Flag},
+    {"insecure", 0, KnownOption::Flag, 0, 0, false, [](const std::string& value) { Switch("insecure", value); }},
     {"user", 'u', KnownOption::Text},
     {"password-file", 0, KnownOption::Text},
     {"password-command", 0, KnownOption::Text},
@@ -171,7 +174,7 @@ constexpr KnownOption kFetchOptions[] = {
     {"new", 0, KnownOption::Flag, 0, 0, true},
     {"keep", 0, KnownOption::Flag},
     {"maildir", 0, KnownOption::Text},
-    {"alternative", 0, KnownOption::Text},
+    {"alternative", 0, KnownOption::Text, 0, 0, false, [](const std::string& value) { AlternativeType(value); }},
     {"cache-dir", 0, KnownOption::Text},
     {"quiet", 'q', KnownOption::Flag},
     {"verbose", 'v', KnownOption::Flag},
@@ -247,11 +250,18 @@ void ParseArgs(int argc, char** argv, Options& o)
         throw UsageError("--delete needs --save-dir or --maildir (messages are only deleted once they are saved)");
     if (o.keep && o.saveDir.empty())
         throw UsageError("--keep needs --save-dir (the directory the whole messages go to)");
-    const std::string given = o.alternative;
-    for (char& c : o.alternative)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));  // parts' subtypes are upper case
-    if (!o.alternative.empty() && o.alternative != "PLAIN" && o.alternative != "HTML")
+    o.alternative = AlternativeType(o.alternative);
+}
+
+/// --alternative's value as the parts' subtypes are written (upper case); "" stays "".
+std::string AlternativeType(const std::string& given)
+{
+    std::string type = given;
+    for (char& c : type)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (!type.empty() && type != "PLAIN" && type != "HTML")
         throw UsageError("--alternative: '" + given + "' is neither PLAIN nor HTML");
+    return type;
 }
 
 /// The server's own words about the last failure, if it gave any.

@@ -36,6 +36,8 @@ GivenOption GivenValue(const KnownOption& known, const std::string& text)
     GivenOption option{&known, text, 0};
     if (known.kind == KnownOption::Number)
         option.number = CheckedNumber(known, text.c_str());
+    if (known.check)
+        known.check(text);
     return option;
 }
 

@@ -20,6 +20,10 @@ struct KnownOption {
     /// Never taken from an account: an account's value under this name means something
     /// else to this command (send's log-in is not the mailbox's).
     bool commandLineOnly = false;
+    /// Throws UsageError (naming the option) for a value the option cannot take; run
+    /// where the value is read, so that an account's value is refused with its file and
+    /// line. Null: any text.
+    void (*check)(const std::string& value) = nullptr;
 };
 
 /// One option as given, in command-line order (repeatable options appear repeatedly).
@@ -40,7 +44,8 @@ public:
 /// an option named "help" is among them: then the valid options are returned.
 std::vector<GivenOption> ParseOptions(int argc, char** argv, std::span<const KnownOption> table);
 
-/// `text` as the value of `known`, checked as on the command line (a Number's range);
+/// `text` as the value of `known`, checked as on the command line (a Number's range,
+/// the option's own check);
 /// for values that come from elsewhere, such as an account. Throws UsageError.
 GivenOption GivenValue(const KnownOption& known, const std::string& text);
 

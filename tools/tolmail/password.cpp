@@ -24,6 +24,32 @@ namespace {
 // Only the first line of a file or a command's output is the password.
 constexpr size_t kLongestPasswordSource = 64 * 1024;
 
+constexpr size_t kReadPiece = 4096;
+
+/// Wipes what held a password when the scope ends, thrown errors included. A string is
+/// given its whole room at once, so that growing never leaves a copy behind in freed
+/// memory.
+class WipedOnExit {
+public:
+    explicit WipedOnExit(std::string& text) : text_(&text) { text.reserve(kLongestPasswordSource + kReadPiece); }
+    explicit WipedOnExit(char (&buffer)[kReadPiece]) : buffer_(buffer) {}
+    ~WipedOnExit()
+    {
+        if (text_) {
+            text_->resize(text_->capacity());
+            ::explicit_bzero(text_->data(), text_->size());
+        }
+        if (buffer_)
+            ::explicit_bzero(buffer_, kReadPiece);
+    }
+    WipedOnExit(const WipedOnExit&) = delete;
+    WipedOnExit& operator=(const WipedOnExit&) = delete;
+
+private:
+    std::string* text_ = nullptr;
+    char* buffer_ = nullptr;
+};
+
 std::string FirstLine(const std::string& text)
 {
     std::string line = text.substr(0, text.find('\n'));
@@ -41,12 +67,14 @@ std::string FromFile(const std::string& path)
         throw ConfigError("no password: cannot open " + shown + ": " + std::strerror(errno), EX_NOINPUT);
     struct stat st {};
     std::string text;
+    const WipedOnExit wipeText(text);
     std::string why;
     int status = EX_NOINPUT;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         why = shown + (S_ISDIR(st.st_mode) ? " is a directory" : " is not a regular file");
     } else {
-        char buffer[4096];
+        char buffer[kReadPiece];
+        const WipedOnExit wipeBuffer(buffer);
         while (text.size() < kLongestPasswordSource && text.find('\n') == std::string::npos) {
             const ssize_t got = ::read(fd, buffer, sizeof buffer);
             if (got < 0 && errno == EINTR)
@@ -76,7 +104,9 @@ std::string FromCommand(const std::string& command)
         throw ConfigError("no password: cannot run " + shown + ": " + std::strerror(errno), EX_OSERR);
     // Read to the end, so the command is not killed by a broken pipe for printing more.
     std::string text;
-    char buffer[4096];
+    const WipedOnExit wipeText(text);
+    char buffer[kReadPiece];
+    const WipedOnExit wipeBuffer(buffer);
     for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
         if (text.size() < kLongestPasswordSource)
             text.append(buffer, got);
@@ -106,8 +136,10 @@ std::optional<std::string> FromNetrc(const std::string& host, const std::string&
         return std::nullopt;
     struct stat st {};
     std::string text;
+    const WipedOnExit wipeText(text);
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        char buffer[4096];
+        char buffer[kReadPiece];
+        const WipedOnExit wipeBuffer(buffer);
         for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0 && text.size() < kLongestPasswordSource;)
             text.append(buffer, static_cast<size_t>(got));
     }
@@ -184,6 +216,7 @@ std::optional<std::string> FromPrompt(const std::string& host, const std::string
     const std::string prompt = "Password for " + Printable(user) + "@" + Printable(host) + ": ";
     (void)!::write(tty, prompt.data(), prompt.size());
     std::string line;
+    line.reserve(kLongestPasswordSource);  // grown, it would leave copies of what was typed
     for (char c; line.size() < kLongestPasswordSource;) {
         const ssize_t got = ::read(tty, &c, 1);
         if (got < 0 && errno == EINTR)

@@ -237,13 +237,16 @@ Recipient parseRecipient(const std::string& text, int32_t type)
     return {acceptableName("", address), address, type};
 }
 
+std::optional<int32_t> CharsetNumber(const std::string& text);
+bool InsecureValue(const std::string& text);
+
 constexpr KnownOption kSendOptions[] = {
     {"server", 's', KnownOption::Text},
     {"port", 'p', KnownOption::Number, kLowestPort, kHighestPort},
     {"timeout", 0, KnownOption::Number, 0, kLongestTimeOut},
-    {"tls", 0, KnownOption::Text},
+    {"tls", 0, KnownOption::Text, 0, 0, false, [](const std::string& value) { SecurityMode(value); }},
     {"ca-file", 0, KnownOption::Text},
-    {"insecure", 0, KnownOption::Flag},
+    {"insecure", 0, KnownOption::Flag, 0, 0, false, [](const std::string& value) { InsecureValue(value); }},
     // An account's user and password are its mailbox's: the SMTP log-in is asked for here.
     {"user", 'u', KnownOption::Text, 0, 0, true},
     {"password-file", 0, KnownOption::Text, 0, 0, true},
@@ -263,7 +266,7 @@ constexpr KnownOption kSendOptions[] = {
     {"header", 0, KnownOption::Text},
     {"body", 'b', KnownOption::Text},
     {"content-type", 0, KnownOption::Text},
-    {"charset", 0, KnownOption::Text},
+    {"charset", 0, KnownOption::Text, 0, 0, false, [](const std::string& value) { CharsetNumber(value); }},
     {"attach", 'a', KnownOption::Text},
     {"attach-encoding", 0, KnownOption::Text},
     {"plain", 0, KnownOption::Flag},
