@@ -237,7 +237,7 @@ Recipient parseRecipient(const std::string& text, int32_t type)
     return {acceptableName("", address), address, type};
 }
 
-std::optional<int32_t> CharsetNumber(const std::string& text);
+std::string CharsetName(const std::string& text);
 bool InsecureValue(const std::string& text);
 
 constexpr KnownOption kSendOptions[] = {
@@ -266,7 +266,7 @@ constexpr KnownOption kSendOptions[] = {
     {"header", 0, KnownOption::Text},
     {"body", 'b', KnownOption::Text},
     {"content-type", 0, KnownOption::Text},
-    {"charset", 0, KnownOption::Text, 0, 0, false, [](const std::string& value) { CharsetNumber(value); }},
+    {"charset", 0, KnownOption::Text, 0, 0, false, [](const std::string& value) { CharsetName(value); }},
     {"attach", 'a', KnownOption::Text},
     {"attach-encoding", 0, KnownOption::Text},
     {"plain", 0, KnownOption::Flag},
