@@ -186,7 +186,7 @@ TEST_F(FetchCommand, MessageNotSavedWholeIsReportedAndNeverDeleted)
     std::string large;  // over the memory limit: decoded from its temporary file
     for (int line = 0; line < 20000; ++line)
         large += std::string(76, 'Q') + "\r\n";
-    const std::vector<std::string> undecodable{"message 1: saving 'BAD.BIN': the content does not decode",
+    const std::vector<std::string> undecodable{"message 1: saving 'bad.bin': the content does not decode",
                                                "1 of 2 messages not saved whole: they stay at the server"};
     const struct {
         const char* name;
@@ -216,8 +216,8 @@ TEST_F(FetchCommand, MessageNotSavedWholeIsReportedAndNeverDeleted)
         EXPECT_EQ(run.exitCode, c.exitCode);
         for (const std::string& says : c.says)
             EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
-        EXPECT_FALSE(fs::exists(save_ / "BAD.BIN")) << "a partial file passes for a saved one";
-        EXPECT_EQ(Contents(save_ / "GOOD.TXT"), c.goesOn ? "hello" : "");
+        EXPECT_FALSE(fs::exists(save_ / "bad.bin")) << "a partial file passes for a saved one";
+        EXPECT_EQ(Contents(save_ / "good.txt"), c.goesOn ? "hello" : "");
         EXPECT_EQ(Contents(save_ / "message-2.txt"), c.goesOn ? "See the attachment." : "");
         EXPECT_FALSE(peer.heard("DELE 1"));
         EXPECT_EQ(peer.heard("DELE 2"), c.goesOn);
@@ -259,7 +259,7 @@ TEST_F(FetchCommand, TheTextPartIsSavedOnceAsTheMessageText)
         for (const auto& entry : fs::directory_iterator(save_))
             names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
-        std::vector<std::string> expected{"A.BIN", "message-1.txt"};
+        std::vector<std::string> expected{"a.bin", "message-1.txt"};
         if (c.extraPart)
             expected.insert(expected.end() - 1, "message-1-part-2.txt");
         EXPECT_EQ(names, expected);
@@ -396,7 +396,7 @@ TEST_F(FetchCommand, KeepWritesEachMessageAsServedWithoutOverwriting)
     // Sizes are those of the files written, in bytes.
     for (const std::string& says :
          {"message 1: saved message-1-1.eml (" + std::to_string(kWholeMessages[0].size()) + " bytes)",
-          std::string("message 2: saved GOOD.TXT (5 bytes)")})
+          std::string("message 2: saved good.txt (5 bytes)")})
         EXPECT_NE(run.out.find(says), std::string::npos) << run.out;
     for (const char* dele : {"DELE 1", "DELE 2", "DELE 3"})
         EXPECT_TRUE(peer.heard(dele)) << dele;
