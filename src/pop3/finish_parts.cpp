@@ -61,12 +61,14 @@ int32_t Message::Impl::FinishParts()
     bool chosen = false;
     // A part whose header names no type keeps the previous part's values.
     std::string type, subtype, params;
-    std::string paramsAsWritten;  // params in their own letter case, for the international reading
 
     const int32_t count = Attachments->Count();
     for (int32_t i = 1; i <= count; ++i) {
         const Ref<Attachment> part = Attachments->Item(Variant(i));
         const std::string header = part->Description();
+        // The international reading takes a part's parameters from its own header only:
+        // a name carried over from the part before would be saved twice.
+        std::string paramsAsWritten;
         if (!header.empty()) {
             SplitContentType(codec::TrimBlanks(pop3::HeaderValue(header, "Content-Type:")), type, subtype, params);
             AttachmentImpl& fields = LibraryAccess::impl(*part);
@@ -78,8 +80,8 @@ int32_t Message::Impl::FinishParts()
             fields.description = Unquoted(pop3::HeaderValue(header, "Content-Description:"));
             if (InternationalText) {
                 std::string typeAsWritten, subtypeAsWritten;
-                SplitContentType(pop3::FieldText(header, "Content-Type"), typeAsWritten, subtypeAsWritten,
-                                 paramsAsWritten);
+                codec::ParseContentType(pop3::FieldText(header, "Content-Type"), typeAsWritten, subtypeAsWritten,
+                                        paramsAsWritten);
                 fields.filename = pop3::AttachmentName(paramsAsWritten, pop3::FieldText(header, "Content-Disposition"));
                 fields.description = codec::DecodeEncodedWords(pop3::FieldText(header, "Content-Description"));
             }

@@ -46,6 +46,11 @@ const Fixture kFixtures[] = {
      "Subject: photo\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
      "--b\r\nContent-Type: image/jpeg; name=\"=?UTF-8?B?0KTQvtGC0L4uanBn?=\"\r\n\r\nx\r\n--b--\r\n",
      "photo", "", {"\xd0\xa4\xd0\xbe\xd1\x82\xd0\xbe.jpg"}},
+    {"a part without Content-Type takes no name from the part before",
+     "Subject: two\r\nContent-Type: multipart/mixed; boundary=b\r\n\r\n"
+     "--b\r\nContent-Type: application/pdf; name=\"a.pdf\"\r\n\r\nx\r\n"
+     "--b\r\nContent-Disposition: attachment\r\n\r\ny\r\n--b--\r\n",
+     "two", "", {"a.pdf", ""}},
     {"ISO-8859-1 subject and quoted-printable text",
      "Subject: =?ISO-8859-1?Q?Caf=E9_cr=E8me?=\r\nContent-Type: text/plain; charset=\"ISO-8859-1\"\r\n"
      "Content-Transfer-Encoding: quoted-printable\r\n\r\nd=E9j=E0 vu=\r\n!\r\n",
@@ -149,7 +154,7 @@ TEST_F(InternationalText, DisplayNamesKeepEveryLetter)
 TEST_F(InternationalText, DefaultReadingKeepsTheBytes)
 {
     const Fixture& sections = kFixtures[2];
-    const Fixture& latin1 = kFixtures[4];
+    const Fixture& latin1 = kFixtures[5];
     Ref<Messages> messages = Read({sections.message, latin1.message}, false);
     EXPECT_EQ(messages->Item(Variant(1))->Subject(), "=?utf-8?Q?Gr=C3=BC=C3=9Fe?=");
     EXPECT_EQ(messages->Item(Variant(2))->MessageText(), "d=E9j=E0 vu=\r\n!\r\n");
