@@ -57,8 +57,10 @@ constexpr FieldRule kFieldRules[] = {
          m.FromName = NameOf(m, entry.Name);
          m.FromAddress = entry.Address;
      }},
-    {"CC", false, [](MessageImpl& m, HeaderScan& s, std::string value) { GatherAddresses(m, s.ccList, std::move(value)); }},
-    {"TO", false, [](MessageImpl& m, HeaderScan& s, std::string value) { GatherAddresses(m, s.toList, std::move(value)); }},
+    {"CC", false,
+     [](MessageImpl& m, HeaderScan& s, std::string value) { GatherAddresses(m, s.ccList, std::move(value)); }},
+    {"TO", false,
+     [](MessageImpl& m, HeaderScan& s, std::string value) { GatherAddresses(m, s.toList, std::move(value)); }},
     {"SUBJECT", false,
      [](MessageImpl& m, HeaderScan&, std::string value) {
          m.Subject = m.InternationalText ? codec::DecodeEncodedWords(value) : std::move(value);

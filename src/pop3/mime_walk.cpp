@@ -424,7 +424,8 @@ std::string UnfoldHeader(const std::string& text, bool international)
     for (size_t pos = 0; pos < text.size();) {
         const size_t crlf = text.find("\r\n", pos);
         const size_t next = crlf == std::string::npos ? text.size() : crlf + 2;
-        const std::string line = codec::TrimBlanks(pop3::HeaderBlanks(international, std::string_view(text).substr(pos, next - pos)));
+        const std::string line =
+            codec::TrimBlanks(pop3::HeaderBlanks(international, std::string_view(text).substr(pos, next - pos)));
         pos = next;
         // A line without a field name continues the previous one.
         const bool continuation = line.empty() || line.find(": ") == std::string::npos;

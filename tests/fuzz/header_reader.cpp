@@ -42,6 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     (void)pop3::HeaderValue(unfolded, "Content-transfer-encoding: ");
     (void)pop3::BoundaryOf(part);
     if (impl.InternationalText)
-        (void)pop3::AttachmentName(pop3::FieldText(unfolded, "Content-Type"), pop3::FieldText(unfolded, "Content-Disposition"));
+        (void)pop3::AttachmentName(pop3::FieldText(unfolded, "Content-Type"),
+                                   pop3::FieldText(unfolded, "Content-Disposition"));
     return 0;
 }

@@ -60,7 +60,8 @@ size_t HiddenCharacter(std::string_view text, size_t at)
 std::string SafeFileName(const std::string& raw, const std::string& fallback)
 {
     const size_t slash = raw.find_last_of("/\\");
-    const std::string_view last = slash == std::string::npos ? std::string_view(raw) : std::string_view(raw).substr(slash + 1);
+    const std::string_view last =
+        slash == std::string::npos ? std::string_view(raw) : std::string_view(raw).substr(slash + 1);
     std::string name;
     for (size_t at = 0; at < last.size(); ++at) {
         if (const size_t hidden = HiddenCharacter(last, at)) {
