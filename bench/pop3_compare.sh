@@ -85,6 +85,7 @@ mkdir -p "$work/warm/new" "$work/warm/cur" "$work/warm/tmp"
 
 getmessages_job=("$fetch" "$host" "$port" bench @OUT@)
 getmessages_mem_job=("$fetch" "$host" "$port" bench @OUT@ 1048576)
+getmessages_intl_job=(env TOLMAIL_INTERNATIONAL=1 "$fetch" "$host" "$port" bench @OUT@)
 shm_cache=$(mktemp -d /dev/shm/pop3-bench-cache.XXXXXX)
 getmessages_shm_job=("$fetch" "$host" "$port" bench @OUT@ 0 "$shm_cache")
 tolmail_job=("$tolmail" fetch --server "$host" --port "$port" --user bench --quiet --save-dir @OUT@)
@@ -130,6 +131,7 @@ row "$count x 100 KiB" mpop "$m" "$mw" ""
 row "$count x 100 KiB" curl "$(measure "${curl_job[@]}")" "$mw" ""
 if [[ $tls != 1 ]]; then
   row "$count x 100 KiB" library "$(measure "${getmessages_job[@]}")" "$mw" ""
+  row "$count x 100 KiB" lib-intl "$(measure "${getmessages_intl_job[@]}")" "$mw" ""
   row "$count x 100 KiB" lib-1MiB "$(measure "${getmessages_mem_job[@]}")" "$mw" ""
   row "$count x 100 KiB" lib-shm "$(measure "${getmessages_shm_job[@]}")" "$mw" ""
 fi

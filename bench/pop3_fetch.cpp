@@ -2,7 +2,8 @@
 // Save of every named attachment into OUTDIR.
 //
 //   pop3_fetch HOST PORT USER OUTDIR [MAX_MEM_ATTACHMENT [CACHE_DIR]]
-//   (password: TOLMAIL_PASSWORD; the cache defaults to OUTDIR/.cache)
+//   (password: TOLMAIL_PASSWORD; the cache defaults to OUTDIR/.cache; with
+//   TOLMAIL_INTERNATIONAL=1 the messages are read in the InternationalText mode)
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -31,6 +32,8 @@ int main(int argc, char** argv)
         pop3->Login(argv[3]);
         pop3->Password(password ? password : "");
         pop3->CachedDirectory(cache);
+        const char* international = std::getenv("TOLMAIL_INTERNATIONAL");
+        pop3->InternationalText(international && std::string(international) == "1");
         if (argc > 5 && std::atoi(argv[5]) > 0)
             pop3->MaxMemAttachment(std::atoi(argv[5]));
         result = pop3->Connect();

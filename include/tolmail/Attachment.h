@@ -45,10 +45,12 @@ public:
     /// The host's own name for the part (empty until set).
     std::string Name() const;
     /// The file name the part's Content-Type names ("name="), or the uuencode block's.
+    /// Read with TolvanPOP3::InternationalText: decoded to UTF-8 in its own letter case,
+    /// from Content-Disposition's "filename" when Content-Type names none.
     std::string Filename() const;
     /// The part's Content-Transfer-Encoding ("base64", "x-uuencode", ...).
     std::string Encoding() const;
-    /// The part's Content-Description.
+    /// The part's Content-Description (as UTF-8 with TolvanPOP3::InternationalText).
     std::string Description() const;
 
 private:

@@ -31,7 +31,8 @@ public:
     Message(const Message&) = delete;
     Message& operator=(const Message&) = delete;
 
-    /// The parameter text of a text message's Content-Type (its charset).
+    /// The parameter text of a text message's Content-Type (its charset); "UTF-8" once
+    /// TolvanPOP3::InternationalText has converted MessageText.
     std::string CharSet() const;
     /// Replaces the CharSet text.
     void CharSet(const std::string& value);
@@ -50,7 +51,7 @@ public:
     /// Marks the message deleted at the server ("DELE"): 0, 1 no reply (the session is
     /// abandoned), 2 not connected, 16 refused.
     int32_t DeleteAtServer();
-    /// The Subject header.
+    /// The Subject header (as UTF-8 with TolvanPOP3::InternationalText).
     std::string Subject() const;
     /// The size in bytes the server listed, as decimal text.
     std::string Size() const;
@@ -61,7 +62,8 @@ public:
     /// The X-Priority or Priority value; without one, "1", "3" or "5" from an
     /// X-MSMail-Priority of High, Normal or Low.
     std::string Priority() const;
-    /// The chosen text of the message (empty when it went to FullMsgFilename).
+    /// The chosen text of the message (empty when it went to FullMsgFilename); decoded
+    /// and as UTF-8 with TolvanPOP3::InternationalText.
     std::string MessageText() const;
     /// The Message-ID header.
     std::string MessageId() const;
@@ -84,7 +86,8 @@ public:
     std::string RawMsgFilename() const;
     /// The From address.
     std::string FromAddress() const;
-    /// The From display name.
+    /// The From display name (as UTF-8 with TolvanPOP3::InternationalText, as is
+    /// ReplyToName).
     std::string FromName() const;
     /// The Date header, verbatim.
     std::string DateTime() const;

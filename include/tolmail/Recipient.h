@@ -21,7 +21,8 @@ public:
     int16_t Types() const;
     /// Sets the recipient type (any value is kept).
     void Types(int16_t value);
-    /// The display name ("" when the address had none).
+    /// The display name ("" when the address had none); as UTF-8 when read with
+    /// TolvanPOP3::InternationalText.
     std::string Name() const;
     /// Sets the display name.
     void Name(const std::string& value);

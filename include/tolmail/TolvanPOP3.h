@@ -158,6 +158,16 @@ public:
     bool FetchUniqueIds() const;
     /// Sets FetchUniqueIds.
     void FetchUniqueIds(bool value);
+    /// When true, messages read from then on are given as UTF-8: Subject, display names
+    /// (FromName, ReplyToName, Recipient.Name) and each Attachment's Description with
+    /// encoded words decoded; attachment names taken from the name and filename
+    /// parameters in every form mailers write, in their own letter case; MessageText with
+    /// its transfer encoding undone and converted from its charset (CharSet then says
+    /// "UTF-8"). Bytes in an unknown charset, or invalid in theirs, are read as Latin-1.
+    /// False by default: every field keeps the bytes as they came.
+    bool InternationalText() const;
+    /// Sets InternationalText.
+    void InternationalText(bool value);
     /// The server's "UIDL" listing, one "number id" line per message, each ending in CR
     /// LF. Empty when the mailbox is empty, or when the server refused (POP3Error then
     /// holds its reply) or the connection failed.

@@ -4,15 +4,16 @@
 
 #include <algorithm>
 
+#include "codec/encoded_word_decoder.h"
 #include "codec/wordfunc.h"
 #include "platform/library_access.h"
+#include "pop3/international_text.h"
 #include "pop3/session.h"
 
 namespace tolmail::pop3 {
 
 namespace {
 
-using codec::NormalizeBlanks;
 using codec::TrimBlanks;
 
 /// Appends a value to a gathered list (To, Cc, Content-Type) with a blank between.
@@ -25,9 +26,22 @@ void Gather(std::string& list, const std::string& value)
         list.resize(kMaxFieldList);
 }
 
-void Gather(std::string& list, std::string value, bool stripJunk)
+/// Gathers a To or Cc value. The default reading drops what cannot begin an address,
+/// which would also drop an encoded word's "=?" or a name's first non-ASCII letter: the
+/// international reading drops only separators.
+void GatherAddresses(const MessageImpl& message, std::string& list, std::string value)
 {
-    Gather(list, stripJunk ? codec::StripLeadingJunk(value) : value);
+    if (!message.InternationalText) {
+        Gather(list, codec::StripLeadingJunk(value));
+        return;
+    }
+    const size_t first = value.find_first_not_of(", ");
+    Gather(list, first == std::string::npos ? std::string() : value.substr(first));
+}
+
+std::string NameOf(const MessageImpl& message, const std::string& name)
+{
+    return message.InternationalText ? DisplayName(name) : name;
 }
 
 struct FieldRule {
@@ -40,19 +54,24 @@ constexpr FieldRule kFieldRules[] = {
     {"FROM", false,
      [](MessageImpl& m, HeaderScan&, std::string value) {
          codec::AddressEntry entry = codec::SplitAddress(value);
-         m.FromName = entry.Name;
+         m.FromName = NameOf(m, entry.Name);
          m.FromAddress = entry.Address;
      }},
-    {"CC", false, [](MessageImpl&, HeaderScan& s, std::string value) { Gather(s.ccList, std::move(value), true); }},
-    {"TO", false, [](MessageImpl&, HeaderScan& s, std::string value) { Gather(s.toList, std::move(value), true); }},
-    {"SUBJECT", false, [](MessageImpl& m, HeaderScan&, std::string value) { m.Subject = std::move(value); }},
+    {"CC", false,
+     [](MessageImpl& m, HeaderScan& s, std::string value) { GatherAddresses(m, s.ccList, std::move(value)); }},
+    {"TO", false,
+     [](MessageImpl& m, HeaderScan& s, std::string value) { GatherAddresses(m, s.toList, std::move(value)); }},
+    {"SUBJECT", false,
+     [](MessageImpl& m, HeaderScan&, std::string value) {
+         m.Subject = m.InternationalText ? codec::DecodeEncodedWords(value) : std::move(value);
+     }},
     {"DATE", false, [](MessageImpl& m, HeaderScan&, std::string value) { m.DateTime = std::move(value); }},
     {"RETURN-RECEIPT-TO", false,
      [](MessageImpl& m, HeaderScan&, std::string value) { m.ReturnReceipt = std::move(value); }},
     {"REPLY-TO", false,
      [](MessageImpl& m, HeaderScan&, std::string value) {
          codec::AddressEntry entry = codec::SplitAddress(value);
-         m.ReplyToName = entry.Name;
+         m.ReplyToName = NameOf(m, entry.Name);
          m.ReplyToAddress = entry.Address;
      }},
     {"X-PRIORITY", false, [](MessageImpl& m, HeaderScan&, std::string value) { m.Priority = std::move(value); }},
@@ -76,6 +95,8 @@ constexpr FieldRule kFieldRules[] = {
     {"MIME-VERSION", false, [](MessageImpl& m, HeaderScan&, std::string) { m.IsMIME = true; }},
     {"CONTENT-TYPE", false,
      [](MessageImpl& m, HeaderScan&, std::string value) { Gather(m.ContentType, value); }},
+    {"CONTENT-TRANSFER-ENCODING", false,
+     [](MessageImpl& m, HeaderScan&, std::string value) { m.TransferEncoding = std::move(value); }},
 };
 
 const FieldRule* RuleFor(const std::string& name, HeaderReader reader)
@@ -92,7 +113,7 @@ const FieldRule* RuleFor(const std::string& name, HeaderReader reader)
 void ApplyField(MessageImpl& message, HeaderScan& scan)
 {
     if (const FieldRule* rule = RuleFor(scan.name, scan.reader))
-        rule->apply(message, scan, TrimBlanks(NormalizeBlanks(scan.value)));
+        rule->apply(message, scan, TrimBlanks(HeaderBlanks(message.InternationalText, scan.value)));
     scan.name.clear();
     scan.value.clear();
 }
@@ -113,7 +134,7 @@ void AddRecipients(MessageImpl& message, std::string& list, int16_t type)
     Ref<Recipients> recipients = message.Recipients;
     while (!list.empty() && recipients->Count() < kMaxRecipients) {
         codec::AddressEntry entry = codec::SplitAddress(list);
-        recipients->Add(entry.Address, entry.Name, type);
+        recipients->Add(entry.Address, NameOf(message, entry.Name), type);
     }
 }
 

@@ -165,6 +165,12 @@ std::string Message::Impl::alternativeType() const
     return owner ? owner->AlternativeType() : std::string(kDefaultAlternativeType);
 }
 
+bool Message::Impl::internationalText() const
+{
+    Ref<TolvanPOP3> owner = Owner.lock();
+    return owner && owner->InternationalText();
+}
+
 int32_t Message::Impl::maxMemAttachment() const
 {
     Ref<TolvanPOP3> owner = Owner.lock();

@@ -9,6 +9,7 @@
 #include "platform/library_access.h"
 #include "pop3/dot_reader.h"
 #include "pop3/header_parse.h"
+#include "pop3/international_text.h"
 #include "pop3/message_impl.h"
 #include "pop3/pop3_impl.h"
 #include "pop3/progress.h"
@@ -154,6 +155,8 @@ int32_t Message::Impl::RetrieveMessage(int32_t param)
         return Fail(Failure::RawFile, raw.why());
     }
 
+    InternationalText = internationalText();
+    TransferEncoding.clear();
     pop3::HeaderScan scan(pop3::HeaderReader::Retr);
     bool messageEnded = false;
     if (int32_t result = ReadHeader(*this, scan, messageEnded, keepRaw ? &raw : nullptr))
@@ -171,7 +174,10 @@ int32_t Message::Impl::RetrieveMessage(int32_t param)
     } else {
         if (!messageEnded)
             pop3::Raise(Owner, pop3_event::CheckingNonMime, 0, param);
+        const size_t textBefore = MessageText.size();  // a second retrieval appends
         result = ReadSinglePart(body, textOnDisk, sizeHint);
+        if (result == pop3_result::Ok && InternationalText)
+            result = ConvertSinglePartText(textBefore, textOnDisk);
         if (result == pop3_result::Ok)
             result = FinishParts();
     }
@@ -190,6 +196,38 @@ int32_t Message::Impl::RetrieveMessage(int32_t param)
     if (result == pop3_result::Ok && scan.dropped)
         result = Fail(Failure::OverLimits);
     return result;
+}
+
+int32_t Message::Impl::ConvertSinglePartText(size_t from, bool onDisk)
+{
+    // A body of another type (a lone image) is no text to convert.
+    const std::string type = pop3::UpperAscii(ContentType);
+    if (!type.empty() && type != "TEXT")
+        return pop3_result::Ok;
+    if (!onDisk) {
+        from = std::min(from, MessageText.size());
+        const std::string text =
+            pop3::BodyText(std::string_view(MessageText).substr(from), TransferEncoding, ContentParams);
+        MessageText.resize(from);
+        MessageText += text;
+        CharSet = "UTF-8";
+        return pop3_result::Ok;
+    }
+    // The text file is converted whole in memory: up to a size no mail text reaches,
+    // so that memory stays bounded; a larger one stays as it came.
+    constexpr long long kLargestConverted = 16ll << 20;
+    platform::FileResult opened = file_result::Ok;
+    const long long size = platform::File::OpenRead(FullMsgFilename, opened).size();
+    if (size < 0 || size > kLargestConverted)
+        return pop3_result::Ok;
+    std::string text;
+    if (codec::ReadWholeFile(FullMsgFilename, text) != file_result::Ok)
+        return Fail(Failure::TextFile);
+    MessageText = pop3::BodyText(text, TransferEncoding, ContentParams);
+    if (const int32_t result = KeepTextOnDisk(); result != pop3_result::Ok)
+        return result;
+    CharSet = "UTF-8";
+    return pop3_result::Ok;
 }
 
 int32_t TolvanPOP3::Impl::FetchHeader(int32_t n, const Ref<tolmail::Messages>& into, const WeakRef<TolvanPOP3>& self,
@@ -226,6 +264,7 @@ int32_t Message::Impl::FetchHeader()
         return pop3_result::Ok;  // the server keeps this header to itself; the loop goes on
     talk.messageFollows(false);
 
+    InternationalText = internationalText();
     pop3::HeaderScan scan(pop3::HeaderReader::Top);
     bool ended = false;
     if (int32_t result = ReadHeader(*this, scan, ended))

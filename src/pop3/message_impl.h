@@ -52,6 +52,8 @@ public:
     // Private fields.
     int32_t ServerNumber = 0;
     std::string ContentParams;
+    std::string TransferEncoding;    // the message's Content-Transfer-Encoding
+    bool InternationalText = false;  // the component's mode when this message was last read
     Ref<TolvanSocket> Socket;     // counted: the message keeps the connection object alive
     WeakRef<TolvanPOP3> Owner;    // never dangles: a message that outlives its component stops reaching it
 
@@ -62,6 +64,7 @@ public:
     std::string cachedDirectory() const;
     std::string alternativeType() const;
     int32_t maxMemAttachment() const;
+    bool internationalText() const;
 
     /// Why the last retrieval step failed; POP3Error gives its text.
     pop3::Failure failure = pop3::Failure::None;
@@ -102,6 +105,9 @@ public:
     /// finishing step run, and with `textOnDisk` the chosen text written to its file.
     int32_t ReadMultipartBody(int32_t param, pop3::DotReader& body, bool textOnDisk);
     int32_t FinishParts();
+    /// The international reading of a single-part text body: MessageText from `from` on
+    /// (or with `onDisk` the text's file) decoded and converted to UTF-8.
+    int32_t ConvertSinglePartText(size_t from, bool onDisk);
     /// Moves MessageText into a new ".TMB" file named by FullMsgFilename.
     int32_t KeepTextOnDisk();
 };
@@ -119,7 +125,8 @@ Ref<Message> AddMessage(Messages& into, int32_t serverNumber, const WeakRef<Tolv
 void SetUniqueId(Message& message, const std::vector<std::string>& ids, int32_t number);
 
 // The header-line and message-body helpers share these.
-std::string UnfoldHeader(const std::string& text);
+/// `international`: byte 160 is kept (see HeaderBlanks).
+std::string UnfoldHeader(const std::string& text, bool international = false);
 std::string HeaderValue(const std::string& text, const std::string& name);
 
 /// The boundary in a multipart Content-Type's parameter text.

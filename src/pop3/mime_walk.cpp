@@ -10,6 +10,7 @@
 #include "model/attachment_impl.h"
 #include "platform/library_access.h"
 #include "pop3/dot_reader.h"
+#include "pop3/international_text.h"
 #include "pop3/message_impl.h"
 #include "pop3/session.h"
 
@@ -330,7 +331,7 @@ int32_t Walker::walk(const std::string& boundary, int depth)
             dropped_ = true;
         consume(bodyStart);
 
-        header = pop3::UnfoldHeader(header);
+        header = pop3::UnfoldHeader(header, message_.InternationalText);
         if (header.empty())
             header = kEmptyPartHeader;
         // Only a part that names a multipart type itself is a container; a part
@@ -417,13 +418,14 @@ platform::File CreateTempFile(const std::string& directory, std::string& name, p
     return {};
 }
 
-std::string UnfoldHeader(const std::string& text)
+std::string UnfoldHeader(const std::string& text, bool international)
 {
     std::string result;
     for (size_t pos = 0; pos < text.size();) {
         const size_t crlf = text.find("\r\n", pos);
         const size_t next = crlf == std::string::npos ? text.size() : crlf + 2;
-        const std::string line = codec::TrimBlanks(codec::NormalizeBlanks(std::string_view(text).substr(pos, next - pos)));
+        const std::string line =
+            codec::TrimBlanks(pop3::HeaderBlanks(international, std::string_view(text).substr(pos, next - pos)));
         pos = next;
         // A line without a field name continues the previous one.
         const bool continuation = line.empty() || line.find(": ") == std::string::npos;

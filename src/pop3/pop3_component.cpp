@@ -86,6 +86,8 @@ bool TolvanPOP3::AllowPasswordWithoutTLS() const { return impl_->AllowPasswordWi
 void TolvanPOP3::AllowPasswordWithoutTLS(bool value) { impl_->AllowPasswordWithoutTLS = value; }
 bool TolvanPOP3::FetchUniqueIds() const { return impl_->FetchUniqueIds; }
 void TolvanPOP3::FetchUniqueIds(bool value) { impl_->FetchUniqueIds = value; }
+bool TolvanPOP3::InternationalText() const { return impl_->InternationalText; }
+void TolvanPOP3::InternationalText(bool value) { impl_->InternationalText = value; }
 
 Ref<tolmail::Messages> TolvanPOP3::Messages()
 {

@@ -41,6 +41,7 @@ public:
     bool UseAuthPlain = false;
     bool AllowPasswordWithoutTLS = false;
     bool FetchUniqueIds = false;
+    bool InternationalText = false;
 
     // Private state.
     Ref<TolvanSocket> Socket;

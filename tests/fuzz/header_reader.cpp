@@ -1,5 +1,6 @@
 // Fuzz target: a message header read line by line as GetMessage and FetchHeader read
-// it, then the same text as a part header (unfolding, field values, the boundary).
+// it, then the same text as a part header (unfolding, field values, the boundary); in
+// the default or the international reading.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -7,6 +8,7 @@
 
 #include "platform/library_access.h"
 #include "pop3/header_parse.h"
+#include "pop3/international_text.h"
 #include "pop3/message_impl.h"
 
 using namespace tolmail;
@@ -20,6 +22,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     Ref<Message> message = pop3::AddMessage(*LibraryAccess::create<Messages>(), 1, WeakRef<TolvanPOP3>{});
     MessageImpl& impl = LibraryAccess::impl(*message);
+    impl.InternationalText = (data[0] & 2) != 0;
     pop3::HeaderScan scan(reader);
     for (size_t start = 0; start < text.size();) {
         const size_t lf = text.find('\n', start);
@@ -34,9 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         (void)pop3::BoundaryOf(impl.ContentParams);
 
     const std::string part(text);
-    const std::string unfolded = pop3::UnfoldHeader(part);
+    const std::string unfolded = pop3::UnfoldHeader(part, impl.InternationalText);
     (void)pop3::HeaderValue(unfolded, "Content-Type:");
     (void)pop3::HeaderValue(unfolded, "Content-transfer-encoding: ");
     (void)pop3::BoundaryOf(part);
+    if (impl.InternationalText)
+        (void)pop3::AttachmentName(pop3::FieldText(unfolded, "Content-Type"),
+                                   pop3::FieldText(unfolded, "Content-Disposition"));
     return 0;
 }

@@ -178,13 +178,27 @@ def function_seeds():
     yield "get_word", "words", b"\x02+OK 12 3456 extra words\r\n"
     yield "header_reader", "retr", b"\x00" + m.split(b"\r\n\r\n")[0] + b"\r\n\r\n"
     yield "header_reader", "top", b"\x01" + uuencoded().split(b"\r\n\r\n")[0] + b"\r\n.\r\n"
+    yield "header_reader", "international", (b"\x02From: =?utf-8?Q?J=C3=B6rg?= <j@example.com>\r\n"
+                                             b"To: \xc3\x89milie <e@example.org>, \"Doe, John\" <jd@example.org>\r\n"
+                                             b"Subject: =?koi8-r?B?8NLJ18XU?=\r\n =?shift_jis?B?k/o=?=\r\n"
+                                             b"Content-Type: text/plain; charset=iso-8859-1\r\n"
+                                             b"Content-Disposition: attachment; filename*0*=utf-8''Gr%C3%BC;"
+                                             b" filename*1*=%C3%9Fe.txt\r\n\r\n")
     body = m.split(b"\r\n\r\n", 1)[1]
     boundary = m.split(b'boundary="')[1].split(b'"')[0]
     yield "mime_walk", "mixed", bytes([31, 0, 0]) + body.replace(boundary, b"b") + b".\r\n"
+    yield "mime_walk", "international", bytes([31, 16, 0]) + body.replace(boundary, b"b") + b".\r\n"
     yield "parse_content_type", "multipart", b'multipart/mixed; boundary="==b=="; charset=utf-8'
     yield "qp_decode", "text", b"caf=C3=A9 =3D soft=\r\nbreak \r\n"
     yield "split_address", "list", b'"Doe, John" <jd@example.com>, Ann <ann@example.org>; bob@example.org'
     yield "uu_decode", "line", binascii.b2a_uu(b"uuencoded payload of 45 bytes, more or less!")
+    yield "encoded_word_decoder", "subject", (b"Re: =?utf-8?Q?Gr=C3=BC=C3=9Fe?= =?ISO-8859-1*fr?B?6XTp?=\t"
+                                              b"=?shift_jis?B?k/o=?= =?utf-8?q?broken ?= \xe9t\xe9")
+    yield "encoded_word_decoder", "split", b"=?utf-8?B?w6k=?= =?utf-8?Q?=E2=82?= =?UTF-8?Q?=AC?= =?koi8-r?B?8NLJ18XU?="
+    yield "mime_parameters", "sections", (b"attachment; filename*1*=%C3%9Fe.txt; filename*0*=utf-8'de'Gr%C3%BC;"
+                                          b" size=12")
+    yield "mime_parameters", "quoted", (b'text/plain; charset="iso-8859-1"; name="=?utf-8?B?w6l0w6kudHh0?=";'
+                                        b' title="a \\"b\\" c"; name*=iso-8859-1\'\'%E9')
 
 
 def write(target: str, name: str, data: bytes):

@@ -51,6 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     MessageImpl& impl = LibraryAccess::impl(*message);
     impl.ContentType = multipart ? "multipart" : "text";
     impl.ContentSubType = (data[1] & 4) ? "alternative" : ((data[1] & 8) ? "digest" : "mixed");
+    impl.InternationalText = (data[1] & 16) != 0;
 
     auto offset = std::make_shared<size_t>(0);
     pop3::DotReader reader([&body, offset, readSize](std::string& piece) {
@@ -65,6 +66,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         impl.WalkMultipart("b", buffer, reader);
     } else {
         impl.ReadSinglePart(reader);
+        if (impl.InternationalText)
+            (void)impl.ConvertSinglePartText(0, false);
     }
     impl.FinishParts();
 

@@ -130,7 +130,7 @@ TEST_F(CommandServers, SentFetchedIntoAMaildirAndDeletedWithEveryHeaderKept)
         EXPECT_NE(delivered.find(wanted), std::string::npos) << wanted;
     EXPECT_EQ(delivered.find("Secret"), std::string::npos) << "a Bcc field reached the mailbox";
     EXPECT_EQ(delivered.find('\r'), std::string::npos) << "Maildir files have LF line ends";
-    EXPECT_EQ(command::Contents(saved / "REPORT.BIN"), command::Contents(attachment));
+    EXPECT_EQ(command::Contents(saved / "report.bin"), command::Contents(attachment));
 }
 
 TEST_F(CommandServers, SentOverTlsWithALogInThroughTheSubmissionAndImplicitPorts)

@@ -186,7 +186,7 @@ TEST_F(FetchCommand, MessageNotSavedWholeIsReportedAndNeverDeleted)
     std::string large;  // over the memory limit: decoded from its temporary file
     for (int line = 0; line < 20000; ++line)
         large += std::string(76, 'Q') + "\r\n";
-    const std::vector<std::string> undecodable{"message 1: saving 'BAD.BIN': the content does not decode",
+    const std::vector<std::string> undecodable{"message 1: saving 'bad.bin': the content does not decode",
                                                "1 of 2 messages not saved whole: they stay at the server"};
     const struct {
         const char* name;
@@ -216,8 +216,8 @@ TEST_F(FetchCommand, MessageNotSavedWholeIsReportedAndNeverDeleted)
         EXPECT_EQ(run.exitCode, c.exitCode);
         for (const std::string& says : c.says)
             EXPECT_NE(run.err.find(says), std::string::npos) << run.err;
-        EXPECT_FALSE(fs::exists(save_ / "BAD.BIN")) << "a partial file passes for a saved one";
-        EXPECT_EQ(Contents(save_ / "GOOD.TXT"), c.goesOn ? "hello" : "");
+        EXPECT_FALSE(fs::exists(save_ / "bad.bin")) << "a partial file passes for a saved one";
+        EXPECT_EQ(Contents(save_ / "good.txt"), c.goesOn ? "hello" : "");
         EXPECT_EQ(Contents(save_ / "message-2.txt"), c.goesOn ? "See the attachment." : "");
         EXPECT_FALSE(peer.heard("DELE 1"));
         EXPECT_EQ(peer.heard("DELE 2"), c.goesOn);
@@ -237,7 +237,7 @@ TEST_F(FetchCommand, TheTextPartIsSavedOnceAsTheMessageText)
     } cases[] = {
         {"7bit", "Plain words.", "Plain words.", false},
         {"quoted-printable", "Caf=C3=A9 =3D soft=\r\nbreak", "Caf\xC3\xA9 = softbreak", false},
-        {"base64", "SGVsbG8gdGhlcmU=", "SGVsbG8gdGhlcmU=", false},  // the component keeps it as it came
+        {"base64", "SGVsbG8gdGhlcmU=", "Hello there", false},
         {"7bit", "Plain words.", "Plain words.", true},
     };
     for (const auto& c : cases) {
@@ -259,12 +259,45 @@ TEST_F(FetchCommand, TheTextPartIsSavedOnceAsTheMessageText)
         for (const auto& entry : fs::directory_iterator(save_))
             names.push_back(entry.path().filename().string());
         std::sort(names.begin(), names.end());
-        std::vector<std::string> expected{"A.BIN", "message-1.txt"};
+        std::vector<std::string> expected{"a.bin", "message-1.txt"};
         if (c.extraPart)
             expected.insert(expected.end() - 1, "message-1-part-2.txt");
         EXPECT_EQ(names, expected);
         EXPECT_EQ(Contents(save_ / "message-1.txt"), c.text);
         EXPECT_EQ(LeftInTmp(), 0u);
+    }
+}
+
+TEST_F(FetchCommand, AttachmentsKeepTheNamesTheirSendersGave)
+{
+    // Decoded names in their own letter case; a name that decodes to a path or a hidden
+    // file is made safe after decoding, not before; the text is written as UTF-8.
+    const struct {
+        const char* header;  // the part's naming fields
+        const char* saved;
+    } cases[] = {
+        {"Content-Type: application/pdf; name=\"Report Q1.PDF\"", "Report Q1.PDF"},
+        {"Content-Type: application/pdf\r\nContent-Disposition: attachment;\r\n filename*1*=%C3%9Fe.txt;\r\n"
+         " filename*0*=utf-8'de'Gr%C3%BC",
+         "Gr\xc3\xbc\xc3\x9f" "e.txt"},
+        {"Content-Type: image/jpeg; name=\"=?UTF-8?B?0KTQvtGC0L4uanBn?=\"", "\xd0\xa4\xd0\xbe\xd1\x82\xd0\xbe.jpg"},
+        {"Content-Type: text/plain; name=\"=?utf-8?Q?=2E=2E=2F=2E=2E=2F=2Ebashrc?=\"", "bashrc"},
+        {"Content-Type: text/plain; name*=utf-8''%E2%80%AEtxt.exe", "txt.exe"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.saved);
+        fs::remove_all(save_);
+        fs::create_directory(save_);
+        const std::string mail = "From: a@example.net\r\nMIME-Version: 1.0\r\n"
+                                 "Content-Type: multipart/mixed; boundary=\"b\"\r\n\r\n"
+                                 "--b\r\nContent-Type: text/plain; charset=iso-8859-1\r\n\r\nCaf\xe9\r\n"
+                                 "--b\r\n" + std::string(c.header) + "\r\nContent-Transfer-Encoding: base64\r\n\r\n"
+                                 "aGVsbG8=\r\n--b--\r\n";
+        Pop3Peer peer({{mail}});
+        const Outcome run = Run(Fetch(peer, {"--save-dir", save_.string()}));
+        EXPECT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(Contents(save_ / c.saved), "hello");
+        EXPECT_EQ(Contents(save_ / "message-1.txt"), "Caf\xc3\xa9");
     }
 }
 
@@ -396,7 +429,7 @@ TEST_F(FetchCommand, KeepWritesEachMessageAsServedWithoutOverwriting)
     // Sizes are those of the files written, in bytes.
     for (const std::string& says :
          {"message 1: saved message-1-1.eml (" + std::to_string(kWholeMessages[0].size()) + " bytes)",
-          std::string("message 2: saved GOOD.TXT (5 bytes)")})
+          std::string("message 2: saved good.txt (5 bytes)")})
         EXPECT_NE(run.out.find(says), std::string::npos) << run.out;
     for (const char* dele : {"DELE 1", "DELE 2", "DELE 3"})
         EXPECT_TRUE(peer.heard(dele)) << dele;

@@ -47,6 +47,10 @@ TEST(SafeFileName, HostileNames)
         {"...", "fallback"},
         {"", "fallback"},
         {"a\x1b[31m\r\n\x7f" "b.txt", "a[31mb.txt"},
+        // C1 controls and direction overrides go; letters made of the same lead bytes stay.
+        {"a\xc2\x85\xc2\x9f" "b\xc2\xa0.txt", "ab\xc2\xa0.txt"},
+        {"invoice\xe2\x80\xaegpj.exe", "invoicegpj.exe"},
+        {"x\xe2\x81\xa6y\xe2\x80\x94z", "xy\xe2\x80\x94z"},
         // Cut before the dot rule: the last 200 bytes of these start with dots.
         {Repeat("a", 9800) + "." + Repeat("b", 199), Repeat("b", 199)},
         {'x' + Repeat(".", 300), "fallback"},

@@ -448,6 +448,8 @@ int Fetch(const Options& o, const std::string& password, const std::optional<Sav
     pop3->Password(password);
     pop3->CachedDirectory(cache);
     pop3->MaxMemAttachment(kPartsInMemory);
+    // Names and texts as UTF-8: files get the names the sender gave them.
+    pop3->InternationalText(true);
     if (!o.alternative.empty())
         pop3->AlternativeType(o.alternative);
     if (o.verbose)

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string_view>
 #include <vector>
 
 #include "tolmail/file_codes.h"
@@ -39,16 +40,37 @@ int FileFailure(int error)
     }
 }
 
+/// The length of a UTF-8 control or direction character at `at` that a file name must not
+/// carry (C1 controls; embeddings, overrides and isolates, which make "gpj.exe" show as
+/// "exe.jpg"); 0 for any other.
+size_t HiddenCharacter(std::string_view text, size_t at)
+{
+    const auto byte = [&](size_t i) { return i < text.size() ? static_cast<unsigned char>(text[i]) : 0; };
+    if (byte(at) == 0xC2 && byte(at + 1) >= 0x80 && byte(at + 1) <= 0x9F)
+        return 2;
+    if (byte(at) == 0xE2 && byte(at + 1) == 0x80 && byte(at + 2) >= 0xAA && byte(at + 2) <= 0xAE)
+        return 3;
+    if (byte(at) == 0xE2 && byte(at + 1) == 0x81 && byte(at + 2) >= 0xA6 && byte(at + 2) <= 0xA9)
+        return 3;
+    return 0;
+}
+
 } // namespace
 
 std::string SafeFileName(const std::string& raw, const std::string& fallback)
 {
     const size_t slash = raw.find_last_of("/\\");
+    const std::string_view last =
+        slash == std::string::npos ? std::string_view(raw) : std::string_view(raw).substr(slash + 1);
     std::string name;
-    for (char c : slash == std::string::npos ? raw : raw.substr(slash + 1)) {
-        const auto byte = static_cast<unsigned char>(c);
+    for (size_t at = 0; at < last.size(); ++at) {
+        if (const size_t hidden = HiddenCharacter(last, at)) {
+            at += hidden - 1;
+            continue;
+        }
+        const auto byte = static_cast<unsigned char>(last[at]);
         if (byte >= 0x20 && byte != 0x7F)
-            name += c;
+            name += last[at];
     }
     // Cut first: the dot rule below must judge the name that is actually used. The end
     // is kept (it holds the extension), from the start of a UTF-8 character.

@@ -9,7 +9,8 @@
 namespace tolmail::cli {
 
 /// A name from a mail made safe as one file name: its last path component, without
-/// control characters or leading dots, at most 200 bytes; `fallback` when nothing is left.
+/// control characters (C0, C1, direction overrides) or leading dots, at most 200 bytes
+/// cut at a UTF-8 character's start; `fallback` when nothing is left.
 std::string SafeFileName(const std::string& raw, const std::string& fallback);
 
 class SaveDir {
