@@ -207,6 +207,8 @@ TEST(TableInvokers, SmtpPropertiesReachTheComponent)
                         {"CAFile", [&] { return Variant(m->CAFile()); }, "/etc/ca.pem"},
                         {"SkipCertificateCheck", [&] { return Variant(m->SkipCertificateCheck()); },
                          Toggled(m->SkipCertificateCheck())},
+                        {"InternationalText", [&] { return Variant(m->InternationalText()); },
+                         Toggled(m->InternationalText())},
                     });
 }
 
@@ -238,6 +240,8 @@ TEST(TableInvokers, Pop3PropertiesReachTheComponent)
                         {"AllowPasswordWithoutTLS", [&] { return Variant(p->AllowPasswordWithoutTLS()); },
                          Toggled(p->AllowPasswordWithoutTLS())},
                         {"FetchUniqueIds", [&] { return Variant(p->FetchUniqueIds()); }, Toggled(p->FetchUniqueIds())},
+                        {"InternationalText", [&] { return Variant(p->InternationalText()); },
+                         Toggled(p->InternationalText())},
                     });
 }
 

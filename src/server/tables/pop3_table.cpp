@@ -107,6 +107,9 @@ constinit const Member kMembers[] = {
      .put = [](void* s, Arguments& a, Variant&) { Self<P>(s).FetchUniqueIds(a.Boolean(0)); }},
     {.name = "UniqueIds", .dispid = 108, .access = Method, .type = TM_VT_BSTR,
      .get = [](void* s, Arguments&, Variant& r) { r = Self<P>(s).UniqueIds(); }},
+    {.name = "InternationalText", .dispid = 109, .access = Get | Let, .type = TM_VT_BOOL,
+     .get = [](void* s, Arguments&, Variant& r) { r = Self<P>(s).InternationalText(); },
+     .put = [](void* s, Arguments& a, Variant&) { Self<P>(s).InternationalText(a.Boolean(0)); }},
 };
 
 constexpr Event kEvents[] = {{"OnPOP3Event", 1, kProgressEventParams}};

@@ -117,6 +117,9 @@ constinit const Member kMembers[] = {
     {.name = "SkipCertificateCheck", .dispid = 108, .access = Get | Let, .type = TM_VT_BOOL,
      .get = [](void* s, Arguments&, Variant& r) { r = Self<M>(s).SkipCertificateCheck(); },
      .put = [](void* s, Arguments& a, Variant&) { Self<M>(s).SkipCertificateCheck(a.Boolean(0)); }},
+    {.name = "InternationalText", .dispid = 109, .access = Get | Let, .type = TM_VT_BOOL,
+     .get = [](void* s, Arguments&, Variant& r) { r = Self<M>(s).InternationalText(); },
+     .put = [](void* s, Arguments& a, Variant&) { Self<M>(s).InternationalText(a.Boolean(0)); }},
 };
 
 constexpr Event kEvents[] = {{"OnSMTPEvent", 1, kProgressEventParams}};
