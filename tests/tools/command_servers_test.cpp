@@ -133,6 +133,32 @@ TEST_F(CommandServers, SentFetchedIntoAMaildirAndDeletedWithEveryHeaderKept)
     EXPECT_EQ(command::Contents(saved / "report.bin"), command::Contents(attachment));
 }
 
+// Names as people give them come back as they were given, with the files' bytes.
+TEST_F(CommandServers, InternationalNamesComeBackAsGiven)
+{
+    const std::string domain = '@' + Env("TOLMAIL_MAIL_DOMAIN", "tolmail.test");  // '@': GCC 12 bug 105651
+    const fs::path sent = root_ / "sent";
+    fs::create_directory(sent);
+    const std::vector<std::pair<std::string, std::string>> files{
+        {"R\xc3\xa9sum\xc3\xa9 \xe2\x80\x93 2026.pdf", std::string("%PDF-1.4\n\0\xff\r\n.end", 17)},
+        {"\xd0\xbe\xd1\x82\xd1\x87\xd1\x91\xd1\x82.txt", "\xd0\x98\xd1\x82\xd0\xbe\xd0\xb3\n"}};
+    std::vector<std::string> args{"-f", "ann" + domain, "--to", std::string(kUser) + domain, "-j",
+                                  "Gr\xc3\xbc\xc3\x9f" "e"};
+    for (const auto& [name, bytes] : files) {
+        std::ofstream(sent / name, std::ios::binary) << bytes;
+        args.insert(args.end(), {"-a", (sent / name).string()});
+    }
+    ASSERT_EQ(Run(Smtp(args)).exitCode, EX_OK);
+    ASSERT_EQ(AwaitDelivery(1), 1u);
+
+    const fs::path saved = root_ / "saved";
+    fs::create_directory(saved);
+    const Outcome fetched = Run(Pop3({"--save-dir", saved.string(), "--delete"}));
+    ASSERT_EQ(fetched.exitCode, EX_OK) << fetched.err;
+    for (const auto& [name, bytes] : files)
+        EXPECT_EQ(command::Contents(saved / name), bytes) << name;
+}
+
 TEST_F(CommandServers, SentOverTlsWithALogInThroughTheSubmissionAndImplicitPorts)
 {
     TOLMAIL_NEED_ENV("TOLMAIL_SUBMISSION_PORT");
