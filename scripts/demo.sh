@@ -77,11 +77,11 @@ TOLMAIL_PASSWORD=$TOLMAIL_POP3_PASSWORD "$tolmail" fetch --server "$TOLMAIL_POP3
   --port "$TOLMAIL_POP3_PORT" --ca-file "$TOLMAIL_CA_FILE" --user demo --save-dir "$work/fetched" --delete
 ls -l "$work/fetched"
 
-step "comparing (the component reports attachment file names in upper case)"
+step "comparing (the command reads names as they were given: it reads in the international mode)"
 status=0
 for original in "$work"/originals/*; do
   name=$(basename "$original")
-  saved=$work/fetched/${name^^}
+  saved=$work/fetched/$name
   if cmp "$original" "$saved"; then
     sha256sum "$original" "$saved" | sed "s|$work/||"
   else
