@@ -5,6 +5,7 @@
 
 #include <optional>
 
+#include "codec/wordfunc.h"
 #include "platform/charset.h"
 
 namespace tolmail::codec {
@@ -29,17 +30,6 @@ int Base64Digit(char c)
         return 62;
     if (c == '/')
         return 63;
-    return -1;
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
     return -1;
 }
 

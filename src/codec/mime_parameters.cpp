@@ -6,6 +6,7 @@
 #include <map>
 
 #include "codec/encoded_word_decoder.h"
+#include "codec/wordfunc.h"
 #include "platform/charset.h"
 
 namespace tolmail::codec {
@@ -23,17 +24,6 @@ std::string_view Trim(std::string_view text)
         return {};
     const size_t last = text.find_last_not_of(" \t\r\n");
     return text.substr(first, last - first + 1);
-}
-
-int HexDigit(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 /// "%XX" escapes undone; a "%" that begins no escape stays.

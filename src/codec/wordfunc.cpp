@@ -38,6 +38,17 @@ std::string TrimBlanks(std::string_view text)
     return std::string(text.substr(first, last - first + 1));
 }
 
+int HexDigit(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
 std::string NormalizeBlanks(std::string_view text)
 {
     std::string s(text);

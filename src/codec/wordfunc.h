@@ -39,4 +39,7 @@ std::string TimeZoneOffsetText(int biasMinutes);
 /// Blanks removed at both ends (the trim of the text routines).
 std::string TrimBlanks(std::string_view text);
 
+/// The value of a hexadecimal digit in either case, or -1 (for "=XX" and "%XX" escapes).
+int HexDigit(char c);
+
 } // namespace tolmail::codec
