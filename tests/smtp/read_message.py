@@ -4,20 +4,11 @@ the text, and any defect it found on the way.
 
 Usage: read_message.py MAILFILE
 """
-import binascii
 import email
 import email.policy
 import sys
 
-
-def uudecode_lines(payload):
-    # x-uuencode parts hold data lines only, closed by a line of one grave accent.
-    out = bytearray()
-    for line in payload.split(b"\r\n"):
-        if not line or line.startswith(b"`"):
-            break
-        out += binascii.a2b_uu(line)
-    return bytes(out)
+from check_delivery import uudecode_lines  # the one x-uuencode reader of these checks
 
 
 def main():
