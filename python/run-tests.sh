@@ -9,6 +9,10 @@ cd "$(dirname "$0")"
 root=$(cd .. && pwd)
 export TOLMAIL_LIBRARY=${TOLMAIL_LIBRARY:-${TOLMAIL_BUILD_DIR:-$root/build}/libtolmail.so}
 asan=$(ldd "$TOLMAIL_LIBRARY" 2>/dev/null | awk '/libasan/ { print $3 }')
+if [[ -z $asan ]] && nm -D --undefined-only "$TOLMAIL_LIBRARY" 2>/dev/null | grep ' __asan_init' >/dev/null; then
+  # clang links the sanitizer into programs, not into libraries: its shared runtime.
+  asan=$(clang -print-file-name=libclang_rt.asan-x86_64.so)
+fi
 if [[ -n $asan ]]; then
   # The C++ runtime too, so that the sanitizer finds the real exception functions it wraps
   # when it starts (the interpreter itself does not load libstdc++).
