@@ -254,7 +254,7 @@ void EmitMethod(std::ostream& cpp, const TmFuncDesc& f)
         const TmParamDesc& param = f.params[p];
         if (param.flags & TM_PARAMFLAG_BYREF)
             cpp << "        call.InOut(" << param.name << ");\n";
-        else if (PassedAsVariant(param))
+        else if (PassedAsVariant(param) || param.type == TM_VT_VARIANT)
             cpp << "        call.In(" << param.name << ");\n";
         else
             cpp << "        call.In(" << Spelling(param.type).vartype << ", &" << param.name << ");\n";
