@@ -104,6 +104,8 @@ void EventPoint::Forward(void* context, int32_t dispid, TmVariant* args, uint32_
     for (uint32_t i = 0; i < count; ++i) {
         VariantInit(&values[i]);
         VariantInit(&reversed[i]);
+    }
+    for (uint32_t i = 0; i < count; ++i) {
         const bool byRef = args[i].vt == (TM_VT_BYREF | TM_VT_VARIANT) && args[i].u.ref;
         CopyToHost(byRef ? *args[i].u.ref : args[i], values[i]);
         VARIANT& slot = reversed[count - 1 - i];
