@@ -170,6 +170,91 @@ void CheckComponent(const char* className, const char* interfaceName, const char
             held->Release();
 }
 
+/// Records the shape of the progress events it is told (OnSMTPEvent: text, task, two numbers).
+class ProgressSink final : public IDispatch {
+public:
+    int events = 0;
+    bool wellFormed = true;
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
+    {
+        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IDispatch)) {
+            *out = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+    ULONG STDMETHODCALLTYPE Release() override { return --refs_; }
+    HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override
+    {
+        *count = 0;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    HRESULT STDMETHODCALLTYPE Invoke(DISPID dispid, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
+                                     UINT*) override
+    {
+        ++events;
+        // The last argument comes first: the text is rgvarg[3].
+        wellFormed = wellFormed && dispid == 1 && params->cArgs == 4 && V_VT(&params->rgvarg[3]) == VT_BSTR &&
+                     V_VT(&params->rgvarg[2]) == VT_I4 && V_VT(&params->rgvarg[1]) == VT_I4 &&
+                     V_VT(&params->rgvarg[0]) == VT_I4;
+        return S_OK;
+    }
+    ULONG refs() const { return refs_; }
+
+private:
+    ULONG refs_ = 1;
+};
+
+/// Events reach a connected sink with their arguments in dispatch order, and the
+/// connection lets go of the sink when it ends.
+void CheckEvents()
+{
+    _TolvanSMTP* smtp = nullptr;
+    CoCreateInstance(Guid(TypeNamed("TolvanSMTP").guid), nullptr, CLSCTX_INPROC_SERVER, Guid(TypeNamed("_TolvanSMTP").guid),
+                     reinterpret_cast<void**>(&smtp));
+    auto* container = Query<IConnectionPointContainer>(smtp, IID_IConnectionPointContainer);
+    IConnectionPoint* point = nullptr;
+    ProgressSink sink;
+    DWORD cookie = 0;
+    if (!container || FAILED(container->FindConnectionPoint(Guid(TypeNamed("__TolvanSMTP").guid), &point)) ||
+        FAILED(point->Advise(&sink, &cookie))) {
+        check(false, "a sink connects to TolvanSMTP");
+    } else {
+        // Nothing listens on port 1: the attempt fails, and tells its steps on the way.
+        BSTR host = SysAllocString(L"127.0.0.1");
+        smtp->put_Host(host);
+        SysFreeString(host);
+        VARIANT port;
+        VariantInit(&port);
+        V_VT(&port) = VT_I4;
+        V_I4(&port) = 1;
+        DISPID dispid = 0, named = DISPID_PROPERTYPUT;
+        LPOLESTR name = const_cast<LPOLESTR>(L"Port");
+        DISPPARAMS put{&port, &named, 1, 1};
+        smtp->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &dispid);
+        smtp->Invoke(dispid, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_PROPERTYPUT, &put, nullptr, nullptr, nullptr);
+        LONG result = 0;
+        smtp->Connect(&result);
+        check(sink.events > 0 && sink.wellFormed,
+              "OnSMTPEvent reaches the sink with text, task and numbers in dispatch order (" +
+                  std::to_string(sink.events) + " events)");
+        check(SUCCEEDED(point->Unadvise(cookie)) && sink.refs() == 1, "Unadvise lets go of the sink");
+        check(point->Unadvise(cookie) == CONNECT_E_NOCONNECTION, "a cookie disconnects once");
+    }
+    if (point)
+        point->Release();
+    if (container)
+        container->Release();
+    if (smtp)
+        smtp->Release();
+}
+
 void CheckCalls()
 {
     _TolvanSMTP* smtp = nullptr;
@@ -308,6 +393,7 @@ int main(int argc, char** argv)
     CheckComponent("TolvanSMTP", "_TolvanSMTP", "__TolvanSMTP");
     CheckComponent("TolvanPOP3", "_TolvanPOP3", "__TolvanPOP3");
     CheckCalls();
+    CheckEvents();
 
     // Only the three components have class objects.
     void* factory = nullptr;
