@@ -8,6 +8,12 @@ function check(ok, what) {
     if (!ok) failures++;
 }
 
+// Wine's script host has no working WScript.Sleep.
+function pause(milliseconds) {
+    var end = new Date().getTime() + milliseconds;
+    while (new Date().getTime() < end) {}
+}
+
 var args = WScript.Arguments;
 var smtpHost = args.Item(0), smtpPort = parseInt(args.Item(1), 10), domain = args.Item(2), user = args.Item(3);
 var popHost = args.Item(4), popPort = parseInt(args.Item(5), 10), password = args.Item(6), folder = args.Item(7);
@@ -51,7 +57,7 @@ for (var tries = 0; tries < 60 && !found; tries++) {
     for (var m = 1; m <= messages.Count; m++)
         if (messages.Item(m).Subject == subject) found = messages.Item(m);
     pop3.Disconnect();
-    if (!found) WScript.Sleep(500);
+    if (!found) pause(500);
 }
 check(found != null, "the message came back");
 if (!found) WScript.Quit(1);

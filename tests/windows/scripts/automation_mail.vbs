@@ -15,6 +15,13 @@ Sub Check(ok, what)
     End If
 End Sub
 
+' Wine's script host has no working WScript.Sleep.
+Sub Pause(seconds)
+    Dim start : start = Timer
+    Do While Timer - start < seconds And Timer >= start
+    Loop
+End Sub
+
 Dim args : Set args = WScript.Arguments
 Dim smtpHost, smtpPort, domain, user, popHost, popPort, password, folder
 smtpHost = args(0) : smtpPort = CInt(args(1)) : domain = args(2) : user = args(3)
@@ -74,7 +81,7 @@ For tries = 1 To 60
     Next
     pop3.Disconnect
     If Not found Is Nothing Then Exit For
-    WScript.Sleep 500
+    Pause 0.5
 Next
 Check Not found Is Nothing, "the message came back"
 If found Is Nothing Then WScript.Quit 1
