@@ -54,9 +54,13 @@ if [[ -f $run_dir/postfix.env && -f $run_dir/dovecot.env ]]; then
         for engine in vbscript:vbs jscript:js; do
             dir=${engine%%:*}
             rm -f "$maildir"/{new,cur}/*
-            timeout 300 wine cscript //nologo "$(winpath "$root/tests/windows/scripts/automation_mail.${engine#*:}")" \
+            # Wine's cscript ends a script that stops on a runtime error with status 0 and no
+            # message: only the script's last line tells that it ran to the end.
+            output=$(timeout 300 wine cscript //nologo "$(winpath "$root/tests/windows/scripts/automation_mail.${engine#*:}")" \
                 "$TOLMAIL_SMTP_HOST" "$TOLMAIL_SMTP_PORT" "$TOLMAIL_MAIL_DOMAIN" "$user" \
-                "$TOLMAIL_POP3_HOST" "$TOLMAIL_POP3_PORT" "$TOLMAIL_POP3_PASSWORD" "$(winpath "$work")" || status=1
+                "$TOLMAIL_POP3_HOST" "$TOLMAIL_POP3_PORT" "$TOLMAIL_POP3_PASSWORD" "$(winpath "$work")" 2>&1) || status=1
+            printf '%s\n' "$output" | grep -E '^(PASS|FAIL|all passed)' || true
+            printf '%s\n' "$output" | grep -q '^all passed' || fail "$dir script ran to its end"
             for original in "$work"/originals/*; do
                 name=$(basename "$original")
                 if cmp -s "$original" "$work/$dir/$name"; then pass "$dir saved $name whole"; else fail "$dir saved $name whole"; fi
