@@ -1,3 +1,4 @@
+// The catalog of the library's own tables, which the entry points of every platform share.
 #include "server/catalog.h"
 
 namespace tolmail::server {
