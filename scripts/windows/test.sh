@@ -21,4 +21,6 @@ status=0
 timeout 120 wine "$build/tests/windows/platform_checks.exe" || status=$?
 timeout 120 wine "$build/tests/windows/socket_smoke.exe" "$port" "$closed_port" || status=$?
 wait "$peer" || true
+# The automation server: registration, a C++ client, VBScript and JScript round trips.
+bash "$root/scripts/windows/test-automation.sh" || status=1
 exit "$status"

@@ -1,0 +1,12 @@
+// The catalog of the library's own tables, which the entry points of every platform share.
+#include "server/catalog.h"
+
+namespace tolmail::server {
+
+const Catalog& TheCatalog()
+{
+    static const Catalog catalog{&TheLibrary, &InterfaceOf, &ClassOf};
+    return catalog;
+}
+
+} // namespace tolmail::server
