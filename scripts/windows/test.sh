@@ -21,4 +21,5 @@ status=0
 timeout 120 wine "$build/tests/windows/platform_checks.exe" || status=$?
 timeout 120 wine "$build/tests/windows/socket_smoke.exe" "$port" "$closed_port" || status=$?
 wait "$peer" || true
+bash "$root/scripts/windows/test-events.sh" || status=$?
 exit "$status"

@@ -3,11 +3,11 @@
 namespace script_host {
 namespace {
 
-VARIANT Converted(const VARIANT& source, VARTYPE type, const wchar_t* wanted)
+VARIANT Converted(const VARIANT& source, VARTYPE type, const wchar_t* wanted, USHORT conversion = 0)
 {
     VARIANT converted;
     VariantInit(&converted);
-    const HRESULT hr = VariantChangeType(&converted, const_cast<VARIANT*>(&source), 0, type);
+    const HRESULT hr = VariantChangeType(&converted, const_cast<VARIANT*>(&source), conversion, type);
     if (FAILED(hr))
         throw HostError{DISP_E_TYPEMISMATCH, std::wstring(L"argument is not ") + wanted};
     return converted;
@@ -15,9 +15,9 @@ VARIANT Converted(const VARIANT& source, VARTYPE type, const wchar_t* wanted)
 
 } // namespace
 
-std::wstring CallArguments::Text(UINT index) const
+std::wstring CallArguments::Text(UINT index, USHORT conversion) const
 {
-    VARIANT text = Converted(Raw(index), VT_BSTR, L"text");
+    VARIANT text = Converted(Raw(index), VT_BSTR, L"text", conversion);
     std::wstring value(V_BSTR(&text), SysStringLen(V_BSTR(&text)));
     VariantClear(&text);
     return value;

@@ -30,8 +30,9 @@ public:
     UINT Count() const { return params_.cArgs; }
     /// The argument as passed (possibly by reference).
     VARIANT& Raw(UINT index) const { return params_.rgvarg[params_.cArgs - 1 - index]; }
-    /// The argument as text; throws HostError when it has none.
-    std::wstring Text(UINT index) const;
+    /// The argument as text (`conversion`: VariantChangeType's flags); throws HostError
+    /// when it has none.
+    std::wstring Text(UINT index, USHORT conversion = 0) const;
     /// The argument as a 32-bit integer; throws HostError when it is not a number.
     LONG Long(UINT index) const;
     /// The argument as an object; throws HostError when it is none.

@@ -162,7 +162,7 @@ void WScriptObject::Echo(const CallArguments& arguments)
         // Null and Empty echo as nothing, as they would in a string concatenation.
         const VARTYPE type = V_VT(&arguments.Raw(i)) & ~VT_BYREF;
         if (type != VT_NULL && type != VT_EMPTY)
-            line += arguments.Text(i);
+            line += arguments.Text(i, VARIANT_ALPHABOOL);
     }
     EchoLine(line);
 }
