@@ -66,6 +66,13 @@ private:
 
 } // namespace
 
+const std::wstring& ScriptArguments::Item(LONG index) const
+{
+    if (index < 0 || static_cast<size_t>(index) >= words_.size())
+        throw HostError{DISP_E_BADINDEX, L"no argument " + std::to_wstring(index)};
+    return words_[static_cast<size_t>(index)];
+}
+
 std::span<const HostMember> ScriptArguments::Members() const { return kMembers; }
 
 void ScriptArguments::Call(DISPID id, const CallArguments& arguments, VARIANT* result)
@@ -73,10 +80,7 @@ void ScriptArguments::Call(DISPID id, const CallArguments& arguments, VARIANT* r
     switch (id) {
     case kItem: {
         arguments.Expect(1, 1);
-        const LONG index = arguments.Long(0);
-        if (index < 0 || static_cast<size_t>(index) >= words_.size())
-            throw HostError{DISP_E_BADINDEX, L"no argument " + std::to_wstring(index)};
-        ReturnText(result, words_[static_cast<size_t>(index)]);
+        ReturnText(result, Item(arguments.Long(0)));
         return;
     }
     case kCount:

@@ -13,6 +13,8 @@ namespace script_host {
 class ScriptArguments final : public HostDispatch {
 public:
     explicit ScriptArguments(std::vector<std::wstring> words) : words_(std::move(words)) {}
+    /// The word at `index` (from 0); throws HostError past the last.
+    const std::wstring& Item(LONG index) const;
 
 private:
     std::span<const HostMember> Members() const override;

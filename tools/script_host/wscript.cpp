@@ -1,7 +1,6 @@
 #include "wscript.h"
 
 #include "output.h"
-#include "script_arguments.h"
 
 namespace script_host {
 namespace {
@@ -104,19 +103,12 @@ void WScriptObject::Call(DISPID id, const CallArguments& arguments, VARIANT* res
         return;
     case kArguments:
         // Arguments(i) reaches here with the index, in VBScript as in JScript.
-        if (arguments.Count() == 0) {
+        if (arguments.Count() == 0)
             ReturnObject(result, arguments_);
-            return;
-        }
-        {
-            DISPPARAMS forwarded{&arguments.Raw(0), nullptr, 1, 0};
-            OwnedExcepInfo error;
-            const HRESULT hr = arguments_->Invoke(DISPID_VALUE, IID_NULL, LOCALE_USER_DEFAULT,
-                                                  DISPATCH_METHOD | DISPATCH_PROPERTYGET, &forwarded, result, &error,
-                                                  nullptr);
-            if (FAILED(hr))
-                throw HostError{DISP_E_BADINDEX, ExceptionText(error, hr)};
-        }
+        else if (arguments.Count() == 1)
+            ReturnText(result, arguments_->Item(arguments.Long(0)));
+        else
+            arguments.Expect(0, 1);
         return;
     case kQuit:
         arguments.Expect(0, 1);

@@ -6,6 +6,7 @@
 #include "event_connections.h"
 #include "host_dispatch.h"
 #include "run_state.h"
+#include "script_arguments.h"
 
 namespace script_host {
 
@@ -24,7 +25,7 @@ private:
 
     RunState& state_;
     EventConnections& connections_;
-    IDispatch* arguments_;
+    ScriptArguments* arguments_;
 };
 
 } // namespace script_host

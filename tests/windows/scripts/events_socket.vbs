@@ -1,7 +1,8 @@
 ' The socket events reach VBScript procedures while WScript.Sleep waits: a listener on a
 ' loopback port announces a connection (OnAcceptConnection), a second socket accepts it,
 ' both ends see OnConnect, data arrives (OnRecvData) and a close reaches the peer
-' (OnCloseConnection). With an SMTP server: its greeting arrives, QUIT closes.
+' (OnCloseConnection); one of them is connected after its creation (ConnectObject). With
+' an SMTP server: its greeting arrives, QUIT closes.
 '   events_socket.vbs LISTEN_PORT [SMTP_HOST SMTP_PORT]
 Option Explicit
 Dim failures : failures = 0
@@ -46,7 +47,8 @@ Sub client_OnConnect() : clientConnected = True : End Sub
 Sub client_OnCloseConnection() : clientClosed = True : End Sub
 
 Set listener = WScript.CreateObject("TolvanMail.TolvanSocket", "listener_")
-Set server = WScript.CreateObject("TolvanMail.TolvanSocket", "server_")
+Set server = CreateObject("TolvanMail.TolvanSocket")
+WScript.ConnectObject server, "server_"
 Set client = WScript.CreateObject("TolvanMail.TolvanSocket", "client_")
 listener.LocalPort = CLng(WScript.Arguments(0))
 Check listener.Listen() = 0, "listening on 127.0.0.1:" & WScript.Arguments(0)
