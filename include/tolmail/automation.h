@@ -332,6 +332,10 @@ TOLMAIL_C_API void TmPumpMessages(void);
 
 /* ---- The four entry points of the server ----------------------------------------------- */
 
+/* On Windows the DLL exports the system's own four entry points (declared by its headers,
+ * with its identifier types) and keeps its registration in the system registry. */
+#if !defined(_WIN32)
+
 /** The class object of TolvanSocket, TolvanSMTP or TolvanPOP3, by class id. Any other class
  * id (the library's non-creatable types among them) gives TM_CLASS_E_CLASSNOTAVAILABLE. */
 TOLMAIL_C_API TmResult DllGetClassObject(const TmGuid* clsid, const TmGuid* iid, void** object);
@@ -351,6 +355,7 @@ TOLMAIL_C_API TmResult DllCanUnloadNow(void);
 TOLMAIL_C_API TmResult DllRegisterServer(void);
 /** Removes exactly the entries DllRegisterServer writes, keeping every other line. */
 TOLMAIL_C_API TmResult DllUnregisterServer(void);
+#endif
 
 #ifdef __cplusplus
 }

@@ -10,16 +10,6 @@
 #include "tolmail/automation.h"
 #include "tolmail/message_loop.h"
 
-namespace tolmail::server {
-
-const Catalog& TheCatalog()
-{
-    static const Catalog catalog{&TheLibrary, &InterfaceOf, &ClassOf};
-    return catalog;
-}
-
-} // namespace tolmail::server
-
 using namespace tolmail::server;
 
 extern "C" {
