@@ -30,6 +30,7 @@ public:
 
     int count[5] = {};
     LONG announcedSocket = 0;
+    bool byReference = false;
     LONG receivedLength = 0;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** object) override
@@ -58,8 +59,15 @@ public:
             ++count[id];
         // Arguments come last first.
         if (id == kOnAcceptConnection && params->cArgs == 1) {
-            const VARIANT& socketId = params->rgvarg[0];
-            announcedSocket = V_VT(&socketId) == (VT_I4 | VT_BYREF) ? *V_I4REF(&socketId) : -1;
+            // By reference: to a long, or to a variant that holds one.
+            const VARIANT* socketId = &params->rgvarg[0];
+            if (V_VT(socketId) == (VT_VARIANT | VT_BYREF))
+                socketId = V_VARIANTREF(socketId);
+            if (V_VT(socketId) == (VT_I4 | VT_BYREF))
+                announcedSocket = *V_I4REF(socketId);
+            else if (V_VT(socketId) == VT_I4)
+                announcedSocket = V_I4(socketId);
+            byReference = V_VT(&params->rgvarg[0]) & VT_BYREF;
         }
         if (id == kOnRecvData && params->cArgs == 3 && V_VT(&params->rgvarg[2]) == VT_I4)
             receivedLength += V_I4(&params->rgvarg[2]);
@@ -250,7 +258,9 @@ void LoopbackEvents(LONG port)
         check(client.Call(L"Connect") == 0, "Connect to it");
         check(clientSink.count[kOnConnect] == 1, "OnConnect on the connecting side");
         check(PumpUntil([&] { return listenerSink.count[kOnAcceptConnection] == 1; }),
-              "OnAcceptConnection on the listener, its socket id by reference");
+              "OnAcceptConnection on the listener");
+        check(listenerSink.byReference && listenerSink.announcedSocket > 0,
+              "its socket id is a number passed by reference");
         check(accepting.Call(L"Accept", {Long(listenerSink.announcedSocket)}) == -1,
               "Accept takes the announced connection");
         check(acceptingSink.count[kOnConnect] == 1, "OnConnect on the accepting side");
