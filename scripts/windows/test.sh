@@ -21,5 +21,7 @@ status=0
 timeout 120 wine "$build/tests/windows/platform_checks.exe" || status=$?
 timeout 120 wine "$build/tests/windows/socket_smoke.exe" "$port" "$closed_port" || status=$?
 wait "$peer" || true
-bash "$root/scripts/windows/test-events.sh" || status=$?
+# The automation server: registration, a C++ client, VBScript and JScript round trips.
+bash "$root/scripts/windows/test-automation.sh" || status=1
+bash "$root/scripts/windows/test-events.sh" || status=1
 exit "$status"

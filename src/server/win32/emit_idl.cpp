@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iostream>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <string>
@@ -215,13 +216,13 @@ void EmitIdl(std::ostream& idl, const TmLibraryDesc& lib)
     if (*lib.help)
         idl << ",\n    helpstring(" << Quoted(lib.help) << ")";
     idl << "\n]\nlibrary " << lib.name << "\n{\n    importlib(\"stdole2.tlb\");\n\n";
-    // A class may name an event interface declared after it.
-    for (uint32_t i = 0; i < lib.typeCount; ++i)
-        if (lib.types[i].kind == TM_TKIND_DISPATCH)
-            idl << "    dispinterface " << lib.types[i].name << ";\n";
-    idl << "\n";
-    for (uint32_t i = 0; i < lib.typeCount; ++i) {
-        const TmTypeDesc& type = lib.types[i];
+    // widl mistranslates a class that names an event interface defined after it (it writes
+    // over the library's identifier), so such an interface moves up to just before its
+    // class; every other type keeps its place.
+    std::set<const TmTypeDesc*> written;
+    const auto emit = [&](const TmTypeDesc& type) {
+        if (!written.insert(&type).second)
+            return;
         switch (type.kind) {
         case TM_TKIND_INTERFACE: EmitInterface(idl, type); break;
         case TM_TKIND_DISPATCH: EmitEvents(idl, type); break;
@@ -229,6 +230,12 @@ void EmitIdl(std::ostream& idl, const TmLibraryDesc& lib)
         case TM_TKIND_ENUM: EmitEnum(idl, type); break;
         default: throw std::runtime_error(std::string("unknown kind of type ") + type.name);
         }
+    };
+    for (uint32_t i = 0; i < lib.typeCount; ++i) {
+        const TmTypeDesc& type = lib.types[i];
+        if (type.kind == TM_TKIND_COCLASS && type.eventInterface)
+            emit(*type.eventInterface);
+        emit(type);
     }
     idl << "}\n";
 }
