@@ -5,9 +5,9 @@
 //
 // --expect-unload asks MODULE (tolmail.dll unless named) through DllCanUnloadNow, after
 // the script has ended and its engine is closed, whether it may be unloaded.
-// Status: what the script passed to WScript.Quit, else 0; 1 the script failed (a syntax
-// or runtime error, also in an event handler); 2 the host could not run it; 3 the module
-// was not loaded or still holds objects.
+// Status: 1 the script failed (a syntax or runtime error, also in an event handler); else
+// what it passed to WScript.Quit when not 0; 2 the host could not run it; 3 the module was
+// not loaded or still holds objects; 0 otherwise.
 #include <string>
 #include <vector>
 
@@ -95,7 +95,8 @@ int wmain(int argc, wchar_t** argv)
         return kHostFailed;
     if (state.errors != 0)
         return kScriptFailed;
-    if (!unloaded)
-        return kModuleStillLoaded;
-    return state.quitCode;
+    // The script's own verdict first: its failures say more than the module's answer.
+    if (state.quitCode != 0)
+        return state.quitCode;
+    return unloaded ? 0 : kModuleStillLoaded;
 }
