@@ -1,5 +1,6 @@
 #include "wscript.h"
 
+#include "message_pump.h"
 #include "output.h"
 
 namespace script_host {
@@ -58,24 +59,6 @@ std::wstring HostProgramPath()
             return path;
         }
         path.resize(path.size() * 2);
-    }
-}
-
-/// Hands the thread's messages to their windows until `milliseconds` have passed or the
-/// script is stopping: socket notifications arrive as messages.
-void PumpMessages(DWORD milliseconds, const RunState& state)
-{
-    const ULONGLONG end = GetTickCount64() + milliseconds;
-    for (;;) {
-        MSG message;
-        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&message);
-            DispatchMessageW(&message);
-        }
-        const ULONGLONG now = GetTickCount64();
-        if (state.Stopping() || now >= end)
-            return;
-        MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now), QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
 }
 
@@ -165,7 +148,8 @@ void WScriptObject::Sleep(const CallArguments& arguments)
     const LONG milliseconds = arguments.Long(0);
     if (milliseconds < 0)
         throw HostError{E_INVALIDARG, L"Sleep needs a time of 0 or more milliseconds"};
-    PumpMessages(static_cast<DWORD>(milliseconds), state_);
+    // Socket notifications arrive as messages: the script's events come while it sleeps.
+    PumpMessages(static_cast<DWORD>(milliseconds), [this] { return state_.Stopping(); });
     // A handler may have ended the script while we waited.
     if (state_.Stopping())
         throw HostError{kScriptStopping, L"the script is ending"};
