@@ -221,7 +221,8 @@ void EventConnections::Disconnect(IDispatch* object)
 {
     const ComPtr<IUnknown> identity = IdentityOf(object);
     std::erase_if(connections_, [&](Connection& connection) {
-        if (connection.identity != identity)
+        // Raw pointers: the smart pointer compares only as true or false.
+        if (connection.identity.Get() != identity.Get())
             return false;
         connection.point->Unadvise(connection.cookie);
         return true;

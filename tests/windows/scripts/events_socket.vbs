@@ -47,7 +47,7 @@ Sub client_OnConnect() : clientConnected = True : End Sub
 Sub client_OnCloseConnection() : clientClosed = True : End Sub
 
 Set listener = WScript.CreateObject("TolvanMail.TolvanSocket", "listener_")
-Set server = CreateObject("TolvanMail.TolvanSocket")
+Set server = WScript.CreateObject("TolvanMail.TolvanSocket")
 WScript.ConnectObject server, "server_"
 Set client = WScript.CreateObject("TolvanMail.TolvanSocket", "client_")
 listener.LocalPort = CLng(WScript.Arguments(0))
