@@ -92,9 +92,13 @@ std::string IdlParam(const TmParamDesc& p)
     return std::string("[in] ") + Spelling(p.type).idl + " " + p.name;
 }
 
-std::string DispatchIdText(int32_t dispid)
+/// An event's parameter keeps its declared type; one the handler may answer through is a
+/// pointer to it (the sink gets VT_BYREF with that type).
+std::string EventParam(const TmParamDesc& p)
 {
-    return std::to_string(dispid);
+    if (p.flags & TM_PARAMFLAG_BYREF)
+        return std::string("[in, out] ") + Spelling(p.type).idl + "* " + p.name;
+    return std::string("[in] ") + Spelling(p.type).idl + " " + p.name;
 }
 
 const char* AccessorAttribute(uint16_t invokeKind)
@@ -153,7 +157,7 @@ void EmitInterface(std::ostream& idl, const TmTypeDesc& type)
     idl << TypeAttributes(type, true) << "    interface " << type.name << " : IDispatch\n    {\n";
     for (uint32_t i = 0; i < type.funcCount; ++i) {
         const TmFuncDesc& f = type.funcs[i];
-        idl << "        [id(" << DispatchIdText(f.dispid) << ")" << AccessorAttribute(f.invokeKind);
+        idl << "        [id(" << f.dispid << ")" << AccessorAttribute(f.invokeKind);
         if (f.flags & TM_FUNCFLAG_HIDDEN)
             idl << ", hidden";
         if (*f.help)
@@ -179,7 +183,7 @@ void EmitEvents(std::ostream& idl, const TmTypeDesc& type)
         const TmFuncDesc& f = type.funcs[i];
         idl << "        [id(" << f.dispid << ")] void " << f.name << "(";
         for (uint16_t p = 0; p < f.paramCount; ++p)
-            idl << (p ? ", " : "") << IdlParam(f.params[p]);
+            idl << (p ? ", " : "") << EventParam(f.params[p]);
         idl << ");\n";
     }
     idl << "    };\n\n";

@@ -107,7 +107,11 @@ void EventPoint::Forward(void* context, int32_t dispid, TmVariant* args, uint32_
         const bool byRef = args[i].vt == (TM_VT_BYREF | TM_VT_VARIANT) && args[i].u.ref;
         CopyToHost(byRef ? *args[i].u.ref : args[i], values[i]);
         VARIANT& slot = reversed[count - 1 - i];
-        if (byRef) {
+        if (byRef && V_VT(&values[i]) != VT_EMPTY) {
+            // A reference of the value's own type, as the event interface declares it.
+            V_VT(&slot) = VT_BYREF | V_VT(&values[i]);
+            V_BYREF(&slot) = &V_UI1(&values[i]);
+        } else if (byRef) {
             V_VT(&slot) = VT_BYREF | VT_VARIANT;
             V_VARIANTREF(&slot) = &values[i];
         } else {
