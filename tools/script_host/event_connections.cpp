@@ -8,7 +8,8 @@
 namespace script_host {
 namespace {
 
-/// Raised by a sink into nothing: events have no caller to tell.
+/// Turns each event into a call of the script's procedure prefix + event name. A failing
+/// handler is reported here: the component that raised the event cannot act on it.
 class EventSink final : public IDispatch {
 public:
     EventSink(RunState& state, const IID& events, ComPtr<ITypeInfo> names, std::wstring prefix)
