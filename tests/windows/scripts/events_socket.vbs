@@ -58,6 +58,8 @@ Check client.Connect() = 0, "the client connects"
 Check clientConnected, "OnConnect on the connecting side"
 Check Pumped(serverConnected), "OnAcceptConnection, whose handler accepts: OnConnect on the accepting side"
 Check accepted = -1 And announcedId <> 0, "Accept took the connection announced under socketID " & announcedId
+' Disconnecting one object leaves the others' events alone.
+WScript.DisconnectObject listener
 client.senddta "hello from the client" & vbCrLf
 Check Pumped(gotLine), "OnRecvData on the accepting side"
 Check received = "hello from the client" & vbCrLf, "the line read in OnRecvData: " & received
