@@ -6,7 +6,7 @@
 
 run=${TOLMAIL_RUN_DIR:-/tmp/tolmail-run}
 mail_root=$run/mail
-users=(pop3test mimetest roundtrip bench demo faults tlstest command pyhost)
+users=(pop3test mimetest roundtrip bench demo faults tlstest command pyhost windows)
 # Every user's password, for POP3 and for SMTP authentication alike.
 password=tolmail-pass
 # The user the TLS and SASL checks log in as; its mailbox is theirs alone.

@@ -23,4 +23,5 @@ timeout 120 wine "$build/tests/windows/socket_smoke.exe" "$port" "$closed_port" 
 wait "$peer" || true
 # The automation server: registration, a C++ client, VBScript and JScript round trips.
 bash "$root/scripts/windows/test-automation.sh" || status=1
+bash "$root/scripts/windows/test-events.sh" || status=1
 exit "$status"
