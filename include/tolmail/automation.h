@@ -339,7 +339,8 @@ TOLMAIL_C_API void TmPumpMessages(void);
 /** The class object of TolvanSocket, TolvanSMTP or TolvanPOP3, by class id. Any other class
  * id (the library's non-creatable types among them) gives TM_CLASS_E_CLASSNOTAVAILABLE. */
 TOLMAIL_C_API TmResult DllGetClassObject(const TmGuid* clsid, const TmGuid* iid, void** object);
-/** TM_S_OK when no object of the library is alive and no class object is locked, else TM_S_FALSE. */
+/** TM_S_OK when no object of the library is alive and no class object is locked, else TM_S_FALSE.
+ * An unlocked class object does not count: a host that keeps one to create from later locks it. */
 TOLMAIL_C_API TmResult DllCanUnloadNow(void);
 /** Records this library's entries in the per-user registration file
  * `${XDG_DATA_HOME:-$HOME/.local/share}/tolmail/registry`: a text file, written atomically,

@@ -13,12 +13,13 @@ namespace tolmail::server {
 namespace {
 
 struct ClassObject : TmClassFactory {
+    // A class object does not keep the library loaded by itself, only through LockServer:
+    // script engines keep the class objects they created from, and would otherwise pin the
+    // library after every object they made was gone.
     ClassObject(const TmClassFactoryVtbl* table, const Catalog& catalog_, const TypeEntry& entry_)
         : TmClassFactory{table}, catalog(catalog_), entry(entry_)
     {
-        ObjectCreated();
     }
-    ~ClassObject() { ObjectDestroyed(); }
 
     std::atomic<uint32_t> refs{1};
     const Catalog& catalog;

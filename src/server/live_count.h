@@ -1,5 +1,5 @@
 // What keeps the library loaded: the objects it handed to hosts and the locks on its
-// class objects.
+// class objects (a class object itself does not).
 #pragma once
 
 #include <cstdint>
@@ -7,7 +7,7 @@
 namespace tolmail::server {
 
 /// One more / one fewer object of the library alive in a host's hands (wrappers,
-/// enumerators, class objects).
+/// enumerators).
 void ObjectCreated() noexcept;
 void ObjectDestroyed() noexcept;
 
