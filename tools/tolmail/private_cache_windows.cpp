@@ -2,7 +2,6 @@
 // only the user may enter, and removed when a console interrupt or close ends the command.
 #include "private_cache.h"
 
-#define _CRT_RAND_S  // rand_s, from the system's random source
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -11,9 +10,8 @@
 #endif
 #include <windows.h>
 
-#include <stdlib.h>
-
 #include <filesystem>
+#include <random>
 #include <string>
 #include <system_error>
 
@@ -64,10 +62,7 @@ PrivateCache::PrivateCache(const char* command)
     if (base.empty())
         return;
     for (int attempt = 0; attempt < kMostAttempts && path_.empty(); ++attempt) {
-        unsigned int random = 0;
-        if (rand_s(&random) != 0)
-            return;
-        const std::string path = base + "tolmail-" + command + "-" + std::to_string(random);
+        const std::string path = base + "tolmail-" + command + "-" + std::to_string(std::random_device()());
         if (CreateDirectoryA(path.c_str(), nullptr))
             path_ = path + "/";
         else if (GetLastError() != ERROR_ALREADY_EXISTS)

@@ -3,7 +3,6 @@
 // opened in binary mode: the command writes mail's own line ends.
 #include "system.h"
 
-#define _CRT_RAND_S  // rand_s, from the system's random source
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -13,6 +12,7 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <direct.h>
 #include <fcntl.h>
 #include <io.h>
 #include <stdlib.h>
@@ -21,6 +21,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <random>
 #include <string_view>
 #include <utility>
 
@@ -129,12 +130,9 @@ int CreateUnique(std::string& pattern)
     const size_t stem = pattern.size() >= 6 ? pattern.size() - 6 : 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         static const char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
-        unsigned int random = 0;
-        for (size_t at = stem; at < pattern.size(); ++at) {
-            if (rand_s(&random) != 0)
-                return -1;
-            pattern[at] = kLetters[random % (sizeof kLetters - 1)];
-        }
+        std::random_device random;  // the system's random source
+        for (size_t at = stem; at < pattern.size(); ++at)
+            pattern[at] = kLetters[random() % (sizeof kLetters - 1)];
         const int fd = CreatePrivate(pattern);
         if (fd >= 0 || errno != EEXIST)
             return fd;
