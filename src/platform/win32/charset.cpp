@@ -20,10 +20,12 @@ struct CodePage {
     const char* name;  // canonical, as CanonicalCharset gives it
     UINT toUtf8;       // read with this one
     UINT fromUtf8;     // written with this one
+    UINT narrower = 0;  // where the system lacks those: a subset that serves the common text
 };
 
 constexpr UINT kIso2022JpWide = 50222;  // reads the half-width katakana shifts too
 constexpr UINT kIso2022Jp = 50220;      // writes only what every reader takes
+constexpr UINT kShiftJis = 932;         // holds JIS X 0208, for ISO-2022-JP by hand
 
 constexpr CodePage kCodePages[] = {
     {"ISO-8859-1", 28591, 28591},   {"ISO-8859-2", 28592, 28592},   {"ISO-8859-3", 28593, 28593},
@@ -38,7 +40,7 @@ constexpr CodePage kCodePages[] = {
     {"IBM850", 850, 850},           {"CP866", 866, 866},            {"IBM866", 866, 866},
     {"MACINTOSH", 10000, 10000},    {"CP932", 932, 932},            {"EUC-JP", 20932, 20932},
     {"ISO-2022-JP-2", kIso2022JpWide, kIso2022Jp},                  {"ISO-2022-JP-1", kIso2022JpWide, kIso2022Jp},
-    {"GB18030", 54936, 54936},      {"HZ-GB-2312", 52936, 52936},   {"CP950", 950, 950},
+    {"GB18030", 54936, 54936, 936},      {"HZ-GB-2312", 52936, 52936},   {"CP950", 950, 950},
     {"CP949", 949, 949},            {"ISO-2022-KR", 50225, 50225},  {"UTF-7", CP_UTF7, CP_UTF7},
 };
 
@@ -55,11 +57,15 @@ UINT Lookup(const std::string& canonical, bool toUtf8)
     for (const CodePage& entry : kCodePages) {
         if (canonical == entry.name) {
             const UINT page = toUtf8 ? entry.toUtf8 : entry.fromUtf8;
-            return IsValidCodePage(page) ? page : 0;
+            if (IsValidCodePage(page))
+                return page;
+            return entry.narrower != 0 && IsValidCodePage(entry.narrower) ? entry.narrower : 0;
         }
     }
     return 0;
 }
+
+bool IsIso2022Jp(const std::string& canonical) { return StartsWith(canonical, "ISO-2022-JP"); }
 
 int Length(std::string_view text) { return static_cast<int>(text.size()); }
 
@@ -142,6 +148,85 @@ std::string ConvertAround(UINT page, std::string_view bytes)
     return out;
 }
 
+// ISO-2022-JP by hand, for systems without its code pages: ASCII, JIS-Roman and the
+// two-byte JIS X 0208 set, which Shift_JIS holds with its bytes rearranged.
+
+/// JIS X 0208 row and cell bytes (0x21-0x7E) as Shift_JIS.
+void JisToShiftJis(unsigned char j1, unsigned char j2, std::string& out)
+{
+    out += static_cast<char>(((j1 + 1) >> 1) + (j1 <= 0x5E ? 0x70 : 0xB0));
+    out += static_cast<char>(j2 + ((j1 & 1) ? (j2 >= 0x60 ? 0x20 : 0x1F) : 0x7E));
+}
+
+std::string Iso2022JpToUtf8(std::string_view bytes)
+{
+    std::string out;
+    bool twoByte = false;
+    size_t at = 0;
+    const auto escapeAt = [&](std::string_view sequence) { return bytes.substr(at, sequence.size()) == sequence; };
+    while (at < bytes.size()) {
+        if (escapeAt("\x1b$B") || escapeAt("\x1b$@")) {
+            twoByte = true, at += 3;
+            continue;
+        }
+        if (escapeAt("\x1b(B") || escapeAt("\x1b(J")) {
+            twoByte = false, at += 3;
+            continue;
+        }
+        const auto j1 = static_cast<unsigned char>(bytes[at]);
+        if (twoByte && j1 >= 0x21 && j1 <= 0x7E && at + 1 < bytes.size()) {
+            const auto j2 = static_cast<unsigned char>(bytes[at + 1]);
+            std::string shiftJis;
+            if (j2 >= 0x21 && j2 <= 0x7E) {
+                JisToShiftJis(j1, j2, shiftJis);
+                if (const std::optional<std::wstring> wide = Widen(kShiftJis, shiftJis)) {
+                    out += Utf8Of(*wide);
+                    at += 2;
+                    continue;
+                }
+            }
+        }
+        // Outside the sets, or a pair no character has: the byte as it came.
+        AppendLatin1(out, j1);
+        ++at;
+    }
+    return out;
+}
+
+/// UTF-16 as ISO-2022-JP by hand, ending in ASCII; nothing when a character is outside
+/// ASCII and JIS X 0208 (half-width katakana included, which the charset does not have).
+std::optional<std::string> Iso2022JpFromWide(const std::wstring& wide)
+{
+    std::string out;
+    bool twoByte = false;
+    for (const wchar_t c : wide) {
+        if (c < 0x80) {
+            if (twoByte)
+                out += "\x1b(B", twoByte = false;
+            out += static_cast<char>(c);
+            continue;
+        }
+        char bytes[2];
+        BOOL usedDefault = FALSE;
+        if (WideCharToMultiByte(kShiftJis, WC_NO_BEST_FIT_CHARS, &c, 1, bytes, 2, nullptr, &usedDefault) != 2 ||
+            usedDefault)
+            return std::nullopt;
+        const auto s1 = static_cast<unsigned char>(bytes[0]), s2 = static_cast<unsigned char>(bytes[1]);
+        const int adjust = s2 < 0x9F ? 1 : 0;
+        const int j1 = ((s1 - (s1 < 0xA0 ? 0x70 : 0xB0)) << 1) - adjust;
+        const int j2 = s2 - (adjust ? (s2 > 0x7F ? 0x20 : 0x1F) : 0x7E);
+        if (j1 < 0x21 || j1 > 0x7E || j2 < 0x21 || j2 > 0x7E)
+            return std::nullopt;  // a vendor row beyond the 94 of the standard
+        if (!twoByte)
+            out += "\x1b$B", twoByte = true;
+        out += static_cast<char>(j1);
+        out += static_cast<char>(j2);
+    }
+    if (twoByte)
+        out += "\x1b(B";
+    return out;
+}
+
 } // namespace
 
 std::string ToUtf8(std::string_view charset, std::string_view bytes)
@@ -156,6 +241,8 @@ std::string ToUtf8(std::string_view charset, std::string_view bytes)
     if (StartsWith(canonical, "UTF-16"))
         return Utf16ToUtf8(canonical, bytes);
     const UINT page = Lookup(canonical, true);
+    if (page == 0 && IsIso2022Jp(canonical) && IsValidCodePage(kShiftJis))
+        return Iso2022JpToUtf8(bytes);
     if (page == 0)
         return Latin1ToUtf8(bytes);
     if (const std::optional<std::wstring> wide = Widen(page, bytes))
@@ -173,13 +260,16 @@ std::optional<std::string> FromUtf8(std::string_view charset, std::string_view u
     if (canonical == "US-ASCII")
         return PlainAscii(utf8) ? std::optional<std::string>(utf8) : std::nullopt;
     const UINT page = Lookup(canonical, false);
-    if (page == 0)
+    const bool byHand = page == 0 && IsIso2022Jp(canonical) && IsValidCodePage(kShiftJis);
+    if (page == 0 && !byHand)
         return std::nullopt;
     if (!AsciiOpaque(canonical) && PlainAscii(utf8))
         return std::string(utf8);
     const std::optional<std::wstring> wide = Widen(CP_UTF8, utf8);
     if (!wide)
         return std::nullopt;
+    if (byHand)
+        return Iso2022JpFromWide(*wide);
     const int count = static_cast<int>(wide->size());
     const bool noFlags = FlagsRefused(page);
     // Best fit would write "a" for "a with ring" and call it done.
