@@ -17,7 +17,9 @@ tolmail() { timeout 120 wine "$exe" "$@"; }
 version=$(tolmail --version | tr -d '\r')
 [[ $version == tolmail\ * ]] || fail "--version printed '$version'"
 tolmail send --help | grep -q -- '--attach' || fail "send --help lists no --attach"
-tolmail fetch --help | grep -q -- '--maildir' || fail "fetch --help lists no --maildir"
+help=$(tolmail fetch --help | tr -d '\r')
+[[ $help == *--maildir* ]] || fail "fetch --help lists no --maildir"
+[[ $help == *%APPDATA%* && $help != *XDG_* && $help != *'~/'* ]] || fail "fetch --help names POSIX places"
 echo "PASS tolmail.exe --version and --help ($version)"
 
 if [[ ! -f $run_dir/postfix.env || ! -f $run_dir/dovecot.env ]]; then
