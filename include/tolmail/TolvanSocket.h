@@ -15,11 +15,20 @@
 
 namespace tolmail {
 
-/// Socket types: the IP protocol numbers. Scoped, so that these names live beside the
-/// C library's macros of the same spelling.
+/// Socket types: the IP protocol numbers. Scoped, so that the names live beside the
+/// system's own names of the same spelling. `Tcp` and `Udp` can be spelled everywhere;
+/// `IPPROTO_TCP` and `IPPROTO_UDP` are there too, except where the system's socket header
+/// (Windows' winsock2.h) was included first and made those names number macros: its
+/// macros would turn them into numbers anyway, so portable code says `IpProto::Tcp`.
+/// The socket header may come before or after this one.
 enum class IpProto : int32_t {
-    IPPROTO_TCP = 6,   ///< A stream (TCP) socket, the default.
-    IPPROTO_UDP = 17,  ///< A datagram (UDP) socket.
+    Tcp = 6,   ///< A stream (TCP) socket, the default.
+    Udp = 17,  ///< A datagram (UDP) socket.
+// A macro whose value is the number, not one that names the C library's own enumerator.
+#if !defined(IPPROTO_TCP) || IPPROTO_TCP + 0 != 6
+    IPPROTO_TCP = Tcp,  ///< The same as Tcp.
+    IPPROTO_UDP = Udp,  ///< The same as Udp.
+#endif
 };
 
 /// Events of TolvanSocket (dispatch ids 1 to 4). Derive, override what you need and
@@ -74,7 +83,7 @@ public:
     int32_t TimeOut() const;
     /// Sets TimeOut in seconds; values above 120 are stored as 120.
     void TimeOut(const int32_t& value);
-    /// The socket type, IpProto::IPPROTO_TCP by default.
+    /// The socket type, IpProto::Tcp by default.
     IpProto SocketType() const;
     /// Sets the socket type by number: 17 gives UDP, any other value TCP.
     void SocketType(int32_t value);

@@ -20,6 +20,9 @@ read -r port closed_port <"$peer_out"
 status=0
 timeout 120 wine "$build/tests/windows/platform_checks.exe" || status=$?
 timeout 120 wine "$build/tests/windows/socket_smoke.exe" "$port" "$closed_port" || status=$?
+timeout 120 wine "$build/tests/windows/charset_checks.exe" || status=$?
+timeout 120 wine "$build/tests/windows/command_checks.exe" || status=$?
+bash "$root/scripts/windows/test-command.sh" || status=$?
 wait "$peer" || true
 # The automation server: registration, a C++ client, VBScript and JScript round trips.
 bash "$root/scripts/windows/test-automation.sh" || status=1

@@ -1,9 +1,5 @@
 #include "account.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -13,11 +9,14 @@
 #include <string>
 
 #include "outcome.h"
+#include "system.h"
 #include "terminal_text.h"
 
 namespace tolmail::cli {
 
 namespace {
+
+constexpr unsigned kGroupOrOthersReadWrite = 0066;
 
 // Every key either command understands; a key outside this list is a typing mistake.
 const std::set<std::string> kKeys = {"server",  "port",      "timeout",          "user",
@@ -54,42 +53,30 @@ std::string Trim(const std::string& text)
     return text.substr(first, text.find_last_not_of(" \t\r") - first + 1);
 }
 
-/// Where the file is when --config does not say; "" when no home is known.
-std::string UsualPath()
-{
-    if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/')
-        return std::string(xdg) + "/tolmail/config";
-    if (const char* home = std::getenv("HOME"); home && *home)
-        return std::string(home) + "/.config/tolmail/config";
-    return "";
-}
-
 /// The file's text; it may hold passwords or commands that print them, so one that
 /// others may read or change is refused, as is anything but a regular file.
 std::string ReadPrivateFile(const std::string& path)
 {
     const std::string shown = "the configuration file " + Printable(path);
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = sys::OpenToRead(path);
     if (fd < 0)
         throw ConfigError("cannot open " + shown + ": " + std::strerror(errno),
                           errno == ENOENT ? EX_NOINPUT : EX_CONFIG);
-    struct stat st {};
+    sys::FileFacts facts;
     std::string why;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    if (!sys::Describe(fd, facts) || !facts.regular)
         why = shown + " is not a regular file";
-    else if (st.st_mode & (S_IRGRP | S_IWGRP | S_IROTH | S_IWOTH))
+    else if (facts.sharedMode & kGroupOrOthersReadWrite)
         why = shown + " is readable or writable by group or others (chmod 600 it)";
     std::string text;
     char buffer[4096];
-    for (ssize_t got; why.empty() && (got = ::read(fd, buffer, sizeof buffer)) != 0;) {
-        if (got < 0 && errno == EINTR)
-            continue;
+    for (long got; why.empty() && (got = sys::ReadSome(fd, buffer, sizeof buffer)) != 0;) {
         if (got < 0)
             why = "cannot read " + shown + ": " + std::strerror(errno);
         else
             text.append(buffer, static_cast<size_t>(got));
     }
-    ::close(fd);
+    sys::Close(fd);
     if (!why.empty())
         throw ConfigError(why);
     return text;
@@ -176,9 +163,9 @@ std::vector<GivenOption> WithAccount(std::vector<GivenOption> given, std::span<c
             account = option.text;
     }
     if (path.empty()) {
-        path = UsualPath();
-        struct stat st {};
-        if (path.empty() || (::lstat(path.c_str(), &st) != 0 && errno == ENOENT)) {
+        path = sys::UsualConfigPath();
+        sys::FileFacts facts;
+        if (path.empty() || (!sys::DescribePath(path, facts, false) && errno == ENOENT)) {
             if (!account.empty())
                 throw ConfigError("no account '" + Printable(account) + "': there is no configuration file" +
                                   (path.empty() ? "" : " " + Printable(path)));

@@ -138,33 +138,34 @@ void collect(const Field& field, HeaderAddresses& found)
     }
 }
 
-/// getline's buffer, which it may move as lines grow.
-struct LineBuffer {
-    char* data = nullptr;
-    size_t capacity = 0;
-    LineBuffer() = default;
-    LineBuffer(const LineBuffer&) = delete;
-    LineBuffer& operator=(const LineBuffer&) = delete;
-    ~LineBuffer() { std::free(data); }
-};
+/// The next line with its "\n" (without one at the end of the input), NUL bytes and all;
+/// false when nothing is left or reading failed.
+bool ReadLine(std::FILE* in, std::string& line)
+{
+    line.clear();
+    for (int c; (c = std::getc(in)) != EOF;) {
+        line += static_cast<char>(c);
+        if (c == '\n')
+            break;
+    }
+    return !line.empty();
+}
 
 } // namespace
 
 bool CopyMessage(std::FILE* in, std::FILE* out, bool dropBcc, HeaderAddresses& found)
 {
     // The header, line by line.
-    LineBuffer buffer;
+    std::string text;
     Field field;
     bool dropping = false;
     for (;;) {
-        errno = 0;
-        const ssize_t n = ::getline(&buffer.data, &buffer.capacity, in);
-        if (n < 0) {
+        if (!ReadLine(in, text)) {
             if (std::ferror(in))
                 return false;
             break;  // a message that is all header
         }
-        const std::string_view line(buffer.data, static_cast<size_t>(n));
+        const std::string_view line(text);
         const bool continued = line[0] == ' ' || line[0] == '\t';
         const bool empty = line == "\n" || line == "\r\n";
         if (!continued) {

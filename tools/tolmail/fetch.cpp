@@ -1,7 +1,5 @@
 // tolmail fetch: lists or downloads the messages of a POP3 mailbox (RFC 1939) with the
 // TolvanPOP3 component and saves their attachments, showing progress on standard error.
-#include <unistd.h>
-
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -22,6 +20,7 @@
 #include "private_cache.h"
 #include "save_dir.h"
 #include "seen_ids.h"
+#include "system.h"
 #include "terminal_text.h"
 #include "tls_mode.h"
 #include "verbose.h"
@@ -505,7 +504,7 @@ int RunFetch(int argc, char** argv)
     Options o;
     ParseArgs(argc, argv, o);
     if (o.help || o.version) {
-        std::fputs(o.help ? kFetchUsage : kVersionLine, stdout);
+        std::fputs(o.help ? sys::HelpText(kFetchUsage).c_str() : kVersionLine, stdout);
         std::fputs(o.help ? "" : "\n", stdout);
         return EX_OK;
     }

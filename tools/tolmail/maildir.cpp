@@ -1,35 +1,30 @@
 // Maildir delivery: write to tmp/, fsync, link into new/, remove the tmp/ name.
 #include "maildir.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/time.h>
-#include <sysexits.h>
-#include <unistd.h>
-
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <utility>
 #include <vector>
 
+#include "exit_status.h"
+#include "system.h"
 #include "write_all.h"
 
 namespace tolmail::cli {
 
 namespace {
 
-constexpr mode_t kPrivateDirectory = 0700;
-constexpr mode_t kPrivateFile = 0600;
 constexpr size_t kPiece = 256 * 1024;
 
 /// The host name as a Maildir name may hold it: "/" and ":" would split the name.
 std::string HostPart()
 {
-    char buffer[256] = {};
-    if (::gethostname(buffer, sizeof buffer - 1) != 0 || buffer[0] == '\0')
+    const std::string name = sys::HostName();
+    if (name.empty())
         return "localhost";
     std::string host;
-    for (const char* c = buffer; *c; ++c) {
+    for (const char* c = name.c_str(); *c; ++c) {
         if (*c == '/')
             host += "\\057";
         else if (*c == ':')
@@ -47,18 +42,13 @@ public:
     ~Fd()
     {
         if (fd_ >= 0)
-            ::close(fd_);
+            sys::Close(fd_);
     }
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
     /// Closes now; 0 or errno (a failed close can mean lost data).
-    int close()
-    {
-        const int result = ::close(fd_) == 0 ? 0 : errno;
-        fd_ = -1;
-        return result;
-    }
+    int close() { return sys::Close(std::exchange(fd_, -1)); }
 
 private:
     int fd_;
@@ -75,9 +65,7 @@ int CopyWithUnixLineEnds(int in, int out)
     std::vector<char> piece(kPiece);
     UnixLineEnds lineEnds;
     for (;;) {
-        const ssize_t got = ::read(in, piece.data(), piece.size());
-        if (got < 0 && errno == EINTR)
-            continue;
+        const long got = sys::ReadSome(in, piece.data(), piece.size());
         if (got < 0)
             return errno;
         const std::string converted =
@@ -112,82 +100,77 @@ Maildir::Maildir(const std::string& path) : path_(path), host_(HostPart())
 {
     while (path_.size() > 1 && path_.back() == '/')
         path_.pop_back();  // the names shown join it with "/"
-    if (::mkdir(path.c_str(), kPrivateDirectory) != 0 && errno != EEXIST) {
-        why_ = Reason("cannot create " + path, errno);
+    if (const int error = sys::MakePrivateDirectory(path); error != 0 && error != EEXIST) {
+        why_ = Reason("cannot create " + path, error);
         return;
     }
-    const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
+    auto directory = std::make_unique<sys::Directory>(path);
+    if (!directory->ok()) {
         why_ = Reason("cannot open " + path, errno);
         return;
     }
     // What exists is taken as it is: a sub-directory that is no directory shows at delivery.
     for (const char* sub : {"tmp", "new", "cur"}) {
-        if (::mkdirat(fd, sub, kPrivateDirectory) != 0 && errno != EEXIST) {
-            why_ = Reason("cannot create " + path_ + "/" + sub, errno);
-            ::close(fd);
+        if (const int error = directory->makeDirectory(sub); error != 0 && error != EEXIST) {
+            why_ = Reason("cannot create " + path_ + "/" + sub, error);
             return;
         }
     }
-    fd_ = fd;
+    directory_ = std::move(directory);
 }
 
-Maildir::~Maildir()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-}
+Maildir::~Maildir() = default;
 
 std::string Maildir::uniqueName()
 {
-    timeval now {};
-    ::gettimeofday(&now, nullptr);
-    return std::to_string(now.tv_sec) + ".M" + std::to_string(now.tv_usec) + "P" + std::to_string(::getpid()) + "Q" +
-           std::to_string(++deliveries_) + "." + host_;
+    using namespace std::chrono;
+    const microseconds now = duration_cast<microseconds>(system_clock::now().time_since_epoch());
+    return std::to_string(now.count() / 1000000) + ".M" + std::to_string(now.count() % 1000000) + "P" +
+           std::to_string(sys::ProcessId()) + "Q" + std::to_string(++deliveries_) + "." + host_;
 }
 
 Delivery Maildir::deliver(const std::string& source)
 {
-    const Fd in(::open(source.c_str(), O_RDONLY | O_CLOEXEC));
+    const Fd in(sys::OpenToRead(source));
     if (in.get() < 0)
         return {EX_IOERR, Reason("cannot read the retrieved message", errno), {}};
     // tmp/ and new/ are looked up for each message: a reader may tidy the Maildir meanwhile.
-    const Fd tmp(::openat(fd_, "tmp", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (tmp.get() < 0)
+    const sys::Directory tmp(*directory_, "tmp");
+    if (!tmp.ok())
         return {EX_CANTCREAT, Reason("cannot open " + path_ + "/tmp", errno), {}};
-    const Fd fresh(::openat(fd_, "new", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (fresh.get() < 0)
+    const sys::Directory fresh(*directory_, "new");
+    if (!fresh.ok())
         return {EX_CANTCREAT, Reason("cannot open " + path_ + "/new", errno), {}};
 
     const std::string name = uniqueName();
-    Fd out(::openat(tmp.get(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kPrivateFile));
+    Fd out(tmp.createPrivate(name));
     if (out.get() < 0)
         return {EX_CANTCREAT, Reason("cannot create " + path_ + "/tmp/" + name, errno), {}};
     const auto fail = [&](int status, const std::string& what, int error) {
-        ::unlinkat(tmp.get(), name.c_str(), 0);  // a file in part must not stay behind
+        tmp.remove(name);  // a file in part must not stay behind
         return Delivery{status, Reason(what, error), {}};
     };
     if (const int error = CopyWithUnixLineEnds(in.get(), out.get()); error != 0)
         return fail(EX_IOERR, "cannot write " + path_ + "/tmp/" + name, error);
     // On the disk before it is announced in new/: a crash must not leave a short message there.
-    if (::fsync(out.get()) != 0)
-        return fail(EX_IOERR, "cannot flush " + path_ + "/tmp/" + name, errno);
-    struct stat written {};
-    if (::fstat(out.get(), &written) != 0)
+    if (const int error = sys::Flush(out.get()); error != 0)
+        return fail(EX_IOERR, "cannot flush " + path_ + "/tmp/" + name, error);
+    sys::FileFacts written;
+    if (!sys::Describe(out.get(), written))
         return fail(EX_IOERR, "cannot look at " + path_ + "/tmp/" + name, errno);
     if (const int error = out.close(); error != 0)
         return fail(EX_IOERR, "cannot write " + path_ + "/tmp/" + name, error);
     // A link never replaces a message already in new/; a file system without hard
     // links gets a rename, which the unique name keeps from replacing one.
-    if (::linkat(tmp.get(), name.c_str(), fresh.get(), name.c_str(), 0) == 0) {
-        ::unlinkat(tmp.get(), name.c_str(), 0);
-    } else if (errno != EPERM && errno != ENOTSUP) {
-        return fail(EX_CANTCREAT, "cannot link the message into " + path_ + "/new", errno);
-    } else if (::renameat(tmp.get(), name.c_str(), fresh.get(), name.c_str()) != 0) {
-        return fail(EX_CANTCREAT, "cannot move the message into " + path_ + "/new", errno);
+    if (const int linked = tmp.link(name, fresh, name); linked == 0) {
+        tmp.remove(name);
+    } else if (linked != EPERM && linked != ENOTSUP) {
+        return fail(EX_CANTCREAT, "cannot link the message into " + path_ + "/new", linked);
+    } else if (const int moved = tmp.rename(name, fresh, name); moved != 0) {
+        return fail(EX_CANTCREAT, "cannot move the message into " + path_ + "/new", moved);
     }
-    (void)::fsync(fresh.get());  // the new name itself survives a crash
-    return {EX_OK, {}, "new/" + name, static_cast<long long>(written.st_size)};
+    fresh.flush();  // the new name itself survives a crash
+    return {EX_OK, {}, "new/" + name, written.size};
 }
 
 } // namespace tolmail::cli

@@ -3,10 +3,15 @@
 // a reader never sees a message in part and a crash leaves at most a stray file in tmp/.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace tolmail::cli {
+
+namespace sys {
+class Directory;
+}
 
 /// How one delivery ended.
 struct Delivery {
@@ -25,7 +30,7 @@ public:
     Maildir(const Maildir&) = delete;
     Maildir& operator=(const Maildir&) = delete;
 
-    bool ok() const { return fd_ >= 0; }
+    bool ok() const { return directory_ != nullptr; }
     const std::string& why() const { return why_; }
     /// The path the Maildir was opened by.
     const std::string& path() const { return path_; }
@@ -39,7 +44,7 @@ private:
     /// The next name nobody else can be using: time, process, a counter and the host.
     std::string uniqueName();
 
-    int fd_ = -1;
+    std::unique_ptr<sys::Directory> directory_;
     std::string path_;
     std::string host_;
     std::string why_;

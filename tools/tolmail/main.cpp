@@ -4,6 +4,7 @@
 
 #include "commands.h"
 #include "outcome.h"
+#include "system.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ const char* const kUsage =
 int main(int argc, char** argv)
 {
     using namespace tolmail::cli;
+    sys::StartProgram();
     const char* command = argc < 2 ? "" : argv[1];
     if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "-h") == 0) {
         std::fputs(kUsage, stdout);

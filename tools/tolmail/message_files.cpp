@@ -2,8 +2,6 @@
 // attachments under the names the mail gives, and the message as it arrived.
 #include "message_files.h"
 
-#include <sys/stat.h>
-#include <sysexits.h>
 
 #include <cctype>
 #include <cstdio>
@@ -11,7 +9,9 @@
 #include <fstream>
 #include <optional>
 
+#include "exit_status.h"
 #include "outcome.h"
+#include "system.h"
 #include "terminal_text.h"
 #include "tolmail/Attachments.h"
 #include "tolmail/file_codes.h"
@@ -48,7 +48,7 @@ bool IsMessageText(Attachment& part, const std::string& text, const std::string&
         return false;
     if (part.AttachmentBody() == text)
         return true;
-    const std::string scratch = cache + "text-check-" + std::to_string(::getpid());
+    const std::string scratch = cache + "text-check-" + std::to_string(sys::ProcessId());
     std::filesystem::remove(scratch);
     bool same = false;
     try {
@@ -86,7 +86,7 @@ int32_t SaveText(const Message& message, int number, const SaveDir& dir, std::st
     const std::string file = message.FullMsgFilename();
     return dir.create("message-" + std::to_string(number) + ".txt",
                       [&](const std::string& path) {
-                          const std::string name = std::filesystem::path(path).filename();
+                          const std::string name = std::filesystem::path(path).filename().string();
                           return file.empty() ? dir.writeNew(name, message.MessageText()) : dir.adopt(name, file);
                       },
                       chosen);
@@ -98,7 +98,7 @@ int32_t SaveWhole(const Message& message, int number, const SaveDir& dir, std::s
     const std::string file = message.RawMsgFilename();
     return dir.create("message-" + std::to_string(number) + ".eml",
                       [&](const std::string& path) {
-                          return dir.adopt(std::filesystem::path(path).filename(), file);
+                          return dir.adopt(std::filesystem::path(path).filename().string(), file);
                       },
                       chosen);
 }
@@ -106,8 +106,8 @@ int32_t SaveWhole(const Message& message, int number, const SaveDir& dir, std::s
 /// The size of a file just written in DIR, in bytes; "?" when it cannot be looked at.
 std::string BytesOf(const SaveDir& dir, const std::string& name)
 {
-    struct stat st {};
-    return ::lstat(dir.pathOf(name).c_str(), &st) == 0 ? std::to_string(st.st_size) : "?";
+    sys::FileFacts facts;
+    return sys::DescribePath(dir.pathOf(name), facts, false) ? std::to_string(facts.size) : "?";
 }
 
 /// Saves one attachment under `name`; file_result::Ok, or the failing code with `why` set.
@@ -120,8 +120,9 @@ int32_t SaveAttachment(Attachment& attachment, const std::string& name, const Sa
                             [&](const std::string& path) {
                                 // Any entry, a dangling link included, is taken: so a file
                                 // found after a failed Save is Save's own.
-                                struct stat st {};
-                                return ::lstat(path.c_str(), &st) == 0 ? file_result::Exists : attachment.Save(path);
+                                sys::FileFacts facts;
+                                return sys::DescribePath(path, facts, false) ? file_result::Exists
+                                                                             : attachment.Save(path);
                             },
                             chosen);
     } catch (const std::exception& e) {

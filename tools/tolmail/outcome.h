@@ -3,12 +3,12 @@
 // from a server that is down from a mailbox that refused the password.
 #pragma once
 
-#include <sysexits.h>
-
 #include <cstdint>
 #include <functional>
 #include <stdexcept>
 #include <string>
+
+#include "exit_status.h"
 
 namespace tolmail::cli {
 

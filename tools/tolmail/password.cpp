@@ -1,12 +1,5 @@
 #include "password.h"
 
-#include <fcntl.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +8,7 @@
 #include <sstream>
 
 #include "outcome.h"
+#include "system.h"
 #include "terminal_text.h"
 
 namespace tolmail::cli {
@@ -25,6 +19,8 @@ namespace {
 constexpr size_t kLongestPasswordSource = 64 * 1024;
 
 constexpr size_t kReadPiece = 4096;
+
+constexpr unsigned kGroupOrOthersAny = 0077;
 
 /// Wipes what held a password when the scope ends, thrown errors included. A string is
 /// given its whole room at once, so that growing never leaves a copy behind in freed
@@ -37,10 +33,10 @@ public:
     {
         if (text_) {
             text_->resize(text_->capacity());
-            ::explicit_bzero(text_->data(), text_->size());
+            sys::Wipe(text_->data(), text_->size());
         }
         if (buffer_)
-            ::explicit_bzero(buffer_, kReadPiece);
+            sys::Wipe(buffer_, kReadPiece);
     }
     WipedOnExit(const WipedOnExit&) = delete;
     WipedOnExit& operator=(const WipedOnExit&) = delete;
@@ -62,23 +58,21 @@ std::string FromFile(const std::string& path)
 {
     const std::string shown = "the password file " + Printable(path);
     // Non-blocking, so that a FIFO is refused rather than waited on.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = sys::OpenToRead(path);
     if (fd < 0)
         throw ConfigError("no password: cannot open " + shown + ": " + std::strerror(errno), EX_NOINPUT);
-    struct stat st {};
+    sys::FileFacts facts;
     std::string text;
     const WipedOnExit wipeText(text);
     std::string why;
     int status = EX_NOINPUT;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        why = shown + (S_ISDIR(st.st_mode) ? " is a directory" : " is not a regular file");
+    if (!sys::Describe(fd, facts) || !facts.regular) {
+        why = shown + (facts.directory ? " is a directory" : " is not a regular file");
     } else {
         char buffer[kReadPiece];
         const WipedOnExit wipeBuffer(buffer);
         while (text.size() < kLongestPasswordSource && text.find('\n') == std::string::npos) {
-            const ssize_t got = ::read(fd, buffer, sizeof buffer);
-            if (got < 0 && errno == EINTR)
-                continue;
+            const long got = sys::ReadSome(fd, buffer, sizeof buffer);
             if (got < 0)
                 why = "cannot read " + shown + ": " + std::strerror(errno), status = EX_IOERR;
             if (got <= 0)
@@ -86,7 +80,7 @@ std::string FromFile(const std::string& path)
             text.append(buffer, static_cast<size_t>(got));
         }
     }
-    ::close(fd);
+    sys::Close(fd);
     if (!why.empty())
         throw ConfigError("no password: " + why, status);
     const std::string password = FirstLine(text);
@@ -99,7 +93,7 @@ std::string FromCommand(const std::string& command)
 {
     const std::string shown = "the password command '" + Printable(command) + "'";
     std::fflush(nullptr);
-    FILE* pipe = ::popen(command.c_str(), "re");  // /bin/sh -c COMMAND
+    FILE* pipe = sys::StartCommand(command);
     if (!pipe)
         throw ConfigError("no password: cannot run " + shown + ": " + std::strerror(errno), EX_OSERR);
     // Read to the end, so the command is not killed by a broken pipe for printing more.
@@ -110,13 +104,8 @@ std::string FromCommand(const std::string& command)
     for (size_t got; (got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
         if (text.size() < kLongestPasswordSource)
             text.append(buffer, got);
-    const int status = ::pclose(pipe);
-    if (status == -1 || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        const std::string how = status != -1 && WIFSIGNALED(status)
-                                    ? "was killed by signal " + std::to_string(WTERMSIG(status))
-                                    : "exited with status " + std::to_string(status == -1 ? -1 : WEXITSTATUS(status));
+    if (const std::string how = sys::EndCommand(pipe); !how.empty())
         throw ConfigError("no password: " + shown + " " + how, EX_CONFIG);
-    }
     const std::string password = FirstLine(text);
     if (password.empty())
         throw ConfigError("no password: " + shown + " printed an empty line", EX_DATAERR);
@@ -127,23 +116,22 @@ std::string FromCommand(const std::string& command)
 /// the host whose login is the user's, or that names none.
 std::optional<std::string> FromNetrc(const std::string& host, const std::string& user)
 {
-    const char* home = std::getenv("HOME");
-    if (!home || !*home)
+    const std::string path = sys::NetrcPath();
+    if (path.empty())
         return std::nullopt;
-    const std::string path = std::string(home) + "/.netrc";
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = sys::OpenToRead(path);
     if (fd < 0)
         return std::nullopt;
-    struct stat st {};
+    sys::FileFacts facts;
     std::string text;
     const WipedOnExit wipeText(text);
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    if (sys::Describe(fd, facts) && facts.regular) {
         char buffer[kReadPiece];
         const WipedOnExit wipeBuffer(buffer);
-        for (ssize_t got; (got = ::read(fd, buffer, sizeof buffer)) > 0 && text.size() < kLongestPasswordSource;)
+        for (long got; (got = sys::ReadSome(fd, buffer, sizeof buffer)) > 0 && text.size() < kLongestPasswordSource;)
             text.append(buffer, static_cast<size_t>(got));
     }
-    ::close(fd);
+    sys::Close(fd);
     std::istringstream tokens(text);
     std::string token, machine, login, password;
     bool inEntry = false;
@@ -172,66 +160,20 @@ std::optional<std::string> FromNetrc(const std::string& host, const std::string&
     if (!matches())
         return std::nullopt;
     // As ftp(1) does: a password that others may read is no secret any more.
-    if (st.st_mode & (S_IRWXG | S_IRWXO))
+    if (facts.sharedMode & kGroupOrOthersAny)
         throw ConfigError("no password: " + Printable(path) + " holds a password but others may read it (chmod 600 it)",
                           EX_CONFIG);
     return password;
 }
 
-// The terminal's settings while echo is off, for the signal handler to put back.
-int gTerminal = -1;
-struct termios gSaved;
-
-void RestoreAndDie(int signal)
-{
-    ::tcsetattr(gTerminal, TCSAFLUSH, &gSaved);
-    ::signal(signal, SIG_DFL);
-    ::raise(signal);
-}
-
-/// Reads a line from /dev/tty with echo off; echo comes back on every way out, an
-/// interrupt included.
+/// Asks on the terminal, when there is one.
 std::optional<std::string> FromPrompt(const std::string& host, const std::string& user)
 {
-    if (!::isatty(STDIN_FILENO))
+    const std::optional<std::string> line =
+        sys::ReadHidden("Password for " + Printable(user) + "@" + Printable(host) + ": ", kLongestPasswordSource);
+    if (!line)
         return std::nullopt;
-    const int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
-    if (tty < 0)
-        return std::nullopt;
-    struct termios saved {};
-    if (::tcgetattr(tty, &saved) != 0) {
-        ::close(tty);
-        return std::nullopt;
-    }
-    gTerminal = tty, gSaved = saved;
-    struct sigaction restore {}, previous[4];
-    restore.sa_handler = RestoreAndDie;
-    const int signals[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
-    for (int i = 0; i < 4; ++i)
-        ::sigaction(signals[i], &restore, &previous[i]);
-    struct termios quiet = saved;
-    quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-    ::tcsetattr(tty, TCSAFLUSH, &quiet);
-    // Only once echo is off, so nothing typed at the prompt can show.
-    const std::string prompt = "Password for " + Printable(user) + "@" + Printable(host) + ": ";
-    (void)!::write(tty, prompt.data(), prompt.size());
-    std::string line;
-    line.reserve(kLongestPasswordSource);  // grown, it would leave copies of what was typed
-    for (char c; line.size() < kLongestPasswordSource;) {
-        const ssize_t got = ::read(tty, &c, 1);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0 || c == '\n')
-            break;
-        line += c;
-    }
-    ::tcsetattr(tty, TCSAFLUSH, &saved);
-    for (int i = 0; i < 4; ++i)
-        ::sigaction(signals[i], &previous[i], nullptr);
-    gTerminal = -1;
-    (void)!::write(tty, "\n", 1);
-    ::close(tty);
-    return FirstLine(line);
+    return FirstLine(*line);
 }
 
 } // namespace
@@ -254,7 +196,8 @@ std::string FindPassword(const PasswordRequest& request)
             throw ConfigError("no password: none was typed", EX_DATAERR);
         return *password;
     }
-    throw ConfigError("no password: none in --password-file, --password-command, TOLMAIL_PASSWORD or ~/.netrc");
+    throw ConfigError(std::string("no password: none in --password-file, --password-command, TOLMAIL_PASSWORD or ") +
+                      sys::kNetrcShown);
 }
 
 } // namespace tolmail::cli

@@ -14,8 +14,9 @@ struct PasswordRequest {
 };
 
 /// The password from the first source that is set: the file, the command,
-/// TOLMAIL_PASSWORD, a "machine HOST login USER password PW" entry of ~/.netrc, and
-/// last a prompt on /dev/tty without echo when standard input is a terminal. Throws
+/// TOLMAIL_PASSWORD, a "machine HOST login USER password PW" entry of the netrc file
+/// (sys::NetrcPath(): ~/.netrc), and last a prompt on the terminal without echo when
+/// standard input is a terminal. Throws
 /// ConfigError (with EX_NOINPUT, EX_DATAERR, EX_CONFIG, ...) when that source fails
 /// or none is set.
 std::string FindPassword(const PasswordRequest& request);

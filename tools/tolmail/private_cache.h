@@ -10,7 +10,8 @@ class PrivateCache {
 public:
     /// Creates an owner-only directory under $TMPDIR (or /tmp), named after the
     /// sub-command that uses it; check ok(). While it exists, SIGINT, SIGTERM, SIGHUP
-    /// and SIGPIPE remove it before the command dies of them.
+    /// and SIGPIPE remove it before the command dies of them. On Windows: under the
+    /// user's temporary directory, removed on a console interrupt or close.
     explicit PrivateCache(const char* command = "fetch");
     ~PrivateCache();
     PrivateCache(const PrivateCache&) = delete;

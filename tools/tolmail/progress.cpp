@@ -1,7 +1,7 @@
 // Progress display for long jobs of the tolmail commands (sending, fetching).
 #include "progress.h"
 
-#include <unistd.h>
+#include "system.h"
 
 namespace tolmail::cli {
 
@@ -36,7 +36,7 @@ Progress::Style Progress::StyleFor(std::FILE* out, bool quiet)
 {
     if (quiet)
         return Style::Quiet;
-    return isatty(fileno(out)) ? Style::Bar : Style::Lines;
+    return sys::IsTerminal(fileno(out)) ? Style::Bar : Style::Lines;
 }
 
 void Progress::update(const std::string& label, int64_t done, int64_t total, const char* unit)

@@ -1,14 +1,11 @@
 // Safe file names and exclusive creation inside the directory that tolmail fetch saves into.
 #include "save_dir.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <string_view>
 #include <vector>
 
+#include "system.h"
 #include "tolmail/file_codes.h"
 #include "write_all.h"
 
@@ -26,7 +23,9 @@ int FileFailure(int error)
 {
     switch (error) {
     case ENOSPC:
+#ifdef EDQUOT  // not among the C runtime's numbers on Windows
     case EDQUOT:
+#endif
         return file_result::DiskFull;
     case EACCES:
     case EPERM:
@@ -85,31 +84,15 @@ std::string SafeFileName(const std::string& raw, const std::string& fallback)
     name = first == std::string::npos ? "" : name.substr(first);
     while (!name.empty() && name.back() == ' ')
         name.pop_back();
+    name = sys::LocalFileName(name);
     return name.empty() ? fallback : name;
 }
 
-SaveDir::SaveDir(const std::string& path) : path_(path)
-{
-    fd_ = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd_ < 0)
-        return;
-    // Through /proc the path is resolved from the open directory, not from its name.
-    struct stat st {};
-    viaProc_ = ::stat(("/proc/self/fd/" + std::to_string(fd_)).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
+SaveDir::SaveDir(const std::string& path) : dir_(path) {}
 
-SaveDir::~SaveDir()
-{
-    if (fd_ >= 0)
-        ::close(fd_);
-}
+SaveDir::~SaveDir() = default;
 
-std::string SaveDir::pathOf(const std::string& name) const
-{
-    if (viaProc_)
-        return "/proc/self/fd/" + std::to_string(fd_) + "/" + name;
-    return path_ + "/" + name;
-}
+std::string SaveDir::pathOf(const std::string& name) const { return dir_.pathOf(name); }
 
 int SaveDir::create(const std::string& name, const std::function<int(const std::string&)>& create,
                     std::string& chosen) const
@@ -128,12 +111,12 @@ int SaveDir::create(const std::string& name, const std::function<int(const std::
 
 int SaveDir::writeNew(const std::string& name, const std::string& data) const
 {
-    const int fd = ::openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int fd = dir_.createPrivate(name);
     if (fd < 0)
         return errno == EEXIST || errno == ELOOP ? file_result::Exists : FileFailure(errno);
     int error = WriteAll(fd, data.data(), data.size());
-    if (::close(fd) != 0 && error == 0)
-        error = errno;
+    if (const int closed = sys::Close(fd); closed != 0 && error == 0)
+        error = closed;
     if (error != 0) {
         discard(name);  // a short file must not pass for the whole text
         return FileFailure(error);
@@ -144,34 +127,34 @@ int SaveDir::writeNew(const std::string& name, const std::string& data) const
 int SaveDir::adopt(const std::string& name, const std::string& source) const
 {
     // A hard link never replaces an existing name and never follows a link there.
-    if (::linkat(AT_FDCWD, source.c_str(), fd_, name.c_str(), 0) == 0) {
-        ::unlink(source.c_str());
+    const int linked = dir_.linkFrom(source, name);
+    if (linked == 0) {
+        sys::Remove(source);
         return file_result::Ok;
     }
-    if (errno == EEXIST)
+    sys::FileFacts facts;
+    if (linked == EEXIST)
         return file_result::Exists;
-    if (errno == ENOENT && ::access(source.c_str(), F_OK) != 0)
+    if (linked == ENOENT && !sys::DescribePath(source, facts))
         return file_result::Missing;
     return copyIn(name, source);  // another file system, or one without hard links
 }
 
 int SaveDir::copyIn(const std::string& name, const std::string& source) const
 {
-    const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+    const int in = sys::OpenToRead(source);
     if (in < 0)
         return errno == ENOENT ? file_result::Missing : FileFailure(errno);
-    const int out = ::openat(fd_, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    const int out = dir_.createPrivate(name);
     if (out < 0) {
         const int error = errno;
-        ::close(in);
+        sys::Close(in);
         return error == EEXIST || error == ELOOP ? file_result::Exists : FileFailure(error);
     }
     std::vector<char> piece(kCopyPiece);
     int result = file_result::Ok;
     for (;;) {
-        const ssize_t got = ::read(in, piece.data(), piece.size());
-        if (got < 0 && errno == EINTR)
-            continue;
+        const long got = sys::ReadSome(in, piece.data(), piece.size());
         if (got < 0)
             result = FileFailure(errno);
         if (got <= 0)
@@ -181,9 +164,9 @@ int SaveDir::copyIn(const std::string& name, const std::string& source) const
             break;
         }
     }
-    ::close(in);
-    if (::close(out) != 0 && result == file_result::Ok)
-        result = FileFailure(errno);
+    sys::Close(in);
+    if (const int closed = sys::Close(out); closed != 0 && result == file_result::Ok)
+        result = FileFailure(closed);
     if (result != file_result::Ok)
         discard(name);
     return result;
@@ -191,7 +174,7 @@ int SaveDir::copyIn(const std::string& name, const std::string& source) const
 
 void SaveDir::discard(const std::string& name) const
 {
-    ::unlinkat(fd_, name.c_str(), 0);
+    dir_.remove(name);
 }
 
 } // namespace tolmail::cli

@@ -6,11 +6,14 @@
 #include <functional>
 #include <string>
 
+#include "system.h"
+
 namespace tolmail::cli {
 
 /// A name from a mail made safe as one file name: its last path component, without
 /// control characters (C0, C1, direction overrides) or leading dots, at most 200 bytes
-/// cut at a UTF-8 character's start; `fallback` when nothing is left.
+/// cut at a UTF-8 character's start, and what else this system's names may not hold
+/// (sys::LocalFileName); `fallback` when nothing is left.
 std::string SafeFileName(const std::string& raw, const std::string& fallback);
 
 class SaveDir {
@@ -21,7 +24,7 @@ public:
     SaveDir(const SaveDir&) = delete;
     SaveDir& operator=(const SaveDir&) = delete;
 
-    bool ok() const { return fd_ >= 0; }
+    bool ok() const { return dir_.ok(); }
     /// A path that reaches `name` inside the opened directory itself, even if the
     /// directory's own path is changed meanwhile.
     std::string pathOf(const std::string& name) const;
@@ -46,9 +49,7 @@ public:
 private:
     int copyIn(const std::string& name, const std::string& source) const;
 
-    int fd_ = -1;
-    std::string path_;
-    bool viaProc_ = false;
+    sys::Directory dir_;
 };
 
 } // namespace tolmail::cli

@@ -1,15 +1,12 @@
 // The seen-id store of fetch --new: one id per line, owner-only, replaced by rename.
 #include "seen_ids.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
 
+#include "system.h"
 #include "write_all.h"
 
 namespace tolmail::cli {
@@ -28,15 +25,6 @@ std::string FileNamePart(const std::string& text)
     return name;
 }
 
-std::string StateDirectory()
-{
-    const char* state = std::getenv("XDG_STATE_HOME");
-    if (state && *state == '/')
-        return std::string(state) + "/tolmail";
-    const char* home = std::getenv("HOME");
-    return std::string(home && *home ? home : ".") + "/.local/state/tolmail";
-}
-
 /// Makes each missing directory of `path`, owner-only.
 bool MakeDirectories(const std::string& path)
 {
@@ -44,8 +32,10 @@ bool MakeDirectories(const std::string& path)
         if (at != path.size() && path[at] != '/')
             continue;
         const std::string part = path.substr(0, at);
-        if (::mkdir(part.c_str(), 0700) != 0 && errno != EEXIST)
+        if (const int error = sys::MakePrivateDirectory(part); error != 0 && error != EEXIST) {
+            errno = error;
             return false;
+        }
     }
     return true;
 }
@@ -53,7 +43,7 @@ bool MakeDirectories(const std::string& path)
 } // namespace
 
 SeenIds::SeenIds(const std::string& server, long port, const std::string& user)
-    : dir_(StateDirectory()),
+    : dir_(sys::StateDirectory()),
       path_(dir_ + "/seen-" + FileNamePart(user) + "@" + FileNamePart(server) + "_" + std::to_string(port))
 {
 }
@@ -93,19 +83,22 @@ bool SeenIds::store()
     for (const std::string& id : kept_)
         text += id + "\n";
     std::string temp = path_ + ".XXXXXX";
-    const int fd = ::mkstemp(temp.data());
+    const int fd = sys::CreateUnique(temp);
     if (fd < 0) {
         why_ = std::strerror(errno);
         return false;
     }
     // The file must be on the disk before it replaces the old one.
     int failure = WriteAll(fd, text.data(), text.size());
-    if (failure == 0 && ::fsync(fd) != 0)
-        failure = errno;
-    const bool closed = ::close(fd) == 0;
-    if (failure != 0 || !closed || ::rename(temp.c_str(), path_.c_str()) != 0) {
-        why_ = std::strerror(failure != 0 ? failure : errno);
-        ::unlink(temp.c_str());
+    if (failure == 0)
+        failure = sys::Flush(fd);
+    if (const int closed = sys::Close(fd); failure == 0)
+        failure = closed;
+    if (failure == 0)
+        failure = sys::Replace(temp, path_);
+    if (failure != 0) {
+        why_ = std::strerror(failure);
+        sys::Remove(temp);
         return false;
     }
     return true;

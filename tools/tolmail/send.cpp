@@ -1,9 +1,6 @@
 // tolmail send: composes a message with the TolvanSMTP component and delivers it to an
 // SMTP server (RFC 5321), showing attachment progress on standard error.
-#include <fcntl.h>
 #include <strings.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -24,6 +21,7 @@
 #include "password.h"
 #include "private_cache.h"
 #include "progress.h"
+#include "system.h"
 #include "terminal_text.h"
 #include "tls_mode.h"
 #include "verbose.h"
@@ -467,17 +465,17 @@ private:
 /// Why `path` cannot be attached, or "" when it can.
 std::string AttachRefusal(const std::string& path)
 {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0)
+    sys::FileFacts facts;
+    if (!sys::DescribePath(path, facts))
         return std::strerror(errno);
-    if (S_ISDIR(st.st_mode))
+    if (facts.directory)
         return "it is a directory";
-    if (!S_ISREG(st.st_mode))
+    if (!facts.regular)
         return "not a regular file";
     const size_t slash = path.find_last_of('/');
     if (path[slash == std::string::npos ? 0 : slash + 1] == '.')
         return "hidden files (names starting with '.') are not attached";
-    if (::access(path.c_str(), R_OK) != 0)
+    if (!sys::Readable(path))
         return std::strerror(errno);
     return {};
 }
@@ -485,12 +483,12 @@ std::string AttachRefusal(const std::string& path)
 /// Why the body file cannot be read, or "".
 std::string BodyRefusal(const std::string& path)
 {
-    struct stat st {};
-    if (::stat(path.c_str(), &st) != 0 || ::access(path.c_str(), R_OK) != 0)
+    sys::FileFacts facts;
+    if (!sys::DescribePath(path, facts) || !sys::Readable(path))
         return std::strerror(errno);
-    if (S_ISDIR(st.st_mode))
+    if (facts.directory)
         return "it is a directory";
-    if (!S_ISREG(st.st_mode))
+    if (!facts.regular)
         return "not a regular file ('-' reads standard input)";
     return {};
 }
@@ -595,10 +593,10 @@ int SendReady(TolvanSMTP& smtp, const Options& o)
         if (in == nullptr)
             return Report("cannot read " + shown, std::strerror(errno), EX_NOINPUT);
         // Owner-only, and never through a name that already exists.
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        const int fd = sys::CreatePrivate(path);
         std::FILE* out = fd < 0 ? nullptr : ::fdopen(fd, "wb");
         if (fd >= 0 && out == nullptr)
-            ::close(fd);
+            sys::Close(fd);
         bool copied = out != nullptr && CopyMessage(in, out, o.readRecipients, header);
         int why = errno;
         if (out != nullptr && std::fclose(out) != 0 && copied)
@@ -638,7 +636,7 @@ int RunSend(int argc, char** argv)
     Options o;
     parse(argc, argv, o);
     if (o.help || o.version) {
-        std::fputs(o.help ? kSendUsage : kVersionLine, stdout);
+        std::fputs(o.help ? sys::HelpText(kSendUsage).c_str() : kVersionLine, stdout);
         std::fputs(o.help ? "" : "\n", stdout);
         return EX_OK;
     }
@@ -683,7 +681,7 @@ int RunSend(int argc, char** argv)
         smtp->ContentType(o.contentType);
 
     // As mail(1): without --body, text piped in is the body; a terminal is not waited on.
-    if (o.body == "-" || (!o.bodyGiven && ::isatty(STDIN_FILENO) == 0)) {
+    if (o.body == "-" || (!o.bodyGiven && !sys::IsTerminal(0))) {
         smtp->MailBody(std::string(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>()));
     } else if (!o.body.empty()) {
         const std::string what = "cannot read the body file " + Printable(o.body);
