@@ -7,6 +7,7 @@
 #include <mutex>
 #include <stdexcept>
 
+#include "platform/thread_lock.h"
 #include "server/library_desc.h"
 
 namespace tolmail::server {
@@ -75,7 +76,7 @@ std::span<const Param> InterfaceInfo::eventParams(int32_t dispid) const
 const InterfaceInfo& InfoOf(const Catalog& catalog, const TypeEntry& interface)
 {
     // Wrappers are made on many threads; each interface's maps are built once.
-    static std::mutex mutex;
+    static platform::ThreadLock mutex;
     static std::map<const TypeEntry*, std::unique_ptr<InterfaceInfo>> built;
     std::lock_guard lock(mutex);
     auto& slot = built[&interface];

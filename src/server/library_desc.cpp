@@ -7,6 +7,8 @@
 #include <memory>
 #include <mutex>
 
+#include "platform/thread_lock.h"
+
 namespace tolmail::server {
 namespace {
 
@@ -141,7 +143,7 @@ void LibraryDescription::describeEvents(const TypeEntry& entry, TmTypeDesc& type
 const LibraryDescription& DescriptionOf(const Library& library)
 {
     // Built once per library; hosts may ask from any thread.
-    static std::mutex mutex;
+    static platform::ThreadLock mutex;
     static std::map<const Library*, std::unique_ptr<LibraryDescription>> built;
     std::lock_guard lock(mutex);
     auto& slot = built[&library];

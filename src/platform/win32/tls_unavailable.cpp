@@ -57,6 +57,11 @@ bool TlsClient::peerClosed() const
     return false;
 }
 
+std::string TlsClient::sessionSummary() const
+{
+    return {};
+}
+
 TlsFailure TlsClient::failure() const
 {
     return TlsFailure::Setup;
