@@ -191,8 +191,18 @@ void Loop::wait(double seconds)
     const double ms = std::ceil(seconds * 1000.0);
     const DWORD timeout = ms > 2'000'000'000.0 ? 2'000'000'000u : static_cast<DWORD>(ms);
     // MWMO_INPUTAVAILABLE: messages a pass left in the queue (posted during it) end the
-    // wait too, not only those that arrive from now on.
-    MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    // wait too, not only those that arrive from now on. A quit waiting for the host's own
+    // loop is not for us: it would end every wait at once and a component's wait would
+    // spin until its time-out. The system hands the quit out only when nothing else is
+    // queued, so a look tells the two apart.
+    DWORD flags = MWMO_INPUTAVAILABLE;
+    MSG next;
+    if (PeekMessageA(&next, nullptr, 0, 0, PM_NOREMOVE)) {
+        if (next.message != WM_QUIT)
+            return;
+        flags = 0;
+    }
+    MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, flags);
 }
 
 void Loop::postTask(std::function<void()> task)
