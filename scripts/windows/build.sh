@@ -12,4 +12,4 @@ cmake -S "$root" -B "$build" -G Ninja "${launcher[@]}" \
     -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
     -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
     -DTOLMAIL_WERROR=ON -DTOLMAIL_TESTS=ON -DTOLMAIL_BENCH=OFF
-cmake --build "$build" -j "${JOBS:-2}" --target tolmail_static platform_checks socket_smoke
+cmake --build "$build" -j "${JOBS:-2}" --target tolmail_static platform_checks socket_smoke windows_unit_tests

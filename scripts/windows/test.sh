@@ -21,4 +21,6 @@ status=0
 timeout 120 wine "$build/tests/windows/platform_checks.exe" || status=$?
 timeout 120 wine "$build/tests/windows/socket_smoke.exe" "$port" "$closed_port" || status=$?
 wait "$peer" || true
+# The unit tests that need no server on this side, one Wine start per test program.
+ctest --test-dir "$build" -j 1 --output-on-failure --timeout 300 || status=$?
 exit "$status"
