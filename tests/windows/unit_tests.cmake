@@ -18,7 +18,7 @@ set(windows_left_out
   # checked by platform_checks and socket_smoke.
   platform/message_loop_test.cpp socket/layer_test.cpp
   # Raw POSIX socket calls in the test itself (recvfrom, shutdown, socketpair, close).
-  socket/server_test.cpp socket/client_test.cpp smtp/dialogue_fault_test.cpp
+  socket/server_test.cpp socket/client_test.cpp
   # No charset service in this build yet.
   platform/charset_test.cpp
   # The zone cases set TZ, which the Windows clock does not read.
