@@ -15,6 +15,6 @@ cmake -S "$root" -B "$build" -G Ninja "${launcher[@]}" \
     -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
     -DTOLMAIL_WERROR=ON -DTOLMAIL_TESTS=ON -DTOLMAIL_BENCH=OFF
 cmake --build "$build" -j "${JOBS:-2}" --target tolmail_static tolmail tolmail_cli platform_checks socket_smoke \
-    automation_client charset_checks command_checks
+    automation_client charset_checks command_checks windows_unit_tests
 # The script host and the COM client the events checks run (scripts/windows/test-events.sh).
 cmake --build "$build" -j "${JOBS:-2}" --target tolmail_script event_client

@@ -1,12 +1,13 @@
 #!/bin/bash
-# Prepares this Debian machine for the Windows build: the mingw-w64 cross compiler and Wine
-# to run what it builds, then a private headless Wine prefix. Safe to run again: installed
-# packages and an existing prefix are kept.
+# Prepares this Debian machine for the Windows build: the mingw-w64 cross compiler, Wine
+# to run what it builds and GoogleTest's sources for the unit tests, then a private
+# headless Wine prefix. Safe to run again: installed packages and an existing prefix
+# are kept.
 #   WINEPREFIX  where the prefix lives (default /tmp/tolmail-wine/prefix)
 set -euo pipefail
 source "$(dirname "$0")/env.sh"
 
-packages=(g++-mingw-w64-x86-64-win32 mingw-w64-tools wine64 wine libwine-dev)
+packages=(g++-mingw-w64-x86-64-win32 mingw-w64-tools wine64 wine libwine-dev googletest)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -24,6 +24,8 @@ timeout 120 wine "$build/tests/windows/charset_checks.exe" || status=$?
 timeout 120 wine "$build/tests/windows/command_checks.exe" || status=$?
 bash "$root/scripts/windows/test-command.sh" || status=$?
 wait "$peer" || true
+# The unit tests that need no server on this side, one Wine start per test program.
+ctest --test-dir "$build" -j 1 --output-on-failure --timeout 300 || status=$?
 # The automation server: registration, a C++ client, VBScript and JScript round trips.
 bash "$root/scripts/windows/test-automation.sh" || status=1
 bash "$root/scripts/windows/test-events.sh" || status=1

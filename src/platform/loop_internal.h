@@ -7,6 +7,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/loop_dispatch.h"
 #include "platform/message_loop.h"
 
 namespace tolmail::platform::detail {
@@ -94,11 +95,11 @@ private:
     bool signaled_ = false;
     int depth_ = 0;
     std::deque<Posted> queue_;
-    std::vector<int> held_;  // one entry per live hold; -1 once released or closed
+    SocketHolds holds_;
     std::unordered_map<int, Watch> watches_;
 };
 
-/// This thread's loop, created on first use.
+/// This thread's loop, created on first use (loop_dispatch.cpp keeps it).
 Loop& loop();
 /// This thread's loop, or null while it has not been created (or is gone).
 Loop* loopIfAny() noexcept;

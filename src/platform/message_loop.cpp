@@ -1,5 +1,6 @@
 // The per-thread message loop: poll the watched sockets, turn their readiness into
 // notifications, deliver queued notifications and host tasks.
+#include "platform/loop_dispatch.h"
 #include "platform/loop_internal.h"
 #include "platform/net.h"
 
@@ -10,9 +11,7 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
 #include <cmath>
-#include <memory>
 
 namespace tolmail::platform {
 namespace detail {
@@ -20,37 +19,6 @@ namespace {
 
 // Most readiness reports taken in one pass; the rest stay due for the next one.
 constexpr int kMaxEventsPerPass = 64;
-// Yield points look at the clock once in this many calls, and dispatch at most once
-// per interval: codec loops call them per line and must keep running at memory speed.
-constexpr unsigned kYieldCallsPerClockLook = 64;
-constexpr int64_t kYieldIntervalNs = 2'000'000;
-
-// Trivially destructible, so that yield points reach it without an init guard.
-struct FastState {
-    Loop* loop = nullptr;
-    unsigned countdown = 1;
-    int64_t lastLookNs = 0;
-};
-thread_local FastState tFast;
-
-thread_local bool tOwnerGone = false;
-
-struct Owner {
-    std::unique_ptr<Loop> loop;
-    ~Owner()
-    {
-        tFast.loop = nullptr;
-        tOwnerGone = true;
-    }
-};
-thread_local Owner tOwner;
-
-int64_t monotonicNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // Ends a dispatch on every way out, a handler or task that throws included: the
 // nesting depth comes back, and the outermost one leaves the descriptor readable
@@ -113,21 +81,17 @@ void Loop::post(Posted item)
 void Loop::purgeSocket(int fd)
 {
     std::erase_if(queue_, [fd](const Posted& p) { return p.fromSocket && p.wParam == fd; });
-    std::replace(held_.begin(), held_.end(), fd, -1);
+    holds_.forget(fd);
 }
 
 size_t Loop::hold(int fd)
 {
-    held_.push_back(fd);
-    return held_.size() - 1;
+    return holds_.hold(fd);
 }
 
 void Loop::release(size_t slot)
 {
-    if (slot < held_.size())
-        held_[slot] = -1;
-    while (!held_.empty() && held_.back() == -1)
-        held_.pop_back();
+    holds_.release(slot);
     // What was held is due now; inside a dispatch its end looks.
     if (depth_ == 0)
         syncSignal();
@@ -135,15 +99,12 @@ void Loop::release(size_t slot)
 
 bool Loop::isHeld(int fd) const
 {
-    return fd >= 0 && std::find(held_.begin(), held_.end(), fd) != held_.end();
+    return holds_.isHeld(fd);
 }
 
 bool Loop::isHeld(const Posted& item) const
 {
-    if (!item.fromSocket || held_.empty())
-        return false;
-    int32_t event = item.lParam & 0xFFFF;
-    return (event == FdRead || event == FdClose) && isHeld(item.wParam);
+    return item.fromSocket && holds_.holdsBack(item.wParam, item.lParam);
 }
 
 bool Loop::hasDue() const
@@ -183,7 +144,7 @@ void Loop::wait(double seconds)
 
 bool Loop::nothingToPoll() const
 {
-    if (held_.empty())
+    if (holds_.empty())
         return watches_.empty();
     for (const auto& [fd, watch] : watches_) {
         if (!isHeld(fd) || watch.writeArmed || watch.connecting || watch.listener)
@@ -212,27 +173,16 @@ void Loop::pollSockets()
     }
 }
 
-// Delivers what was queued when delivery began; what handlers post meanwhile waits
-// for the next pass, so a task that re-posts itself cannot hold a wait forever.
 void Loop::deliver()
 {
-    std::deque<Posted> held;
-    for (size_t n = queue_.size(); n > 0 && !queue_.empty(); --n) {
-        Posted item = std::move(queue_.front());
-        queue_.pop_front();
-        if (isHeld(item)) {
-            held.push_back(std::move(item));
-            continue;
-        }
-        if (item.task) {
-            item.task();
-            continue;
-        }
-        if (windowProc)
-            windowProc(item.message, item.wParam, item.lParam);
-    }
-    // Held notifications go back in front, in their order.
-    queue_.insert(queue_.begin(), std::make_move_iterator(held.begin()), std::make_move_iterator(held.end()));
+    DeliverInOrder(
+        queue_, [this](const Posted& item) { return isHeld(item); },
+        [this](Posted& item) {
+            if (item.task)
+                item.task();
+            else
+                CallInstalled(windowProc, item.message, item.wParam, item.lParam);
+        });
 }
 
 Watch* Loop::findWatch(int fd)
@@ -301,82 +251,7 @@ void Loop::postSocket(const Watch& watch, int32_t event, int32_t error)
     post(std::move(item));
 }
 
-Loop& loop()
-{
-    if (tFast.loop)
-        return *tFast.loop;
-    if (tOwnerGone) {
-        // Thread exit: a socket closed by a thread_local destructor after the loop went.
-        tFast.loop = new Loop;
-        return *tFast.loop;
-    }
-    tOwner.loop = std::make_unique<Loop>();
-    tFast.loop = tOwner.loop.get();
-    return *tFast.loop;
-}
-
-Loop* loopIfAny() noexcept
-{
-    return tFast.loop;
-}
-
 } // namespace detail
-
-void dispatchPending()
-{
-    detail::loop().dispatch();
-}
-
-void dispatchPendingExcept(int32_t socketHandle)
-{
-    SocketHold hold(socketHandle);
-    detail::loop().dispatch();
-}
-
-SocketHold::SocketHold(int32_t socketHandle) : slot_(detail::loop().hold(socketHandle)) {}
-
-SocketHold::~SocketHold()
-{
-    if (detail::Loop* loop = detail::loopIfAny())
-        loop->release(slot_);
-}
-
-bool SocketHeld(int32_t socketHandle)
-{
-    detail::Loop* loop = detail::loopIfAny();
-    return loop && loop->isHeld(socketHandle);
-}
-
-void yieldPoint()
-{
-    detail::FastState& fast = detail::tFast;
-    if (!fast.loop || --fast.countdown != 0)
-        return;
-    fast.countdown = detail::kYieldCallsPerClockLook;
-    int64_t now = detail::monotonicNs();
-    if (now - fast.lastLookNs < detail::kYieldIntervalNs)
-        return;
-    fast.lastLookNs = now;
-    fast.loop->dispatch();
-}
-
-void waitForActivity(double seconds)
-{
-    detail::loop().wait(seconds);
-}
-
-WindowProc SetWindowProc(WindowProc proc)
-{
-    detail::Loop& l = detail::loop();
-    WindowProc previous = l.windowProc;
-    l.windowProc = proc;
-    return previous;
-}
-
-int32_t CallWindowProc(WindowProc proc, uint32_t message, int32_t wParam, int32_t lParam)
-{
-    return proc ? proc(message, wParam, lParam) : 0;
-}
 
 void PostWindowMessage(uint32_t message, int32_t wParam, int32_t lParam)
 {

@@ -86,7 +86,9 @@ void RawCopy::fail(const std::string& what, int error)
     failed_ = true;
     buffer_.clear();
     buffer_.shrink_to_fit();
-    why_ = what + ": " + std::system_category().message(error);
+    // errno's own words: on Windows the system category reads the number as a system
+    // error code, which names something else.
+    why_ = what + ": " + std::generic_category().message(error);
 }
 
 } // namespace tolmail::pop3

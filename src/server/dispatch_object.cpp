@@ -7,10 +7,10 @@
 #include <new>
 #include <exception>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "platform/threads.h"
 #include "server/abi_variant.h"
 #include "server/arguments.h"
 #include "server/error_info.h"
@@ -38,10 +38,10 @@ struct DispatchObject : TmDispatch {
         ObjectDestroyed();
     }
 
-    bool onOwnerThread() const noexcept { return owner == std::this_thread::get_id(); }
+    bool onOwnerThread() const noexcept { return owner == platform::CurrentThreadId(); }
 
     uint32_t refs = 1;
-    const std::thread::id owner = std::this_thread::get_id();
+    const platform::ThreadId owner = platform::CurrentThreadId();
     const InterfaceInfo& info;
     std::shared_ptr<void> object;
     const char* typeName;

@@ -3,8 +3,8 @@
 #include "server/enumerator_object.h"
 
 #include <memory>
-#include <thread>
 
+#include "platform/threads.h"
 #include "server/abi_variant.h"
 #include "server/guid.h"
 #include "server/live_count.h"
@@ -26,10 +26,10 @@ struct EnumeratorObject : TmEnumVariant {
     }
     ~EnumeratorObject() { ObjectDestroyed(); }
 
-    bool onOwnerThread() const noexcept { return owner == std::this_thread::get_id(); }
+    bool onOwnerThread() const noexcept { return owner == platform::CurrentThreadId(); }
 
     uint32_t refs = 1;
-    const std::thread::id owner = std::this_thread::get_id();
+    const platform::ThreadId owner = platform::CurrentThreadId();
     const Catalog& catalog;
     std::shared_ptr<const Items> items;
     size_t position;

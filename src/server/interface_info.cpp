@@ -7,7 +7,7 @@
 #include <mutex>
 #include <stdexcept>
 
-#include "platform/thread_lock.h"
+#include "platform/threads.h"
 #include "server/library_desc.h"
 
 namespace tolmail::server {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/thread_lock.h"
+#include "platform/threads.h"
 
 namespace tolmail::server {
 namespace {

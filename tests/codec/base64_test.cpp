@@ -3,8 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
 
+#include "support/portable.h"
 #include "tolmail/error.h"
 
 using namespace tolmail::codec;
@@ -132,7 +132,7 @@ TEST(Base64, WorksOnAnyThreadWithoutInit)
 {
     std::string encoded;
     std::string decoded;
-    std::thread t([&] {
+    portable::Thread t([&] {
         encoded = Base64Encode("thread");
         decoded = Base64Decode(encoded);
     });

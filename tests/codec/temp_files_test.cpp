@@ -6,9 +6,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 #include "platform/clock.h"
+#include "support/portable.h"
 
 using namespace tolmail::codec;
 namespace file_result = tolmail::file_result;
@@ -20,8 +23,8 @@ class TempFilesTest : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string pattern = (fs::temp_directory_path() / "tolmail-tf-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        const std::string pattern = portable::MakeTempDir("tolmail-tf");
+        ASSERT_FALSE(pattern.empty());
         dir_ = pattern + "/";
     }
     void TearDown() override
@@ -65,7 +68,10 @@ TEST_F(TempFilesTest, WriteCreateNewAndAppend)
     EXPECT_EQ(WriteFileData(p, "", true), file_result::Ok);
     EXPECT_TRUE(fs::exists(p));
     EXPECT_EQ(fs::file_size(p), 0u);
+#ifndef _WIN32
+    // Windows keeps the owner-only rule in the file's access list, not in mode bits.
     EXPECT_EQ(fs::status(p).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+#endif
 
     EXPECT_EQ(WriteFileData(p, "abc", false), file_result::Ok);
     EXPECT_EQ(WriteFileData(p, std::string("\0\xff", 2), false), file_result::Ok);
@@ -78,6 +84,9 @@ TEST_F(TempFilesTest, WriteCreateNewAndAppend)
 
 TEST_F(TempFilesTest, CreateNewNeverWritesThroughALink)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "symbolic links need a privilege that a test cannot count on";
+#endif
     const std::string target = path("target");
     const std::string link = path("link.TMA");
     fs::create_symlink(target, link);  // dangling: the target does not exist yet
@@ -129,6 +138,9 @@ TEST_F(TempFilesTest, PathNotFound)
 
 TEST_F(TempFilesTest, ReadOnlyDirectory)
 {
+#ifdef _WIN32
+    GTEST_SKIP() << "a directory's permission bits do not stop writes on Windows";
+#else
     if (geteuid() != 0) {
         const std::string locked = dir_ + "locked";
         fs::create_directory(locked);
@@ -145,4 +157,5 @@ TEST_F(TempFilesTest, ReadOnlyDirectory)
         GTEST_SKIP() << "running as root without /sys and /proc: no read-only directory to try";
     EXPECT_EQ(WriteFileData("/sys/kernel/tolmail-test.TMA", "x", true), file_result::PermissionDenied);
     EXPECT_EQ(DeleteFileIfPresent("/proc/version"), file_result::PermissionDenied);
+#endif
 }

@@ -156,6 +156,19 @@ TEST_F(MessageLoop, ATaskThatThrowsLeavesTheRestQueuedAndVisible)
     EXPECT_FALSE(descriptorReadable());
 }
 
+TEST_F(MessageLoop, AHeldReadOutlivesATaskThatThrowsInTheSamePass)
+{
+    const int32_t socket = 4321;  // a posted notification needs no real socket
+    {
+        platform::SocketHold hold(socket);
+        platform::PostSocketNotification(kMessage, socket, platform::FdRead);
+        tolmail::PostHostTask([] { throw std::runtime_error("host failure"); });
+        EXPECT_THROW(platform::dispatchPending(), std::runtime_error);
+    }
+    platform::dispatchPending();
+    EXPECT_EQ(count(platform::FdRead), 1);
+}
+
 TEST_F(MessageLoop, AWaitWakesForAPostedTaskAndForASocket)
 {
     tolmail::PostHostTask([] {});

@@ -14,6 +14,7 @@
 #include "platform/library_access.h"
 #include "pop3/dot_reader.h"
 #include "pop3/message_impl.h"
+#include "support/portable.h"
 #include "tolmail/TolvanPOP3.h"
 
 namespace tolmail::testing {
@@ -64,8 +65,8 @@ class BodyFixture : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        std::string base = std::filesystem::temp_directory_path().string() + "/tolmail-body-XXXXXX";
-        ASSERT_NE(::mkdtemp(base.data()), nullptr);
+        const std::string base = portable::MakeTempDir("tolmail-body");
+        ASSERT_FALSE(base.empty());
         dir_ = base + "/";
         pop3_->CachedDirectory(dir_);
     }

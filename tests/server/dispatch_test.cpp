@@ -1,12 +1,12 @@
 // Late-bound calls through the C ABI against the toy library.
 #include <gtest/gtest.h>
 
-#include <thread>
 
 #include "abi_support.h"
 #include "server/class_object.h"
 #include "server/dispatch_object.h"
 #include "server/live_count.h"
+#include "support/portable.h"
 #include "tolmail/error.h"
 #include "toy_library.h"
 
@@ -196,7 +196,7 @@ TEST_F(Dispatch, ObjectsTravelBothWays)
 TEST_F(Dispatch, AnotherThreadIsRefusedAndChangesNothing)
 {
     Call(object, toy::kValue, kPut, {I4(1)});
-    std::thread([&] {
+    portable::Thread([&] {
         TmErrorInfo error{};
         int32_t dispid = 0;
         EXPECT_EQ(object->vtbl->GetIDOfName(object, "Value", &dispid, &error), TM_RPC_E_WRONG_THREAD);

@@ -2,8 +2,10 @@
 // refusals, a server that hangs up, and the host list.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <netinet/in.h>
 #include <sys/socket.h>
+#endif
 #include <unistd.h>
 
 #include <chrono>
@@ -242,11 +244,11 @@ void serveData(int fd, AtData mode, const std::atomic<bool>& done)
     }
     if (mode == AtData::Slow) {
         const int small = 16 * 1024;
-        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        ::setsockopt(fd, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&small), sizeof small);
         char buffer[8 * 1024];
         for (const auto deadline = after(kWaitMs); got.find("\r\n.\r\n", consumed - 2) == std::string::npos;) {
             pause(25);
-            const ssize_t n = readable(fd, deadline, &done) ? ::recv(fd, buffer, sizeof buffer, 0) : 0;
+            const auto n = readable(fd, deadline, &done) ? ::recv(fd, buffer, sizeof buffer, 0) : 0;
             if (n <= 0)
                 return;
             got.append(buffer, static_cast<size_t>(n));
@@ -275,6 +277,11 @@ void serveData(int fd, AtData mode, const std::atomic<bool>& done)
 
 TEST(SmtpDialogueFaults, DataTransferEndsInSuccessOnlyWhenTheServerAcceptedIt)
 {
+#ifdef _WIN32
+    // Telling a slow server from a stalled one needs the count of unsent bytes, which
+    // Winsock does not give: there the wait for the reply ends after one time-out.
+    GTEST_SKIP() << "no count of unsent bytes on Windows";
+#endif
     struct Case {
         AtData mode;
         int32_t result;

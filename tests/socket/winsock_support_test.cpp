@@ -1,10 +1,13 @@
 // Address resolution and text, host name, word splitting and error texts.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
 #include <arpa/inet.h>
 #include <unistd.h>
+#endif
 
 #include "socket/winsock_support.h"
+#include "support/loopback_peer.h"
 
 using namespace tolmail::socket;
 
@@ -25,6 +28,7 @@ TEST(WinsockSupport, AddressText)
 TEST(WinsockSupport, LocalHostNameHasNoTrailingZeros)
 {
     char expected[256] = {};
+    loopback::startNetwork();
     ASSERT_EQ(::gethostname(expected, sizeof expected), 0);
     std::string name = LocalHostName();
     EXPECT_EQ(name, expected);

@@ -1,13 +1,15 @@
-// Loopback peers for the tests, written on plain POSIX sockets so that they share
-// nothing with the library's socket layer. Every wait is bounded, so a peer's thread
+// Loopback peers for the tests, written on plain BSD sockets (Winsock on Windows) so that
+// they share nothing with the library's socket layer. Every wait is bounded, so a peer's thread
 // always ends by itself, and sooner once its owner is destroyed.
 #pragma once
 
+#ifndef _WIN32
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -21,7 +23,45 @@
 #include <thread>
 #include <vector>
 
+#include "support/portable.h"
+
 namespace loopback {
+
+// The few places where Winsock differs from the BSD calls; a socket travels as an int
+// either way (Windows keeps socket handles within 32 bits).
+#ifdef _WIN32
+inline constexpr int kNoSignal = 0;
+inline void startNetwork()
+{
+    static const bool started = [] {
+        WSADATA data;
+        return WSAStartup(MAKEWORD(2, 2), &data) == 0;
+    }();
+    (void)started;
+}
+inline int closeSocket(int fd) { return ::closesocket(static_cast<SOCKET>(fd)); }
+inline int pollSockets(pollfd* fds, unsigned count, int timeoutMs) { return ::WSAPoll(fds, count, timeoutMs); }
+#else
+inline constexpr int kNoSignal = MSG_NOSIGNAL;
+inline void startNetwork() {}
+inline int closeSocket(int fd) { return ::close(fd); }
+inline int pollSockets(pollfd* fds, unsigned count, int timeoutMs) { return ::poll(fds, count, timeoutMs); }
+#endif
+
+/// A socket of the given type; every peer and client starts here.
+inline int openSocket(int type = SOCK_STREAM)
+{
+    startNetwork();
+    return static_cast<int>(::socket(AF_INET, type, 0));
+}
+
+inline pollfd pollFor(int fd, short events)
+{
+    pollfd p{};
+    p.fd = fd;
+    p.events = events;
+    return p;
+}
 
 using Clock = std::chrono::steady_clock;
 /// The longest a peer waits for any one thing the client should do.
@@ -52,23 +92,26 @@ inline uint16_t boundPort(int fd)
 /// A port that nothing listens on right now (bound once by the kernel's choice, then freed).
 inline uint16_t freePort(int type = SOCK_STREAM)
 {
-    int fd = ::socket(AF_INET, type, 0);
+    int fd = openSocket(type);
     sockaddr_in a = address(0);
     ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
     uint16_t port = boundPort(fd);
-    ::close(fd);
+    closeSocket(fd);
     return port;
 }
 
 /// A listening TCP socket on ip:port (0: the kernel picks the port).
 inline int listenOn(const char* ip, uint16_t port)
 {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    int fd = openSocket();
+#ifndef _WIN32
+    // On Windows the option would let another socket take the port from under the peer.
     int one = 1;
     ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+#endif
     sockaddr_in a = address(port, ip);
     if (::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::listen(fd, 4) != 0) {
-        ::close(fd);
+        closeSocket(fd);
         throw std::runtime_error(std::string("loopback peer cannot listen on ") + ip);
     }
     return fd;
@@ -77,13 +120,13 @@ inline int listenOn(const char* ip, uint16_t port)
 /// Waits until fd is readable (or closed) before `deadline`; gives up early once `stop` is set.
 inline bool readable(int fd, Clock::time_point deadline, const std::atomic<bool>* stop = nullptr)
 {
-    pollfd p{fd, POLLIN, 0};
+    pollfd p = pollFor(fd, POLLIN);
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0)
             return false;
         // With a stop flag, wake now and then to look at it.
-        if (::poll(&p, 1, static_cast<int>(stop ? std::min<long long>(left, 20) : left)) > 0)
+        if (pollSockets(&p, 1, static_cast<int>(stop ? std::min<long long>(left, 20) : left)) > 0)
             return true;
         if (stop && *stop)
             return false;
@@ -98,7 +141,7 @@ inline bool readable(int fd, int timeoutMs = kWaitMs)
 inline bool sendAll(int fd, std::string_view text)
 {
     for (size_t sent = 0; sent < text.size();) {
-        ssize_t n = ::send(fd, text.data() + sent, text.size() - sent, MSG_NOSIGNAL);
+        const auto n = ::send(fd, text.data() + sent, static_cast<int>(std::min<size_t>(text.size() - sent, 1 << 30)), kNoSignal);
         if (n <= 0)
             return false;
         sent += static_cast<size_t>(n);
@@ -110,7 +153,7 @@ inline bool sendAll(int fd, std::string_view text)
 inline bool readSome(int fd, std::string& got, Clock::time_point deadline, const std::atomic<bool>* stop = nullptr)
 {
     char buffer[65536];
-    const ssize_t n = readable(fd, deadline, stop) ? ::recv(fd, buffer, sizeof buffer, 0) : 0;
+    const auto n = readable(fd, deadline, stop) ? ::recv(fd, buffer, sizeof buffer, 0) : 0;
     if (n > 0)
         got.append(buffer, static_cast<size_t>(n));
     return n > 0;
@@ -134,7 +177,7 @@ inline std::string receive(int fd, size_t count, int timeoutMs = kWaitMs)
     std::string got;
     char buffer[65536];
     while (got.size() < count && readable(fd, timeoutMs)) {
-        ssize_t n = ::recv(fd, buffer, std::min(sizeof buffer, count - got.size()), 0);
+        const auto n = ::recv(fd, buffer, static_cast<int>(std::min(sizeof buffer, count - got.size())), 0);
         if (n <= 0)
             break;
         got.append(buffer, static_cast<size_t>(n));
@@ -158,14 +201,14 @@ public:
     explicit Peer(Handler handler, const char* ip = "127.0.0.1", uint16_t port = 0, size_t connections = 1)
         : handler_(std::move(handler)), listener_(listenOn(ip, port)), port_(boundPort(listener_))
     {
-        thread_ = std::thread([this, connections] {
+        thread_ = portable::Thread([this, connections] {
             for (size_t i = 0; i < connections && readable(listener_, after(kWaitMs), &stop_); ++i) {
-                int fd = ::accept(listener_, nullptr, nullptr);
+                int fd = static_cast<int>(::accept(listener_, nullptr, nullptr));
                 if (fd < 0)
                     return;
                 ++accepted_;
                 handler_(fd);
-                ::close(fd);
+                closeSocket(fd);
             }
         });
     }
@@ -173,7 +216,7 @@ public:
     {
         stop_ = true;
         join();
-        ::close(listener_);
+        closeSocket(listener_);
     }
     Peer(const Peer&) = delete;
     Peer& operator=(const Peer&) = delete;
@@ -195,7 +238,7 @@ private:
     uint16_t port_;
     std::atomic<bool> stop_{false};
     std::atomic<size_t> accepted_{0};
-    std::thread thread_;
+    portable::Thread thread_;
 };
 
 /// One step of a scripted connection.
@@ -253,7 +296,7 @@ public:
     /// The complete lines a connection has received so far, without CR LF.
     std::vector<std::string> lines(size_t connection = 0) const
     {
-        std::lock_guard<std::mutex> lock(mutex_);
+        std::lock_guard<portable::Mutex> lock(mutex_);
         std::vector<std::string> lines;
         const std::string& text = received_[connection];
         for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2)
@@ -268,7 +311,7 @@ private:
         std::string got;
         size_t consumed = 0;
         const auto publish = [&] {
-            std::lock_guard<std::mutex> lock(mutex_);
+            std::lock_guard<portable::Mutex> lock(mutex_);
             received_[index].append(got, received_[index].size());
         };
         for (const Step& step : scripts_[index]) {
@@ -291,7 +334,7 @@ private:
 
     std::vector<Script> scripts_;
     std::vector<std::string> received_;
-    mutable std::mutex mutex_;
+    mutable portable::Mutex mutex_;
     Peer peer_;  // last: its thread stops before the members above go
 };
 
@@ -300,11 +343,11 @@ class Client {
 public:
     explicit Client(uint16_t port)
     {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+        fd_ = openSocket();
         sockaddr_in a = address(port);
         connected_ = ::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     }
-    ~Client() { ::close(fd_); }
+    ~Client() { closeSocket(fd_); }
     int fd() const { return fd_; }
     bool connected() const { return connected_; }
     uint16_t localPort() const { return boundPort(fd_); }

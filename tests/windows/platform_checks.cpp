@@ -111,6 +111,31 @@ void waitsEndOnActivity()
 }
 
 // The platform services the components rely on, on the system's own.
+// A host's quit that arrives while a component waits belongs to the host's own loop: the
+// component's waits must neither take it nor spin on it.
+void aQuitIsLeftForTheHost()
+{
+    PostQuitMessage(3);
+    const int32_t start = platform::TickCount();
+    int passes = 0;
+    for (int32_t spent = 0; spent < 300; spent = platform::TickCount() - start, ++passes) {
+        platform::dispatchPending();
+        platform::waitForActivity((300 - spent) / 1000.0);
+    }
+    check(passes < 20, "a waiting quit does not make waits spin (" + std::to_string(passes) + " passes)");
+
+    bool ran = false;
+    platform::PostTask([&ran] { ran = true; });
+    const int32_t posted = platform::TickCount();
+    platform::waitForActivity(2.0);
+    platform::dispatchPending();
+    check(ran && platform::TickCount() - posted < 500, "a task posted meanwhile still ends the wait and runs");
+
+    MSG m;
+    check(PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE) && m.message == WM_QUIT && m.wParam == 3,
+          "the host's loop still gets its quit");
+}
+
 void fileAndTimeServices()
 {
     const std::string temp = platform::TempDirectory();
@@ -144,6 +169,7 @@ int main()
     postedMessagesAndTasks();
     holdsKeepReadsAndClosesBack();
     waitsEndOnActivity();
+    aQuitIsLeftForTheHost();
     fileAndTimeServices();
     return windows_test::finish();
 }

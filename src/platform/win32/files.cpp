@@ -4,6 +4,7 @@
 #include "platform/files.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <string>
 #include <vector>
 
@@ -18,29 +19,32 @@ namespace {
 using win32::ToHandle;
 using win32::ToInt;
 
+// The C library's number too: layers above word a failure from errno, which the
+// system's file calls do not set.
 struct SystemErrorResult {
     DWORD error;
     FileResult result;
+    int errnoValue;
 };
 
 // One table for the whole library; anything not listed is file_result::OtherFailure.
 constexpr SystemErrorResult kSystemErrorResults[] = {
-    {ERROR_DISK_FULL, file_result::DiskFull},
-    {ERROR_HANDLE_DISK_FULL, file_result::DiskFull},
-    {ERROR_ACCESS_DENIED, file_result::PermissionDenied},
-    {ERROR_SHARING_VIOLATION, file_result::PermissionDenied},
-    {ERROR_LOCK_VIOLATION, file_result::PermissionDenied},
-    {ERROR_WRITE_PROTECT, file_result::PermissionDenied},
-    {ERROR_NOT_READY, file_result::NotReady},
-    {ERROR_GEN_FAILURE, file_result::NotReady},
-    {ERROR_DEV_NOT_EXIST, file_result::NotReady},
-    {ERROR_FILE_NOT_FOUND, file_result::PathNotFound},
-    {ERROR_PATH_NOT_FOUND, file_result::PathNotFound},
-    {ERROR_INVALID_NAME, file_result::PathNotFound},
-    {ERROR_BAD_PATHNAME, file_result::PathNotFound},
-    {ERROR_INVALID_DRIVE, file_result::PathNotFound},
-    {ERROR_BAD_NETPATH, file_result::PathNotFound},
-    {ERROR_FILENAME_EXCED_RANGE, file_result::PathNotFound},
+    {ERROR_DISK_FULL, file_result::DiskFull, ENOSPC},
+    {ERROR_HANDLE_DISK_FULL, file_result::DiskFull, ENOSPC},
+    {ERROR_ACCESS_DENIED, file_result::PermissionDenied, EACCES},
+    {ERROR_SHARING_VIOLATION, file_result::PermissionDenied, EACCES},
+    {ERROR_LOCK_VIOLATION, file_result::PermissionDenied, EACCES},
+    {ERROR_WRITE_PROTECT, file_result::PermissionDenied, EROFS},
+    {ERROR_NOT_READY, file_result::NotReady, EIO},
+    {ERROR_GEN_FAILURE, file_result::NotReady, EIO},
+    {ERROR_DEV_NOT_EXIST, file_result::NotReady, ENODEV},
+    {ERROR_FILE_NOT_FOUND, file_result::PathNotFound, ENOENT},
+    {ERROR_PATH_NOT_FOUND, file_result::PathNotFound, ENOENT},
+    {ERROR_INVALID_NAME, file_result::PathNotFound, ENOENT},
+    {ERROR_BAD_PATHNAME, file_result::PathNotFound, ENOENT},
+    {ERROR_INVALID_DRIVE, file_result::PathNotFound, ENOENT},
+    {ERROR_BAD_NETPATH, file_result::PathNotFound, ENOENT},
+    {ERROR_FILENAME_EXCED_RANGE, file_result::PathNotFound, ENAMETOOLONG},
 };
 
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
@@ -108,9 +112,13 @@ SECURITY_ATTRIBUTES* ownerOnly()
 
 FileResult mapSystemError(DWORD error)
 {
-    for (const auto& entry : kSystemErrorResults)
-        if (entry.error == error)
+    for (const auto& entry : kSystemErrorResults) {
+        if (entry.error == error) {
+            errno = entry.errnoValue;
             return entry.result;
+        }
+    }
+    errno = EIO;
     return file_result::OtherFailure;
 }
 
@@ -171,8 +179,10 @@ File File::CreateNew(const std::string& path, FileResult& result)
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
-        result = (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) ? file_result::Exists
-                                                                               : mapSystemError(error);
+        const bool exists = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+        if (exists)
+            errno = EEXIST;
+        result = exists ? file_result::Exists : mapSystemError(error);
         return File();
     }
     result = file_result::Ok;

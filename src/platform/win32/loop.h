@@ -10,6 +10,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/loop_dispatch.h"
 #include "platform/message_loop.h"
 #include "platform/win32/windows_api.h"
 
@@ -69,12 +70,12 @@ private:
     uint64_t passesEnded_ = 0;
     std::deque<Deferred> deferred_;
     std::deque<std::function<void()>> tasks_;
-    std::vector<int32_t> held_;  // one entry per live hold; -1 once released or closed
+    detail::SocketHolds holds_;
     std::unordered_map<int32_t, UINT> sockets_;
     std::unordered_set<UINT> socketMessages_;
 };
 
-/// This thread's loop, created on first use.
+/// This thread's loop, created on first use (loop_dispatch.cpp keeps it).
 Loop& loop();
 /// This thread's loop, or null while it has not been created (or is gone).
 Loop* loopIfAny() noexcept;

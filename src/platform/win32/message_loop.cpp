@@ -3,12 +3,11 @@
 // thread's whole queue, so a host's windows keep working while a component waits.
 #include "platform/win32/loop.h"
 
+#include "platform/loop_dispatch.h"
 #include "platform/net.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <memory>
 #include <mutex>
 
 namespace tolmail::platform {
@@ -21,36 +20,6 @@ constexpr UINT kPassEnd = WM_APP + 0x2F1;
 constexpr UINT kDeferredDue = WM_APP + 0x2F2;
 
 constexpr char kWindowClass[] = "TolmailNotificationWindow";
-
-// Yield points look at the clock once in this many calls, and dispatch at most once
-// per interval: codec loops call them per line and must keep running at memory speed.
-constexpr unsigned kYieldCallsPerClockLook = 64;
-constexpr int64_t kYieldIntervalNs = 2'000'000;
-
-struct FastState {
-    Loop* loop = nullptr;
-    unsigned countdown = 1;
-    int64_t lastLookNs = 0;
-};
-thread_local FastState tFast;
-thread_local bool tOwnerGone = false;
-
-struct Owner {
-    std::unique_ptr<Loop> loop;
-    ~Owner()
-    {
-        tFast.loop = nullptr;
-        tOwnerGone = true;
-    }
-};
-thread_local Owner tOwner;
-
-int64_t monotonicNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
 
 // The module the window class belongs to: this code's own, whether it is linked into a
 // program or into a DLL that a host loads.
@@ -120,15 +89,13 @@ bool Loop::isSocketNotification(UINT message) const
 
 bool Loop::isHeld(int32_t socket) const
 {
-    return socket != -1 && std::find(held_.begin(), held_.end(), socket) != held_.end();
+    return holds_.isHeld(socket);
 }
 
 bool Loop::isHeld(const Deferred& item) const
 {
-    if (held_.empty() || !isSocketNotification(item.message))
-        return false;
-    const int32_t event = WSAGETSELECTEVENT(item.lParam);
-    return (event == FdRead || event == FdClose) && isHeld(ToInt(static_cast<SOCKET>(item.wParam)));
+    return !holds_.empty() && isSocketNotification(item.message) &&
+           holds_.holdsBack(ToInt(static_cast<SOCKET>(item.wParam)), static_cast<int32_t>(item.lParam));
 }
 
 bool Loop::hasDueDeferred() const
@@ -174,22 +141,14 @@ LRESULT Loop::handle(UINT message, WPARAM wParam, LPARAM lParam)
     return windowProc(message, static_cast<int32_t>(wParam), static_cast<int32_t>(lParam));
 }
 
-// Delivers what was deferred when delivery began and is no longer held; what is still
-// held keeps its place in front, in its order.
 void Loop::deliverDeferred()
 {
-    std::deque<Deferred> stillHeld;
-    for (size_t n = deferred_.size(); n > 0 && !deferred_.empty(); --n) {
-        Deferred item = deferred_.front();
-        deferred_.pop_front();
-        if (isHeld(item)) {
-            stillHeld.push_back(item);
-            continue;
-        }
-        if (windowProc)
-            windowProc(item.message, static_cast<int32_t>(item.wParam), static_cast<int32_t>(item.lParam));
-    }
-    deferred_.insert(deferred_.begin(), stillHeld.begin(), stillHeld.end());
+    detail::DeliverInOrder(
+        deferred_, [this](const Deferred& item) { return isHeld(item); },
+        [this](const Deferred& item) {
+            detail::CallInstalled(windowProc, item.message, static_cast<int32_t>(item.wParam),
+                                  static_cast<int32_t>(item.lParam));
+        });
 }
 
 void Loop::wakeForDeferred()
@@ -232,8 +191,18 @@ void Loop::wait(double seconds)
     const double ms = std::ceil(seconds * 1000.0);
     const DWORD timeout = ms > 2'000'000'000.0 ? 2'000'000'000u : static_cast<DWORD>(ms);
     // MWMO_INPUTAVAILABLE: messages a pass left in the queue (posted during it) end the
-    // wait too, not only those that arrive from now on.
-    MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    // wait too, not only those that arrive from now on. A quit waiting for the host's own
+    // loop is not for us: it would end every wait at once and a component's wait would
+    // spin until its time-out. The system hands the quit out only when nothing else is
+    // queued, so a look tells the two apart.
+    DWORD flags = MWMO_INPUTAVAILABLE;
+    MSG next;
+    if (PeekMessageA(&next, nullptr, 0, 0, PM_NOREMOVE)) {
+        if (next.message != WM_QUIT)
+            return;
+        flags = 0;
+    }
+    MsgWaitForMultipleObjectsEx(0, nullptr, timeout, QS_ALLINPUT, flags);
 }
 
 void Loop::postTask(std::function<void()> task)
@@ -245,16 +214,12 @@ void Loop::postTask(std::function<void()> task)
 
 size_t Loop::hold(int32_t socket)
 {
-    held_.push_back(socket);
-    return held_.size() - 1;
+    return holds_.hold(socket);
 }
 
 void Loop::release(size_t slot)
 {
-    if (slot < held_.size())
-        held_[slot] = -1;
-    while (!held_.empty() && held_.back() == -1)
-        held_.pop_back();
+    holds_.release(slot);
     wakeForDeferred();
 }
 
@@ -273,7 +238,7 @@ UINT Loop::messageOf(int32_t socket) const
 void Loop::forget(int32_t socket)
 {
     std::erase_if(deferred_, [socket](const Deferred& d) { return ToInt(static_cast<SOCKET>(d.wParam)) == socket; });
-    std::replace(held_.begin(), held_.end(), socket, -1);
+    holds_.forget(socket);
     if (sockets_.erase(socket) == 0)
         return;
     // Closing does not take back what the system already queued, and the next socket may
@@ -289,82 +254,7 @@ void Loop::forget(int32_t socket)
     wakeForDeferred();
 }
 
-Loop& loop()
-{
-    if (tFast.loop)
-        return *tFast.loop;
-    if (tOwnerGone) {
-        // Thread exit: a socket closed by a thread_local destructor after the loop went.
-        tFast.loop = new Loop;
-        return *tFast.loop;
-    }
-    tOwner.loop = std::make_unique<Loop>();
-    tFast.loop = tOwner.loop.get();
-    return *tFast.loop;
-}
-
-Loop* loopIfAny() noexcept
-{
-    return tFast.loop;
-}
-
 } // namespace win32
-
-void dispatchPending()
-{
-    win32::loop().dispatch();
-}
-
-void dispatchPendingExcept(int32_t socketHandle)
-{
-    SocketHold hold(socketHandle);
-    win32::loop().dispatch();
-}
-
-SocketHold::SocketHold(int32_t socketHandle) : slot_(win32::loop().hold(socketHandle)) {}
-
-SocketHold::~SocketHold()
-{
-    if (win32::Loop* loop = win32::loopIfAny())
-        loop->release(slot_);
-}
-
-bool SocketHeld(int32_t socketHandle)
-{
-    win32::Loop* loop = win32::loopIfAny();
-    return loop && loop->isHeld(socketHandle);
-}
-
-void yieldPoint()
-{
-    win32::FastState& fast = win32::tFast;
-    if (!fast.loop || --fast.countdown != 0)
-        return;
-    fast.countdown = win32::kYieldCallsPerClockLook;
-    const int64_t now = win32::monotonicNs();
-    if (now - fast.lastLookNs < win32::kYieldIntervalNs)
-        return;
-    fast.lastLookNs = now;
-    fast.loop->dispatch();
-}
-
-void waitForActivity(double seconds)
-{
-    win32::loop().wait(seconds);
-}
-
-WindowProc SetWindowProc(WindowProc proc)
-{
-    win32::Loop& l = win32::loop();
-    WindowProc previous = l.windowProc;
-    l.windowProc = proc;
-    return previous;
-}
-
-int32_t CallWindowProc(WindowProc proc, uint32_t message, int32_t wParam, int32_t lParam)
-{
-    return proc ? proc(message, wParam, lParam) : 0;
-}
 
 void PostWindowMessage(uint32_t message, int32_t wParam, int32_t lParam)
 {

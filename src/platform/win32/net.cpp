@@ -133,7 +133,12 @@ int32_t CloseSocketHandle(int32_t s)
 
 int32_t Bind(int32_t s, const SockAddrIn& address)
 {
-    // No address reuse: here it would let a second listener take a port in use.
+    // Not SO_REUSEADDR: on Windows it would let a second socket take a port in use. The
+    // exclusive claim also keeps other programs' sockets off ours; Windows lets a new
+    // listener bind beside old connections in TIME_WAIT without any option.
+    BOOL exclusive = TRUE;
+    ::setsockopt(ToSocket(s), SOL_SOCKET, SO_EXCLUSIVEADDRUSE, reinterpret_cast<const char*>(&exclusive),
+                 sizeof exclusive);
     const sockaddr_in a = toSystem(address);
     return resultOf(::bind(ToSocket(s), reinterpret_cast<const sockaddr*>(&a), sizeof a));
 }
@@ -192,7 +197,10 @@ int32_t SendTo(int32_t s, const char* data, int32_t length, const SockAddrIn& to
 
 long UnsentBytes(int32_t)
 {
-    return -1;  // Winsock has no portable count of unacknowledged bytes
+    // Winsock reports the bytes in flight (SIO_TCP_INFO) but not those still waiting in
+    // the send buffer, so that count can stand still while the peer reads; a caller that
+    // cannot tell waits its plain time-out instead.
+    return -1;
 }
 
 int32_t Recv(int32_t s, char* buffer, int32_t length)

@@ -1,11 +1,14 @@
-// A plain lock for the few tables that are built once and then shared by every thread.
-// The Windows toolchain's thread flavour has no std::mutex, so each system gets its own.
+// The thread services the library needs beyond std::atomic: a plain lock for the few
+// tables that are built once and then shared, and the calling thread's identity. The
+// Windows toolchain's thread flavour has no std::mutex, and its std::this_thread::get_id
+// gives every thread the same id, so each system gets its own.
 #pragma once
 
 #ifdef _WIN32
 #include "platform/win32/windows_api.h"
 #else
 #include <mutex>
+#include <thread>
 #endif
 
 namespace tolmail::platform {
@@ -33,5 +36,15 @@ private:
     std::mutex mutex_;
 #endif
 };
+
+#ifdef _WIN32
+using ThreadId = DWORD;
+/// The calling thread, as the system tells threads apart.
+inline ThreadId CurrentThreadId() noexcept { return GetCurrentThreadId(); }
+#else
+using ThreadId = std::thread::id;
+/// The calling thread, as the system tells threads apart.
+inline ThreadId CurrentThreadId() noexcept { return std::this_thread::get_id(); }
+#endif
 
 } // namespace tolmail::platform
