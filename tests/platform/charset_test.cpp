@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
+#include <string_view>
+
+#include "support/portable.h"
 
 using namespace tolmail::platform;
 
@@ -46,8 +48,14 @@ TEST(Charset, ToUtf8)
         // Not ASCII-transparent: even plain letters go through the converter.
         {"UTF-16BE", std::string("\0A", 2), "A"},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
+#ifdef _WIN32
+        // Wine has no GB18030 code page; the superset GBK stands in for it there.
+        if (std::string_view(c.charset) == "GB18030" && !IsValidCodePage(54936))
+            continue;
+#endif
         EXPECT_EQ(ToUtf8(c.charset, c.bytes), c.utf8) << c.charset << " " << c.bytes;
+    }
 }
 
 TEST(Charset, FromUtf8RoundTrips)
@@ -81,14 +89,14 @@ TEST(Charset, StatefulCharsetStartsFreshEachTime)
 TEST(Charset, ThreadsHaveTheirOwnConverters)
 {
     std::string results[4];
-    std::thread threads[4];
+    portable::Thread threads[4];
     for (int i = 0; i < 4; ++i) {
-        threads[i] = std::thread([&results, i] {
+        threads[i] = portable::Thread([&results, i] {
             for (int n = 0; n < 2000; ++n)
                 results[i] = ToUtf8(i % 2 ? "KOI8-R" : "Shift_JIS", i % 2 ? "\xf0" : "\x93\xfa");
         });
     }
-    for (std::thread& t : threads)
+    for (portable::Thread& t : threads)
         t.join();
     EXPECT_EQ(results[0], "\xe6\x97\xa5");
     EXPECT_EQ(results[1], "\xd0\x9f");
