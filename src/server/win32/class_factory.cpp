@@ -13,36 +13,16 @@
 
 #include "server/win32/host_object.h"
 
+#include "server/win32/single_interface.h"
+
 namespace tolmail::server::win32 {
 namespace {
 
-class ClassFactory final : public IClassFactory {
+class ClassFactory final : public SingleInterface<IClassFactory, IID_IClassFactory> {
 public:
     explicit ClassFactory(TmClassFactory* core) : core_(core) {}
     ~ClassFactory() { core_->vtbl->Release(core_); }
-    ClassFactory(const ClassFactory&) = delete;
-    ClassFactory& operator=(const ClassFactory&) = delete;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
-    {
-        if (!out)
-            return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IClassFactory)) {
-            *out = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG left = InterlockedDecrement(&refs_);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
 
     HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID iid, void** out) override
     {
@@ -65,7 +45,6 @@ public:
     HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override { return core_->vtbl->LockServer(core_, lock ? 1 : 0); }
 
 private:
-    LONG refs_ = 1;
     TmClassFactory* core_;
 };
 

@@ -5,36 +5,16 @@
 
 #include "server/win32/host_variant.h"
 
+#include "server/win32/single_interface.h"
+
 namespace tolmail::server::win32 {
 namespace {
 
-class HostEnumerator final : public IEnumVARIANT {
+class HostEnumerator final : public SingleInterface<IEnumVARIANT, IID_IEnumVARIANT> {
 public:
     explicit HostEnumerator(TmEnumVariant* core) : core_(core) {}
     ~HostEnumerator() { core_->vtbl->Release(core_); }
-    HostEnumerator(const HostEnumerator&) = delete;
-    HostEnumerator& operator=(const HostEnumerator&) = delete;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
-    {
-        if (!out)
-            return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumVARIANT)) {
-            *out = static_cast<IEnumVARIANT*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG left = InterlockedDecrement(&refs_);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
 
     HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* items, ULONG* fetched) override
     {
@@ -84,7 +64,6 @@ public:
     }
 
 private:
-    LONG refs_ = 1;
     TmEnumVariant* core_;
 };
 

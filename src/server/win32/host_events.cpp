@@ -4,6 +4,8 @@
 
 #include "server/win32/host_variant.h"
 
+#include "server/win32/single_interface.h"
+
 namespace tolmail::server::win32 {
 
 EventPoint::EventPoint(IConnectionPointContainer& owner, TmDispatch* core, const GUID& events)
@@ -142,7 +144,7 @@ void EventPoint::Forward(void* context, int32_t dispid, TmVariant* args, uint32_
 
 namespace {
 
-class PointList final : public IEnumConnectionPoints {
+class PointList final : public SingleInterface<IEnumConnectionPoints, IID_IEnumConnectionPoints> {
 public:
     PointList(IConnectionPoint* point, ULONG position) : point_(point), position_(position)
     {
@@ -154,29 +156,7 @@ public:
         if (point_)
             point_->Release();
     }
-    PointList(const PointList&) = delete;
-    PointList& operator=(const PointList&) = delete;
 
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override
-    {
-        if (!out)
-            return E_POINTER;
-        if (IsEqualIID(iid, IID_IUnknown) || IsEqualIID(iid, IID_IEnumConnectionPoints)) {
-            *out = static_cast<IEnumConnectionPoints*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(InterlockedIncrement(&refs_)); }
-    ULONG STDMETHODCALLTYPE Release() override
-    {
-        const LONG left = InterlockedDecrement(&refs_);
-        if (left == 0)
-            delete this;
-        return static_cast<ULONG>(left);
-    }
     HRESULT STDMETHODCALLTYPE Next(ULONG count, IConnectionPoint** points, ULONG* fetched) override
     {
         if (!points && count)
@@ -213,7 +193,6 @@ public:
 private:
     ULONG size() const { return point_ ? 1 : 0; }
 
-    LONG refs_ = 1;
     IConnectionPoint* point_;
     ULONG position_;
 };
