@@ -11,6 +11,7 @@
 #    scripts/servers/postfix.sh writes them).
 #
 #   scripts/check-package.sh          (TOLMAIL_PACKAGE_BUILD_DIR, default build-package)
+#   scripts/check-package.sh --build-only   the Release build alone, ahead of the checks
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -21,14 +22,15 @@ prefix=$work/prefix
 failed=0
 fail() { echo "check-package: $*" >&2; failed=1; }
 
-: "${TOLMAIL_SMTP_PORT:?start the test servers first (scripts/servers/postfix.sh start) and source postfix.env}"
-
 launcher=()
 command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
 cmake -S . -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=g++ "${launcher[@]}" \
   -DCMAKE_BUILD_TYPE=Release -DTOLMAIL_WERROR=ON -DTOLMAIL_SANITIZE=OFF -DTOLMAIL_FUZZ=OFF \
   -DTOLMAIL_TESTS=OFF -DTOLMAIL_BENCH=OFF >/dev/null
 cmake --build "$build" -j 2
+[[ ${1:-} == --build-only ]] && exit 0
+
+: "${TOLMAIL_SMTP_PORT:?start the test servers first (scripts/servers/postfix.sh start) and source postfix.env}"
 cmake --install "$build" --prefix "$prefix" >/dev/null
 
 echo "== API reference"

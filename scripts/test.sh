@@ -18,18 +18,21 @@ step "packages"
 scripts/install-test-deps.sh
 
 # The Windows toolchain, Wine prefix and cross build go on at low priority in the background
-# (their own process group, so that a failure here ends them too).
+# (each background build in its own process group, so that a failure here ends it too).
 windows_log=$(mktemp)
 windows_build=
 if [[ $windows == 1 ]]; then
   setsid bash -c 'scripts/windows/setup.sh && nice -n 19 scripts/windows/build.sh' >"$windows_log" 2>&1 &
   windows_build=$!
 fi
-end_windows_build() {
+package_log=$(mktemp)
+package_build=
+end_background_builds() {
   [[ -z $windows_build ]] || kill -- "-$windows_build" 2>/dev/null || true
-  rm -f "$windows_log"
+  [[ -z $package_build ]] || kill -- "-$package_build" 2>/dev/null || true
+  rm -f "$windows_log" "$package_log"
 }
-trap end_windows_build EXIT
+trap end_background_builds EXIT
 
 step "Linux build (clang, sanitizers, coverage)"
 # One build serves the tests and the fuzzers (the same options as run-fuzzers.sh). Line
@@ -47,11 +50,16 @@ export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
 
 stop_servers() {
-  end_windows_build
+  end_background_builds
   scripts/servers/postfix.sh stop || true
   scripts/servers/dovecot.sh stop || true
 }
 trap stop_servers EXIT
+# The package's Release build (GCC) goes on beside the tests, which mostly wait on the
+# network; its checks come after them.
+setsid nice -n 10 scripts/check-package.sh --build-only >"$package_log" 2>&1 &
+package_build=$!
+
 step "servers"
 scripts/servers/dovecot.sh start
 scripts/servers/postfix.sh start
@@ -69,6 +77,13 @@ step "Python package"
 python/run-tests.sh
 
 step "package check"
+if ! wait "$package_build"; then
+  package_build=
+  cat "$package_log" >&2
+  echo "test: the package's Release build failed" >&2
+  exit 1
+fi
+package_build=
 # The library as a user installs it: Release build, exports, headers, an outside project.
 scripts/check-package.sh
 
