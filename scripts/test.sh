@@ -17,12 +17,19 @@ step() { printf '== [%d:%02d] %s\n' $(((SECONDS - started) / 60)) $(((SECONDS - 
 step "packages"
 scripts/install-test-deps.sh
 
-# The Windows toolchain, Wine prefix and cross build go on at low priority in the background
-# (each background build in its own process group, so that a failure here ends it too).
+# Runs a command in the background at the given niceness, in a process group of its own
+# so that a failure here ends it too. A new session is also a scheduling group of its own
+# where the kernel groups by session (autogroup): that group is made nice as well, or the
+# background would take half the machine from the steps in front.
+in_background() {
+  setsid bash -c 'echo "$0" >/proc/self/autogroup 2>/dev/null || true; exec nice -n "$0" "$@"' "$@" &
+}
+
+# The Windows toolchain, Wine prefix and cross build go on at low priority beside the rest.
 windows_log=$(mktemp)
 windows_build=
 if [[ $windows == 1 ]]; then
-  setsid bash -c 'scripts/windows/setup.sh && nice -n 19 scripts/windows/build.sh' >"$windows_log" 2>&1 &
+  in_background 19 bash -c 'scripts/windows/setup.sh && scripts/windows/build.sh' >"$windows_log" 2>&1
   windows_build=$!
 fi
 package_log=$(mktemp)
@@ -57,7 +64,7 @@ stop_servers() {
 trap stop_servers EXIT
 # The package's Release build (GCC) goes on beside the tests, which mostly wait on the
 # network; its checks come after them.
-setsid nice -n 10 scripts/check-package.sh --build-only >"$package_log" 2>&1 &
+in_background 10 scripts/check-package.sh --build-only >"$package_log" 2>&1
 package_build=$!
 
 step "servers"
